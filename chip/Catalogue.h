@@ -1,0 +1,57 @@
+// The device catalogue: the one table of the seven supported chips. Every
+// chip operation and command handler reads it through the device code
+// instead of keeping device lists of its own.
+#pragma once
+
+#include "Mode.h"
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace qvx {
+
+enum class InstructionSet {
+    ThreeByte, // AT89S53, AT89S8252
+    FourByte,  // the others
+};
+
+enum class LockWriteKind {
+    ThreeByte, // one three-byte write: 0xAC, lock byte, 0xFF
+    Stepwise,  // the lock modes raised one step at a time, each read back
+    FourByte,  // one four-byte write: 0xAC, lock byte, 0xFF, 0xFF
+};
+
+enum class ReadBackKind {
+    None,              // nothing after the code read
+    LockBits,          // lock byte into the lock boxes, a 1 bit ticks its box
+    LockBitsAndFuse,   // lock byte, a 0 bit ticks its box, then the fuse
+};
+
+struct Device {
+    int32_t Code;
+    std::string_view Name;
+    int32_t LastAddress;
+    InstructionSet Set;
+    EnableJudgement Enable; // how a four-byte programming enable is judged
+    LockWriteKind LockWrite;
+    ReadBackKind ReadBack;
+    bool HasFuse; // the "x2 Clock" user fuse
+
+    int32_t MemorySize() const { return LastAddress + 1; }
+};
+
+// All seven, in device-code order (the order of the device list).
+std::span<const Device> Devices();
+
+// The device with that code, or null for a code outside 0 to 6 (no device
+// selected).
+const Device* FindDevice(int32_t deviceCode);
+
+// The code of the device with that name, or -1.
+int32_t DeviceCodeByName(std::string_view name);
+
+// The default device at start: AT89S8252.
+inline constexpr int32_t kDefaultDeviceCode = 3;
+
+} // namespace qvx

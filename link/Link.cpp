@@ -1,0 +1,147 @@
+#include "Link.h"
+
+#include <ctime>
+
+namespace qvx {
+
+void SpinDelay(int32_t count)
+{
+    if (count < 0)
+        return;
+    for (int64_t step = int64_t(count) + 1; step > 0; --step) {
+        // An empty statement the optimiser must keep: one real step per turn.
+        asm volatile("" ::: "memory");
+    }
+}
+
+void HexDigitToBits(char text, int32_t& weight8, int32_t& weight4, int32_t& weight2, int32_t& weight1)
+{
+    int value;
+    if (text >= '0' && text <= '9')
+        value = text - '0';
+    else if (text >= 'A' && text <= 'F')
+        value = text - 'A' + 10;
+    else
+        return; // not a digit: the cells keep their values
+    weight8 = (value >> 3) & 1;
+    weight4 = (value >> 2) & 1;
+    weight2 = (value >> 1) & 1;
+    weight1 = value & 1;
+}
+
+int32_t ClockBit(LinkState& link)
+{
+    PortAccess& port = *link.Port;
+    port.SetPortBit(link.StatusPort, pin::Miso);
+    port.SetPortBit(link.DataPort, pin::Sck); // clock rises
+    SpinDelay(link.ClockDelay);
+    const int32_t sample = port.GetPortBit(link.StatusPort, pin::Miso) ? 1 : 0;
+    port.ClrPortBit(link.DataPort, pin::Sck); // clock falls
+    SpinDelay(link.ClockDelay);
+    return sample;
+}
+
+// True when the target may be clocked: the command has not been refused and
+// the program-mode sense reads 1. The first refusal of a command shows its
+// message; later transfers of that command send nothing and show nothing.
+static bool SenseReady(LinkState& link)
+{
+    if (link.Refused)
+        return false;
+    if (link.Port->GetPortBit(link.StatusPort, pin::Sense))
+        return true;
+    RefuseCommand(link);
+    return false;
+}
+
+static void ShiftOut(LinkState& link, const int32_t (&bits)[8])
+{
+    for (int i = 0; i < 8; ++i) {
+        if (bits[i] == 1)
+            link.Port->SetPortBit(link.DataPort, pin::Mosi);
+        else
+            link.Port->ClrPortBit(link.DataPort, pin::Mosi);
+        link.ReceivedBits[i] = ClockBit(link);
+    }
+}
+
+void TransferByte(LinkState& link, char high, char low)
+{
+    int32_t* s = link.SendBits;
+    HexDigitToBits(high, s[0], s[1], s[2], s[3]);
+    HexDigitToBits(low, s[4], s[5], s[6], s[7]);
+    if (!SenseReady(link))
+        return;
+    ShiftOut(link, link.SendBits);
+}
+
+void TransferBits(LinkState& link, int32_t b7, int32_t b6, int32_t b5, int32_t b4, int32_t b3,
+                  int32_t b2, int32_t b1, int32_t b0)
+{
+    if (!SenseReady(link))
+        return;
+    const int32_t bits[8] = {b7, b6, b5, b4, b3, b2, b1, b0};
+    ShiftOut(link, bits);
+}
+
+bool BitsMatch(const LinkState& link)
+{
+    for (int i = 0; i < 8; ++i)
+        if (link.SendBits[i] != link.ReceivedBits[i])
+            return false;
+    return true;
+}
+
+uint8_t BitsValue(const int32_t (&bits)[8])
+{
+    unsigned value = 0;
+    for (int i = 0; i < 8; ++i)
+        value = (value << 1) | (bits[i] == 1 ? 1u : 0u);
+    return static_cast<uint8_t>(value);
+}
+
+void BeginCommand(LinkState& link) { link.Refused = false; }
+
+void RefuseCommand(LinkState& link)
+{
+    if (link.Refused)
+        return;
+    link.Refused = true;
+    if (link.Panel)
+        link.Panel->ShowMessage(kNotInProgramMode);
+}
+
+std::string LocalTimeText()
+{
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M:%S", &local);
+    return text;
+}
+
+void CalibrateWait(LinkState& link, const TimeSource& now)
+{
+    const std::string first = now();
+    std::string reference = now();
+    while (reference == first) // wait for a new second to begin
+        reference = now();
+    int32_t count = 0;
+    while (now() == reference)
+        ++count;
+    // 32-bit signed arithmetic: the product wraps, the division truncates.
+    const auto product = static_cast<int32_t>(static_cast<uint32_t>(count) *
+                                              static_cast<uint32_t>(link.TimingFactor));
+    link.WaitUnits = product / 1000;
+}
+
+void CalibratedWait(const LinkState& link, int32_t unit)
+{
+    if (link.WaitUnits < 0)
+        return;
+    for (int64_t n = int64_t(link.WaitUnits) + 1; n > 0; --n)
+        SpinDelay(unit);
+}
+
+} // namespace qvx

@@ -1,0 +1,105 @@
+// The programmer link: the pin map, the serial bit transfer and the busy-wait
+// time base.
+//
+// Pin map (25-pin PC parallel port):
+//   data bit 4  (pin 6)  out  RST, 1 = reset held (program mode)
+//   data bit 5  (pin 7)  out  MOSI, serial data to the target
+//   data bit 6  (pin 8)  out  SCK, 1 during the first half of each bit
+//   data bit 3  (pin 5)  out  run-mode line, 0 in program mode, 1 in run mode
+//   data bit 7  (pin 9)  out  run-mode line, same levels as bit 3
+//   status bit 6 (pin 10) in  MISO, serial data from the target
+//   status bit 4 (pin 13) in  program-mode sense, must read 1 to transfer
+#pragma once
+
+#include "FrontPanel.h"
+#include "PortAccess.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace qvx {
+
+namespace pin {
+inline constexpr uint8_t RunLine3 = 3;
+inline constexpr uint8_t Rst = 4;
+inline constexpr uint8_t Mosi = 5;
+inline constexpr uint8_t Sck = 6;
+inline constexpr uint8_t RunLine7 = 7;
+inline constexpr uint8_t Sense = 4; // status register
+inline constexpr uint8_t Miso = 6;  // status register
+} // namespace pin
+
+inline const std::string kNotInProgramMode = "Device have not in program mode";
+
+// Program-wide state of the link. One instance is owned by the main window
+// for the whole run; tests make their own.
+struct LinkState {
+    PortAccess* Port = nullptr;
+    FrontPanel* Panel = nullptr;
+
+    uint16_t DataPort = kLpt1Data;
+    uint16_t StatusPort = kLpt1Data + 1;
+
+    // Index 0 holds the most significant bit. Each cell is 0 or 1.
+    int32_t SendBits[8] = {};
+    int32_t ReceivedBits[8] = {};
+
+    int32_t ClockDelay = 0;   // spin count for each half of a clock period
+    int32_t TimingFactor = 0; // thousandths, applied to the calibrated count
+    int32_t WaitUnits = 0;    // wait units after a write, minus one
+
+    int32_t ProgramMode = -1; // -1 program mode, 0 run mode
+
+    // Set by the first transfer of a command that the target refused; from
+    // then on the command's transfers send nothing. Cleared by BeginCommand.
+    bool Refused = false;
+};
+
+// Busy loop of count + 1 steps; a negative count does nothing. The compiler
+// can neither remove nor shorten it.
+void SpinDelay(int32_t count);
+
+// Writes the four bits of one hex digit ("0".."9", "A".."F", upper case
+// only) to four cells, the weight-8 cell first. Any other character leaves
+// the cells as they are.
+void HexDigitToBits(char text, int32_t& weight8, int32_t& weight4, int32_t& weight2, int32_t& weight1);
+
+// One serial clock period; returns the MISO sample (0 or 1).
+int32_t ClockBit(LinkState& link);
+
+// Loads SendBits from two digit texts, then shifts the byte out while the
+// answer is shifted into ReceivedBits.
+void TransferByte(LinkState& link, char high, char low);
+
+// Shifts eight bits out (a value of exactly 1 sends 1), most significant
+// first, with the answer into ReceivedBits. SendBits is left as it was.
+void TransferBits(LinkState& link, int32_t b7, int32_t b6, int32_t b5, int32_t b4, int32_t b3,
+                  int32_t b2, int32_t b1, int32_t b0);
+
+// True when each SendBits cell equals the ReceivedBits cell at its index.
+bool BitsMatch(const LinkState& link);
+
+// The byte held in a bit register, for reading answers.
+uint8_t BitsValue(const int32_t (&bits)[8]);
+
+// Clears the refusal mark: called when a command begins.
+void BeginCommand(LinkState& link);
+
+// Marks the command as refused by the target, showing "Device have not in
+// program mode" unless the command has shown it already.
+void RefuseCommand(LinkState& link);
+
+// The time of day as text to whole seconds.
+using TimeSource = std::function<std::string()>;
+std::string LocalTimeText();
+
+// Counts how often the time text repeats within one whole second and sets
+// WaitUnits = count * TimingFactor div 1000 in 32-bit arithmetic. Takes
+// between one and two seconds with the real clock.
+void CalibrateWait(LinkState& link, const TimeSource& now = LocalTimeText);
+
+// WaitUnits + 1 calls of SpinDelay(unit); nothing when WaitUnits is negative.
+void CalibratedWait(const LinkState& link, int32_t unit);
+
+} // namespace qvx

@@ -1,0 +1,38 @@
+// The port-access library: the only path from the program to the programmer
+// hardware. Four bit-level functions on I/O port registers given by address.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace qvx {
+
+class PortAccess {
+public:
+    virtual ~PortAccess() = default;
+
+    // That bit of the register becomes 1; the other seven keep their values.
+    virtual void SetPortBit(uint16_t port, uint8_t bit) = 0;
+    // That bit becomes 0; the others keep their values.
+    virtual void ClrPortBit(uint16_t port, uint8_t bit) = 0;
+    // True when that bit reads 1.
+    virtual bool GetPortBit(uint16_t port, uint8_t bit) = 0;
+    // True when port access works.
+    virtual bool IsDriverInstalled() = 0;
+};
+
+// Parallel-port register addresses.
+inline constexpr uint16_t kLpt1Data = 0x378;
+inline constexpr uint16_t kLpt2Data = 0x278;
+
+// Opens the backend named by a QVX_PORT value: empty or "ppdev" for the real
+// parallel port, "sim:DEVICE[,option...]" for the simulated cable and chip.
+// Returns null and fills `error` for a value it does not accept.
+std::unique_ptr<PortAccess> OpenPortAccess(std::string_view selection, std::string& error);
+
+// Reads QVX_PORT once and opens that backend.
+std::unique_ptr<PortAccess> OpenPortAccessFromEnvironment(std::string& error);
+
+} // namespace qvx
