@@ -1,0 +1,125 @@
+// A main window on a recording port, in a working directory of its own,
+// with every modal place replaced: messages, the file dialog and the beep are
+// recorded, and the wait calibration runs on a clock that ticks by count.
+#pragma once
+
+#include "CodeBuffer.h"
+#include "HexView.h"
+#include "ISP_S8252.h"
+#include "RecordingPort.h"
+
+#include <QDir>
+#include <QString>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <unistd.h>
+
+namespace qvx::test {
+
+// A time of day that moves on one second every `perSecond` reads.
+struct CountingClock {
+    int perSecond = 5000;
+    std::shared_ptr<long> reads = std::make_shared<long>(0);
+    std::string operator()() const { return std::to_string((*reads)++ / perSecond); }
+};
+
+class WindowTest : public ::testing::Test {
+protected:
+    WindowTest()
+    {
+        previous_ = std::filesystem::current_path();
+        dir_ = std::filesystem::temp_directory_path() /
+               ("qvx-ui-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name() + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_);
+        std::filesystem::current_path(dir_);
+        // TimingFactor 1000 and ClockDelay 5.
+        WriteFile("CONFIG.QVX", "Timing factor\n[03E8]\nClock delay\n[0005]\n");
+    }
+    ~WindowTest() override
+    {
+        window.reset();
+        std::filesystem::current_path(previous_);
+        std::filesystem::remove_all(dir_);
+    }
+
+    TfrmMain::Hooks Hooks()
+    {
+        TfrmMain::Hooks hooks;
+        hooks.Message = [this](const QString& text) { messages << text; };
+        hooks.OpenFile = [this]() -> std::optional<QString> {
+            if (chosen.empty())
+                return std::nullopt;
+            const std::optional<QString> path = chosen.front();
+            chosen.pop_front();
+            return path;
+        };
+        hooks.Beep = [this] { ++beeps; };
+        hooks.Clock = clock;
+        return hooks;
+    }
+    TfrmMain& Open()
+    {
+        window = std::make_unique<TfrmMain>(port, Hooks());
+        return *window;
+    }
+
+    std::string WriteFile(const std::string& name, const std::string& text)
+    {
+        const std::filesystem::path path = dir_ / name;
+        std::ofstream(path, std::ios::binary) << text;
+        return path.string();
+    }
+    std::string Dir() const { return dir_.string(); }
+    static std::string Example(const std::string& file)
+    {
+        return std::string(QVX_SOURCE_DIR) + "/examples/" + file;
+    }
+
+    std::string Byte(int32_t address) const
+    {
+        return {window->Buffer().CodeHigh[address], window->Buffer().CodeLow[address]};
+    }
+    bool BufferCleared() const
+    {
+        for (int32_t a = 0; a < kBufferSize; ++a)
+            if (Byte(a) != "FF")
+                return false;
+        return true;
+    }
+    // The grid's cell for a code address.
+    QString Cell(int32_t address) const
+    {
+        return window->StringGrid1->CellText(address % 16 + 1, address / 16 + 1);
+    }
+    bool GridCleared() const
+    {
+        for (int32_t a = 0; a < kBufferSize; ++a)
+            if (Cell(a) != QLatin1String("FF"))
+                return false;
+        return true;
+    }
+
+    RecordingPort port;
+    CountingClock clock;
+    QStringList messages;
+    std::deque<std::optional<QString>> chosen; // answers of the file dialog; empty = cancel
+    int beeps = 0;
+    std::unique_ptr<TfrmMain> window;
+
+private:
+    std::filesystem::path previous_, dir_;
+};
+
+} // namespace qvx::test

@@ -1,0 +1,552 @@
+#include "ISP_S8252.h"
+#include "ABOUT_QVX.h"
+#include "Config.h"
+#include "Fonts.h"
+#include "HexFile.h"
+#include "HexView.h"
+#include "Mode.h"
+#include "PictureBox.h"
+
+#include <QApplication>
+#include <QBitmap>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QToolButton>
+
+static void InitResources() { Q_INIT_RESOURCE(images); }
+
+namespace qvx {
+
+namespace {
+
+// Design tab order of a control within its parent. Kept on every control
+// that has one, so that the focus chain is built from the table below.
+constexpr char kTabOrder[] = "TabOrder";
+
+template <class Widget>
+Widget* Place(Widget* widget, const char* name, int left, int top, int width, int height)
+{
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(left, top, width, height);
+    return widget;
+}
+
+void SetTabPosition(QWidget* widget, int order) { widget->setProperty(kTabOrder, order); }
+
+void MakeBold(QWidget* widget)
+{
+    QFont font = widget->font();
+    font.setBold(true);
+    widget->setFont(font);
+}
+
+// A menu item that shows a check mark but never sets it itself: its
+// handlers do that. Qt flips a checkable item before its handlers run; this
+// puts the mark back first.
+QAction* CheckMenuItem(QMenu* menu, const char* name, const char* caption, bool checked)
+{
+    QAction* item = menu->addAction(QString::fromLatin1(caption));
+    item->setObjectName(QString::fromLatin1(name));
+    item->setCheckable(true);
+    item->setChecked(checked);
+    QObject::connect(item, &QAction::triggered, item, [item](bool nowChecked) { item->setChecked(!nowChecked); });
+    return item;
+}
+
+QAction* MenuItem(QMenu* menu, const char* name, const char* caption)
+{
+    QAction* item = menu->addAction(QString::fromLatin1(caption));
+    item->setObjectName(QString::fromLatin1(name));
+    return item;
+}
+
+QAction* Separator(QMenu* menu, const char* name)
+{
+    QAction* item = menu->addSeparator();
+    item->setObjectName(QString::fromLatin1(name));
+    return item;
+}
+
+// The key bitmap with the colour of its bottom-left pixel made transparent.
+QPixmap KeyPicture()
+{
+    const QImage image(QStringLiteral(":/images/key.bmp"));
+    if (image.isNull())
+        return {};
+    QPixmap picture = QPixmap::fromImage(image);
+    const QRgb background = image.pixel(0, image.height() - 1);
+    picture.setMask(QBitmap::fromImage(image.createMaskFromColor(background, Qt::MaskInColor)));
+    return picture;
+}
+
+// Shows a message box; a lone carriage return in the text breaks the line.
+void ShowMessageBox(QWidget* parent, const QString& text)
+{
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kApplicationTitle), shown, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+} // namespace
+
+QStringList FileDialogFilters(const QString& filter)
+{
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString patterns = parts[i + 1];
+        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        filters << parts[i] + QStringLiteral(" (") + patterns + QLatin1Char(')');
+    }
+    return filters;
+}
+
+void SetApplicationTitle() { QCoreApplication::setApplicationName(QString::fromLatin1(kApplicationTitle)); }
+
+TfrmMain::TfrmMain(PortAccess& port, Hooks hooks, QWidget* parent)
+    : QMainWindow(parent), hooks_(std::move(hooks)), buffer_(std::make_unique<CodeBuffer>())
+{
+    InitResources();
+    if (!hooks_.Message)
+        hooks_.Message = [this](const QString& text) { ShowMessageBox(this, text); };
+    if (!hooks_.OpenFile)
+        hooks_.OpenFile = [this]() -> std::optional<QString> {
+            if (OpenDialog1->exec() != QDialog::Accepted || OpenDialog1->selectedFiles().isEmpty())
+                return std::nullopt;
+            return OpenDialog1->selectedFiles().constFirst();
+        };
+    if (!hooks_.Beep)
+        hooks_.Beep = [] { QApplication::beep(); };
+    if (!hooks_.Clock)
+        hooks_.Clock = LocalTimeText;
+
+    link_.Port = &port;
+    link_.Panel = this;
+
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QString::fromLatin1(kMainCaption));
+    setWindowIcon(QIcon(QStringLiteral(":/images/qvx-isp.png")));
+    setFont(WindowFont());
+
+    BuildMenus();
+    BuildControls();
+    SetTabOrder();
+
+    // Single fixed border: the client area is 656 x 344 below the menu bar.
+    setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    move(kDesignLeft, kDesignTop);
+
+    FormCreate();
+}
+
+TfrmMain::~TfrmMain() = default;
+
+void TfrmMain::BuildMenus()
+{
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+
+    Files1 = bar->addMenu(QStringLiteral("Files"));
+    Files1->setObjectName(QStringLiteral("Files1"));
+    Load1 = MenuItem(Files1, "Load1", "&Load Code");
+    Exit1 = Separator(Files1, "Exit1");
+    ReadChip1 = MenuItem(Files1, "ReadChip1", "&Read Chip");
+    N2 = Separator(Files1, "N2");
+    Exit2 = MenuItem(Files1, "Exit2", "E&xit");
+
+    Device1 = bar->addMenu(QStringLiteral("Device"));
+    Device1->setObjectName(QStringLiteral("Device1"));
+    AT89S511 = CheckMenuItem(Device1, "AT89S511", "AT89S51", false);
+    AT89S521 = CheckMenuItem(Device1, "AT89S521", "AT89S52", false);
+    AT89S531 = CheckMenuItem(Device1, "AT89S531", "AT89S53", false);
+    AT89S82521 = CheckMenuItem(Device1, "AT89S82521", "AT89S8252", true);
+    AT89S82531 = CheckMenuItem(Device1, "AT89S82531", "AT89S8253", false);
+    AT89S20511 = CheckMenuItem(Device1, "AT89S20511", "AT89S2051", false);
+    AT89S40511 = CheckMenuItem(Device1, "AT89S40511", "AT89S4051", false);
+
+    Port1 = bar->addMenu(QStringLiteral("Port"));
+    Port1->setObjectName(QStringLiteral("Port1"));
+    Port1->menuAction()->setCheckable(true); // a mark in the design that nothing reads
+    Port1->menuAction()->setChecked(true);
+    LPT11 = CheckMenuItem(Port1, "LPT11", "LPT1", true);
+    LPT21 = CheckMenuItem(Port1, "LPT21", "LPT2", false);
+
+    Option1 = bar->addMenu(QStringLiteral("Option"));
+    Option1->setObjectName(QStringLiteral("Option1"));
+    ProgramMode1 = CheckMenuItem(Option1, "ProgramMode1", "Program Mode", true);
+    RUNMode1 = CheckMenuItem(Option1, "RUNMode1", "RUN Mode", false);
+    N1 = Separator(Option1, "N1");
+    AutoRUNafterprogram1 = CheckMenuItem(Option1, "AutoRUNafterprogram1", "Auto RUN after auto program", true);
+    AutoReloadFile1 = CheckMenuItem(Option1, "AutoReloadFile1", "Auto Reload File", true);
+
+    About1 = bar->addAction(QStringLiteral("About"));
+    About1->setObjectName(QStringLiteral("About1"));
+
+    connect(Load1, &QAction::triggered, this, &TfrmMain::Load1Click);
+    connect(Exit2, &QAction::triggered, this, &TfrmMain::Exit2Click);
+    connect(About1, &QAction::triggered, this, &TfrmMain::About1Click);
+}
+
+void TfrmMain::BuildControls()
+{
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("ClientArea"));
+    client->setFixedSize(kClientWidth, kClientHeight);
+    setCentralWidget(client);
+
+    Label1 = Place(new QLabel(QStringLiteral("File Name"), client), "Label1", 16, 8, 62, 16);
+    Label1->setFont(LargeWindowFont());
+
+    edtFileName = Place(new QLineEdit(client), "edtFileName", 88, 8, 561, 21);
+    SetTabPosition(edtFileName, 0);
+
+    GroupBox1 = Place(new QGroupBox(QStringLiteral("Command Button"), client), "GroupBox1", 8, 36, 137, 301);
+    SetTabPosition(GroupBox1, 1);
+    struct Command {
+        QPushButton*& button;
+        const char* name;
+        const char* caption;
+        int top, height, tab;
+    };
+    for (const Command& c : {Command{btnLoadFile, "btnLoadFile", "LOAD FILE", 16, 25, 5},
+                             Command{btnReadChip, "btnReadChip", "READ CHIP", 48, 25, 6},
+                             Command{btnErase, "btnErase", "ERASE", 80, 25, 0},
+                             Command{btnBlank, "btnBlank", "BLANK", 112, 25, 2},
+                             Command{btnProgram, "btnProgram", "PROGRAM", 144, 25, 1},
+                             Command{btnVerify, "btnVerify", "VERIFY CODE", 176, 25, 3},
+                             Command{btnAuto, "btnAuto", "AUTO-PROGRAM", 208, 81, 4}}) {
+        c.button = Place(new QPushButton(QString::fromLatin1(c.caption), GroupBox1), c.name, 8, c.top, 121, c.height);
+        MakeBold(c.button);
+        c.button->setAutoDefault(false);
+        SetTabPosition(c.button, c.tab);
+    }
+
+    cmbDevice = Place(new QComboBox(client), "cmbDevice", 152, 40, 137, 21);
+    cmbDevice->setEditable(true);
+    cmbDevice->setInsertPolicy(QComboBox::NoInsert);
+    for (const Device& device : Devices())
+        cmbDevice->addItem(QString::fromLatin1(device.Name.data(), qsizetype(device.Name.size())));
+    cmbDevice->setCurrentIndex(kDefaultDeviceCode);
+    SetTabPosition(cmbDevice, 2);
+
+    GroupBox2 = Place(new QGroupBox(QStringLiteral("Security Lock"), client), "GroupBox2", 152, 64, 129, 73);
+    SetTabPosition(GroupBox2, 3);
+    chkLock1 = Place(new QCheckBox(QStringLiteral("Lock Bit 1"), GroupBox2), "chkLock1", 8, 16, 73, 17);
+    chkLock2 = Place(new QCheckBox(QStringLiteral("Lock Bit 2"), GroupBox2), "chkLock2", 8, 32, 73, 17);
+    chkLock3 = Place(new QCheckBox(QStringLiteral("Lock Bit 3"), GroupBox2), "chkLock3", 8, 48, 73, 17);
+    for (int n = 1; n <= 3; ++n) {
+        QCheckBox* box = LockCheckBox(n);
+        SetTabPosition(box, n - 1);
+        // A change of a box's state, by the user or by code, runs its rule.
+        connect(box, &QCheckBox::toggled, this, [this, n](bool checked) { LockBoxClicked(n, checked); });
+    }
+    SpeedButton1 = Place(new QToolButton(GroupBox2), "SpeedButton1", 88, 16, 33, 49);
+    SpeedButton1->setFocusPolicy(Qt::NoFocus);
+    SpeedButton1->setIcon(QIcon(KeyPicture()));
+    SpeedButton1->setIconSize(QSize(31, 45));
+
+    GroupBox3 = Place(new QGroupBox(QStringLiteral("Fuse"), client), "GroupBox3", 152, 142, 129, 43);
+    SetTabPosition(GroupBox3, 8);
+    chk_x2Clock = Place(new QCheckBox(QStringLiteral("x2 Clock"), GroupBox3), "chk_x2Clock", 8, 16, 97, 17);
+    SetTabPosition(chk_x2Clock, 0);
+    btnFuse_Write = Place(new QPushButton(QStringLiteral("WR"), GroupBox3), "btnFuse_Write", 88, 11, 33, 25);
+    MakeBold(btnFuse_Write);
+    btnFuse_Write->setAutoDefault(false);
+    SetTabPosition(btnFuse_Write, 1);
+
+    Image1 = Place(new PictureBox(client), "Image1", 152, 192, 129, 65);
+    Image1->LoadJpeg(QStringLiteral(":/images/chip.jpg"));
+
+    btnMode = Place(new QPushButton(QStringLiteral("OPERATION MODE"), client), "btnMode", 152, 264, 129, 25);
+    btnMode->setAutoDefault(false);
+    SetTabPosition(btnMode, 7);
+
+    edtStatus = Place(new QLineEdit(QStringLiteral("PROGRAM MODE."), client), "edtStatus", 152, 296, 129, 21);
+    edtStatus->setReadOnly(true);
+    QPalette status = edtStatus->palette();
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        status.setColor(group, QPalette::Base, QColor(0, 255, 255));  // aqua
+        status.setColor(group, QPalette::Text, QColor(0, 0, 128));    // navy
+    }
+    edtStatus->setPalette(status);
+    SetTabPosition(edtStatus, 6);
+
+    ProgressBar1 = Place(new QProgressBar(client), "ProgressBar1", 152, 320, 129, 17);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    SetTabPosition(ProgressBar1, 4);
+
+    StringGrid1 = Place(new HexGrid(client), "StringGrid1", 288, 32, 361, 305);
+    SetTabPosition(StringGrid1, 5);
+
+    OpenDialog1 = new QFileDialog(this);
+    OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
+    OpenDialog1->setFileMode(QFileDialog::ExistingFile);
+    OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+    OpenDialog1->setNameFilters(FileDialogFilters(QString::fromLatin1(kOpenDialogFilter)));
+
+    // LOAD FILE does what the "&Load Code" menu item does.
+    connect(btnLoadFile, &QPushButton::clicked, Load1, &QAction::trigger);
+}
+
+// The focus chain follows the design's tab order: the window's controls in
+// their order, each group's controls in theirs at the group's place.
+void TfrmMain::SetTabOrder()
+{
+    auto ordered = [](QWidget* parent) {
+        QList<QWidget*> list;
+        for (QWidget* child : parent->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+            if (child->property(kTabOrder).isValid())
+                list << child;
+        std::stable_sort(list.begin(), list.end(), [](QWidget* a, QWidget* b) {
+            return a->property(kTabOrder).toInt() < b->property(kTabOrder).toInt();
+        });
+        return list;
+    };
+    QList<QWidget*> chain;
+    for (QWidget* control : ordered(centralWidget())) {
+        if (qobject_cast<QGroupBox*>(control))
+            chain << ordered(control);
+        else
+            chain << control;
+    }
+    QWidget* previous = nullptr;
+    for (QWidget* widget : chain) {
+        if (!(widget->focusPolicy() & Qt::TabFocus))
+            continue;
+        if (previous)
+            setTabOrder(previous, widget);
+        previous = widget;
+    }
+}
+
+QCheckBox* TfrmMain::LockCheckBox(int n) const
+{
+    switch (n) {
+    case 1: return chkLock1;
+    case 2: return chkLock2;
+    case 3: return chkLock3;
+    default: return nullptr;
+    }
+}
+
+QAction* TfrmMain::DeviceMenuItem(int code) const
+{
+    QAction* const items[] = {AT89S511, AT89S521, AT89S531, AT89S82521, AT89S82531, AT89S20511, AT89S40511};
+    return code >= 0 && code < 7 ? items[code] : nullptr;
+}
+
+bool TfrmMain::FuseDevice() const
+{
+    const Device* device = selection_.SelectedDevice();
+    return device && device->HasFuse;
+}
+
+// Creation: configuration, port defaults, the cleared buffer on the grid,
+// the wait calibration and the default device. The status text and the
+// enabled controls come from the window design.
+void TfrmMain::FormCreate()
+{
+    int32_t unused3 = 0, unused4 = 0, unused5 = 0;
+    const std::string error =
+        ReadConfig(link_.TimingFactor, link_.ClockDelay, unused3, unused4, unused5, kConfigFileName);
+    if (!error.empty())
+        Message(QString::fromStdString(error)); // start-up goes on with all values 0
+
+    link_.DataPort = kLpt1Data;
+    link_.StatusPort = kLpt1Data + 1;
+    SetProgramModeLines(link_);
+    link_.ProgramMode = -1;
+    ResetAddress(*buffer_);
+    ClearBuffer(*buffer_);
+    ShowBuffer();
+    CalibrateWait(link_, hooks_.Clock);
+    selection_.DeviceCode = kDefaultDeviceCode;
+    btnFuse_Write->setEnabled(false);
+    chk_x2Clock->setEnabled(false);
+}
+
+// First activation: without the port driver the program cannot work, so it
+// says so and closes.
+void TfrmMain::FormActivate()
+{
+    if (link_.Port->IsDriverInstalled())
+        return;
+    Message(QStringLiteral("First Time setup for driver installation\rTry to RUN program again"));
+    close();
+}
+
+// Whichever way the window closes, the target is left running.
+void TfrmMain::FormClose() { SetOperationMode(link_, false, FuseDevice()); }
+
+bool TfrmMain::event(QEvent* event)
+{
+    const bool handled = QMainWindow::event(event);
+    if (event->type() == QEvent::WindowActivate && !activated_) {
+        activated_ = true;
+        FormActivate();
+    }
+    return handled;
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event)
+{
+    FormClose();
+    event->accept();
+}
+
+void TfrmMain::Exit2Click()
+{
+    SetRunModeLines(link_);
+    close();
+}
+
+void TfrmMain::About1Click()
+{
+    if (frmAboutQvx_)
+        frmAboutQvx_->exec();
+}
+
+void TfrmMain::Load1Click()
+{
+    const std::optional<int32_t> end = LoadHexFile();
+    if (!end) {
+        SetStatus("Load file failed.");
+        return;
+    }
+    SetStatus("Load file complete.");
+    const Device* device = selection_.SelectedDevice();
+    if (device && *end > device->LastAddress + 1) {
+        SetStatus("Code over MCU memory [" + std::to_string(device->LastAddress) + "]");
+        hooks_.Beep();
+    }
+}
+
+std::optional<int32_t> TfrmMain::HexLoadFailed(const std::string& path, const HexResult& result)
+{
+    const QString file = QString::fromStdString(path);
+    if (result.Status == HexStatus::CannotOpen)
+        Message(QStringLiteral("Cannot open the file %1\n%2").arg(file, QString::fromStdString(result.Error)));
+    else
+        Message(QStringLiteral("The file %1 is no valid Intel HEX file; nothing was loaded.\nLine %2: %3.")
+                    .arg(file)
+                    .arg(result.Line)
+                    .arg(QString::fromStdString(result.Error)));
+    ShowBuffer();
+    return std::nullopt;
+}
+
+std::optional<int32_t> TfrmMain::LoadHexFile()
+{
+    ClearBuffer(*buffer_);
+    const std::optional<QString> chosen = hooks_.OpenFile();
+    if (!chosen) {
+        ShowBuffer();
+        return 0;
+    }
+    selection_.HexFileName = chosen->toStdString();
+    const HexResult result = LoadHexFromFile(selection_.HexFileName, *buffer_);
+    if (result.Status != HexStatus::CannotOpen)
+        edtFileName->setText(*chosen);
+    if (!result.Ok())
+        return HexLoadFailed(selection_.HexFileName, result);
+    ShowBuffer();
+    return result.EndAddress;
+}
+
+std::optional<int32_t> TfrmMain::ReloadHexFile()
+{
+    ClearBuffer(*buffer_);
+    if (selection_.HexFileName.empty()) {
+        Message(QStringLiteral("The file name does not indentify!!"));
+        ShowBuffer();
+        return std::nullopt;
+    }
+    const HexResult result = LoadHexFromFile(selection_.HexFileName, *buffer_);
+    if (!result.Ok())
+        return HexLoadFailed(selection_.HexFileName, result);
+    ShowBuffer();
+    return result.EndAddress;
+}
+
+void TfrmMain::Message(const QString& text) { hooks_.Message(text); }
+
+void TfrmMain::SetStatus(const std::string& text) { edtStatus->setText(QString::fromStdString(text)); }
+
+void TfrmMain::ProcessMessages() { QCoreApplication::processEvents(); }
+
+void TfrmMain::ShowMessage(const std::string& text) { Message(QString::fromStdString(text)); }
+
+void TfrmMain::SetControlEnabled(ChipControl control, bool enabled)
+{
+    switch (control) {
+    case ChipControl::LoadFile: btnLoadFile->setEnabled(enabled); break;
+    case ChipControl::Erase: btnErase->setEnabled(enabled); break;
+    case ChipControl::Blank: btnBlank->setEnabled(enabled); break;
+    case ChipControl::Program: btnProgram->setEnabled(enabled); break;
+    case ChipControl::Verify: btnVerify->setEnabled(enabled); break;
+    case ChipControl::Auto: btnAuto->setEnabled(enabled); break;
+    case ChipControl::LockKey: SpeedButton1->setEnabled(enabled); break;
+    case ChipControl::ReadChipMenu: ReadChip1->setEnabled(enabled); break;
+    case ChipControl::ReadChip: btnReadChip->setEnabled(enabled); break;
+    case ChipControl::FuseWrite: btnFuse_Write->setEnabled(enabled); break;
+    }
+}
+
+void TfrmMain::SetModeChecks(bool programModeChecked)
+{
+    ProgramMode1->setChecked(programModeChecked);
+    RUNMode1->setChecked(!programModeChecked);
+}
+
+void TfrmMain::SetProgress(int32_t position) { ProgressBar1->setValue(position); }
+
+void TfrmMain::SetLockBox(int n, bool checked)
+{
+    qvx::SetLockBox(selection_.Locks, n, checked);
+    MirrorLockBoxes();
+}
+
+bool TfrmMain::LockBox(int n) const { return selection_.Locks.Box(n); }
+
+void TfrmMain::LockBoxClicked(int n, bool checked)
+{
+    qvx::SetLockBox(selection_.Locks, n, checked);
+    MirrorLockBoxes();
+}
+
+void TfrmMain::MirrorLockBoxes()
+{
+    for (int n = 1; n <= 3; ++n) {
+        QCheckBox* box = LockCheckBox(n);
+        const QSignalBlocker quiet(box);
+        box->setChecked(selection_.Locks.Box(n));
+    }
+}
+
+void TfrmMain::SetX2Clock(bool checked) { chk_x2Clock->setChecked(checked); }
+
+bool TfrmMain::X2Clock() const { return chk_x2Clock->isChecked(); }
+
+void TfrmMain::ShowBuffer()
+{
+    StringGrid1->Model().Show(*buffer_);
+    ResetAddress(*buffer_); // a complete walk of the buffer ends at 0000
+    ProcessMessages();
+}
+
+bool TfrmMain::AutoReload() const { return AutoReloadFile1->isChecked(); }
+
+} // namespace qvx
