@@ -211,10 +211,8 @@ void Chip::OnSckRise(int64_t now)
     bool bad = false;
     if (options_.timing != Timing::Instant) {
         const SckLimits& limits = device_.sck;
-        if (haveFall_)
-            bad = now - fallAt_ < ClocksNs(limits.minLow);
-        else
-            bad = now - rstRiseAt_ < ClocksNs(std::max(limits.minLow, limits.minAfterReset));
+        // The first low phase of a frame began when RST rose.
+        bad = now - (haveFall_ ? fallAt_ : rstRiseAt_) < ClocksNs(limits.minLow);
         if (haveRise_ && now - riseAt_ < ClocksNs(limits.minPeriod))
             bad = true;
     }

@@ -11,12 +11,12 @@ constexpr int64_t kUs = 1000;
 constexpr int64_t kMs = 1000 * kUs;
 
 // AT89S51/52: byte write 64 clocks + 400 us, chip erase 500 ms; SCK high and
-// low at least 8 clocks each, and SCK low for 64 clocks after RST rises.
-constexpr SckLimits kS5xSck{8, 8, 0, 64};
+// low at least 8 clocks each.
+constexpr SckLimits kS5xSck{8, 8, 0};
 // AT89S8252/53: write cycle below 2.5 ms; SCK below a fortieth of the crystal.
-constexpr SckLimits kS825xSck{0, 0, 40, 0};
+constexpr SckLimits kS825xSck{0, 0, 40};
 // AT89S8253, AT89S2051/4051: SCK at most a sixteenth of the crystal.
-constexpr SckLimits kSixteenthSck{8, 8, 0, 0};
+constexpr SckLimits kSixteenthSck{8, 8, 0};
 
 constexpr std::array<Device, 7> kDevices{{
     // name        code    mask    set                         locks                     fuse   data  clk  write       erase       sck

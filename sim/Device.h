@@ -26,7 +26,6 @@ struct SckLimits {
     uint32_t minHigh = 0;       // SCK high phase
     uint32_t minLow = 0;        // SCK low phase
     uint32_t minPeriod = 0;     // rising edge to rising edge
-    uint32_t minAfterReset = 0; // RST rising to the first SCK rising edge
 };
 
 struct Device {
