@@ -1,11 +1,311 @@
 #include "SimPort.h"
+#include "StateFile.h"
+
+#include <charconv>
+#include <chrono>
+#include <cstring>
+#include <iostream>
+#include <vector>
 
 namespace qvx {
 
-std::unique_ptr<PortAccess> OpenSimPort(std::string_view, std::string& error)
+namespace {
+
+constexpr uint8_t kRstBit = 4, kMosiBit = 5, kSckBit = 6;
+constexpr uint8_t kSenseBit = 4, kMisoBit = 6;
+constexpr int64_t kIsaAccessNs = 1000; // one access to an ISA-bus parallel port
+
+const char* const kAcceptedOptions =
+    "accepted options: lpt1, lpt2, timing=realistic|virtual|instant, xtal=HZ, iodelay[=NS], "
+    "fault=nocable|nochip|noenable|busy, noise=P, seed=N, weak=ADDR, state=PATH, trace=PATH";
+
+// Which LPT (0 or 1) and which register (0 data, 1 status, 2 control) an
+// address is; false for an address with no port.
+bool Decode(uint16_t port, int& lpt, int& reg)
 {
-    error = "the simulated cable is not built into this program";
-    return nullptr;
+    for (int i = 0; i < 2; ++i) {
+        const uint16_t base = i == 0 ? kLpt1Data : kLpt2Data;
+        if (port >= base && port <= base + 2) {
+            lpt = i;
+            reg = port - base;
+            return true;
+        }
+    }
+    return false;
+}
+
+template <typename T>
+bool ParseInteger(std::string_view text, T& value, int base = 10)
+{
+    if (text.empty())
+        return false;
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value, base);
+    return ec == std::errc() && ptr == end;
+}
+
+// "0x1A00", "1A00h" or "6656".
+bool ParseAddress(std::string_view text, uint32_t& value)
+{
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        return ParseInteger(text.substr(2), value, 16);
+    if (text.size() > 1 && (text.back() == 'h' || text.back() == 'H'))
+        return ParseInteger(text.substr(0, text.size() - 1), value, 16);
+    return ParseInteger(text, value, 10);
+}
+
+bool ParseProbability(std::string_view text, double& value)
+{
+    if (text.empty())
+        return false;
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end && value >= 0.0 && value <= 1.0;
+}
+
+std::string DeviceList()
+{
+    std::string names;
+    for (const sim::Device& d : sim::Devices())
+        names += (names.empty() ? "" : ", ") + std::string(d.name);
+    return names;
+}
+
+} // namespace
+
+SimPort::SimPort(const sim::Device& device, SimCableOptions cable, sim::ChipOptions chip)
+    : cable_(std::move(cable)), chip_(device, chip)
+{
+    if (chip.timing == sim::Timing::Virtual)
+        tickNs_ = cable_.ioDelayNs >= 0 ? cable_.ioDelayNs : kIsaAccessNs;
+}
+
+SimPort::~SimPort()
+{
+    std::string error;
+    if (!SaveState(error))
+        std::cerr << "QVX-ISP: simulated chip not saved: " << error << '\n';
+    chip_.SetTraceSink(nullptr);
+}
+
+// Every access takes the time of a bus cycle when the options ask for it.
+void SimPort::Access()
+{
+    ++accesses_;
+    if (tickNs_ > 0) {
+        chip_.AdvanceTime(std::chrono::nanoseconds(tickNs_));
+    } else if (chip_.Options().timing != sim::Timing::Virtual && cable_.ioDelayNs > 0) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::nanoseconds(cable_.ioDelayNs);
+        while (std::chrono::steady_clock::now() < until) {
+        }
+    }
+}
+
+void SimPort::SetPortBit(uint16_t port, uint8_t bit)
+{
+    Access();
+    if (bit < 8)
+        WriteRegister(port, static_cast<uint8_t>(Register(port) | (1u << bit)));
+}
+
+void SimPort::ClrPortBit(uint16_t port, uint8_t bit)
+{
+    Access();
+    if (bit < 8)
+        WriteRegister(port, static_cast<uint8_t>(Register(port) & ~(1u << bit)));
+}
+
+bool SimPort::GetPortBit(uint16_t port, uint8_t bit)
+{
+    Access();
+    return bit < 8 && (Register(port) >> bit) & 1;
+}
+
+void SimPort::WriteRegister(uint16_t port, uint8_t value)
+{
+    int lpt = 0, reg = 0;
+    if (!Decode(port, lpt, reg))
+        return;
+    if (reg == 0) {
+        data_[lpt] = value;
+        if (lpt == (cable_.lpt2 ? 1 : 0))
+            DrivePins();
+    } else if (reg == 2) {
+        control_[lpt] = value;
+    }
+    // The status register is input only.
+}
+
+void SimPort::DrivePins()
+{
+    if (!cable_.cableAttached || !cable_.chipPresent)
+        return;
+    const uint8_t d = data_[cable_.lpt2 ? 1 : 0];
+    chip_.SetPins((d >> kRstBit) & 1, (d >> kSckBit) & 1, (d >> kMosiBit) & 1);
+}
+
+uint8_t SimPort::Status(int lpt) const
+{
+    uint8_t status = 0xFF; // open inputs float high
+    const bool cableHere = cable_.cableAttached && lpt == (cable_.lpt2 ? 1 : 0);
+    if (!cableHere) {
+        status &= static_cast<uint8_t>(~(1u << kSenseBit));
+        return status;
+    }
+    const bool rst = (data_[lpt] >> kRstBit) & 1;
+    if (!rst)
+        status &= static_cast<uint8_t>(~(1u << kSenseBit));
+    const bool miso = cable_.chipPresent ? chip_.Miso() : true;
+    if (!miso)
+        status &= static_cast<uint8_t>(~(1u << kMisoBit));
+    return status;
+}
+
+uint8_t SimPort::Register(uint16_t port) const
+{
+    int lpt = 0, reg = 0;
+    if (!Decode(port, lpt, reg))
+        return 0xFF;
+    if (reg == 0)
+        return data_[lpt];
+    if (reg == 1)
+        return Status(lpt);
+    return control_[lpt];
+}
+
+bool SimPort::LoadState(std::string& error)
+{
+    if (cable_.statePath.empty())
+        return true;
+    stateLoaded_ = sim::LoadState(chip_, cable_.statePath, error);
+    return stateLoaded_;
+}
+
+// Only a chip whose state was loaded (or found absent) is saved, so files
+// that could not be read are never overwritten.
+bool SimPort::SaveState(std::string& error)
+{
+    if (cable_.statePath.empty() || !stateLoaded_)
+        return true;
+    chip_.Settle();
+    return sim::SaveState(chip_, cable_.statePath, error);
+}
+
+bool SimPort::OpenTrace(const std::string& path, std::string& error)
+{
+    trace_.open(path, std::ios::out | std::ios::trunc);
+    if (!trace_) {
+        error = "cannot write the trace file " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    chip_.SetTraceSink([this](const std::string& line) {
+        trace_ << line << '\n';
+        trace_.flush();
+    });
+    return true;
+}
+
+std::unique_ptr<SimPort> MakeSimPort(std::string_view options, std::string& error)
+{
+    error.clear();
+    std::vector<std::string_view> parts;
+    for (size_t start = 0;;) {
+        const size_t comma = options.find(',', start);
+        parts.push_back(options.substr(start, comma == std::string_view::npos ? comma : comma - start));
+        if (comma == std::string_view::npos)
+            break;
+        start = comma + 1;
+    }
+
+    const sim::Device* device = sim::FindDevice(parts[0]);
+    if (!device) {
+        error = parts[0].empty() ? "name the chip first, as in sim:AT89S52[,option...]; DEVICE is one of " + DeviceList()
+                                 : "unknown device \"" + std::string(parts[0]) + "\"; DEVICE is one of " + DeviceList();
+        return nullptr;
+    }
+
+    SimCableOptions cable;
+    sim::ChipOptions chip;
+    std::string weakText;
+    for (size_t i = 1; i < parts.size(); ++i) {
+        const std::string_view part = parts[i];
+        const size_t eq = part.find('=');
+        const std::string_view key = part.substr(0, eq);
+        const std::string_view value = eq == std::string_view::npos ? std::string_view() : part.substr(eq + 1);
+        const bool hasValue = eq != std::string_view::npos;
+        auto bad = [&](const std::string& what) {
+            error = "option \"" + std::string(part) + "\": " + what;
+            return nullptr;
+        };
+
+        if (key == "lpt1" && !hasValue) {
+            cable.lpt2 = false;
+        } else if (key == "lpt2" && !hasValue) {
+            cable.lpt2 = true;
+        } else if (key == "timing" && hasValue) {
+            if (value == "realistic")
+                chip.timing = sim::Timing::Realistic;
+            else if (value == "virtual")
+                chip.timing = sim::Timing::Virtual;
+            else if (value == "instant")
+                chip.timing = sim::Timing::Instant;
+            else
+                return bad("timing is realistic, virtual or instant");
+        } else if (key == "xtal" && hasValue) {
+            if (!ParseInteger(value, chip.xtalHz) || chip.xtalHz == 0)
+                return bad("the crystal frequency is a whole number of hertz, e.g. xtal=11059200");
+        } else if (key == "iodelay") {
+            cable.ioDelayNs = kIsaAccessNs;
+            if (hasValue && (!ParseInteger(value, cable.ioDelayNs) || cable.ioDelayNs < 0 ||
+                             cable.ioDelayNs > 1'000'000'000))
+                return bad("the delay is a whole number of nanoseconds from 0 to 1000000000");
+        } else if (key == "fault" && hasValue) {
+            if (value == "nocable")
+                cable.cableAttached = false;
+            else if (value == "nochip")
+                cable.chipPresent = false;
+            else if (value == "noenable")
+                chip.neverEnables = true;
+            else if (value == "busy")
+                chip.endlessWrite = true;
+            else
+                return bad("faults are nocable, nochip, noenable and busy");
+        } else if (key == "noise" && hasValue) {
+            if (!ParseProbability(value, chip.misoNoise))
+                return bad("the noise is a probability from 0 to 1, e.g. noise=0.001");
+        } else if (key == "seed" && hasValue) {
+            if (!ParseInteger(value, chip.noiseSeed))
+                return bad("the seed is a whole number");
+        } else if (key == "weak" && hasValue) {
+            uint32_t address = 0;
+            if (!ParseAddress(value, address) || address >= device->codeSize)
+                return bad("the weak cell is a code address below " + std::to_string(device->codeSize) +
+                           " on an " + std::string(device->name) + ", e.g. weak=0x0100");
+            chip.weakCell = address;
+        } else if (key == "state" && hasValue && !value.empty()) {
+            cable.statePath = std::string(value);
+        } else if (key == "trace" && hasValue && !value.empty()) {
+            cable.tracePath = std::string(value);
+        } else {
+            error = (part.empty() ? std::string("empty option") : "unknown option \"" + std::string(part) + "\"") +
+                    "; " + kAcceptedOptions;
+            return nullptr;
+        }
+    }
+
+    auto port = std::make_unique<SimPort>(*device, cable, chip);
+    if (!port->LoadState(error)) {
+        error = "state file: " + error; // the files stay as they are: nothing is saved over them
+        return nullptr;
+    }
+    if (!cable.tracePath.empty() && !port->OpenTrace(cable.tracePath, error))
+        return nullptr;
+    return port;
+}
+
+std::unique_ptr<PortAccess> OpenSimPort(std::string_view options, std::string& error)
+{
+    return MakeSimPort(options, error);
 }
 
 } // namespace qvx

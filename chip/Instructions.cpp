@@ -1,0 +1,95 @@
+#include "Instructions.h"
+
+#include "Mode.h"
+
+namespace qvx {
+
+const SetLimits& LimitsOf(InstructionSet set)
+{
+    static constexpr SetLimits three{300, 20, 10, 20, 10};
+    static constexpr SetLimits four{100, 50, 25, 40, 20};
+    return set == InstructionSet::ThreeByte ? three : four;
+}
+
+static bool Enable(ChipSession& s)
+{
+    if (s.Chip.Set == InstructionSet::ThreeByte) {
+        EnableProgramming3(s.Link, 100);
+        return !s.Link.Refused;
+    }
+    return EnableProgramming4(s.Link, 100, s.Chip.Enable);
+}
+
+bool OpenProgramming(ChipSession& s)
+{
+    if (!Enable(s))
+        RefuseCommand(s.Link); // shows the message unless a transfer already did
+    return !s.Link.Refused;
+}
+
+void ReenableProgramming(ChipSession& s) { Enable(s); }
+
+// Address bits A13 to A8 from the counter's two high digits.
+struct HighAddress {
+    int32_t a15 = 0, a14 = 0, a13 = 0, a12 = 0, a11 = 0, a10 = 0, a9 = 0, a8 = 0;
+};
+
+static HighAddress HighAddressOf(const CodeBuffer& b)
+{
+    HighAddress a;
+    HexDigitToBits(b.AddrDigit1, a.a15, a.a14, a.a13, a.a12);
+    HexDigitToBits(b.AddrDigit2, a.a11, a.a10, a.a9, a.a8);
+    return a;
+}
+
+// Sends the instruction's leading bytes up to and including the low address
+// byte. `read` chooses read (01 / 0x20) or write (10 / 0x40).
+static void SendAddressed(ChipSession& s, bool read)
+{
+    LinkState& link = s.Link;
+    const HighAddress a = HighAddressOf(s.Buffer);
+    if (s.Chip.Set == InstructionSet::ThreeByte) {
+        // A12 A11 A10 A9 A8 A13, then 0 1 to read or 1 0 to write.
+        TransferBits(link, a.a12, a.a11, a.a10, a.a9, a.a8, a.a13, read ? 0 : 1, read ? 1 : 0);
+    } else {
+        if (read)
+            TransferBits(link, 0, 0, 1, 0, 0, 0, 0, 0); // 0x20
+        else
+            TransferByte(link, '4', '0');
+        TransferBits(link, 0, 0, a.a13, a.a12, a.a11, a.a10, a.a9, a.a8);
+    }
+    TransferByte(link, s.Buffer.AddrDigit3, s.Buffer.AddrDigit4);
+}
+
+void SendReadCode(ChipSession& s)
+{
+    SendAddressed(s, true);
+    TransferByte(s.Link, '0', '0'); // the data byte comes back meanwhile
+}
+
+void SendWriteCode(ChipSession& s, char high, char low)
+{
+    SendAddressed(s, false);
+    TransferByte(s.Link, high, low);
+}
+
+void LoadExpected(LinkState& link, char high, char low)
+{
+    int32_t* e = link.SendBits;
+    HexDigitToBits(high, e[0], e[1], e[2], e[3]);
+    HexDigitToBits(low, e[4], e[5], e[6], e[7]);
+}
+
+static void SendStatusRead(LinkState& link, char low)
+{
+    TransferByte(link, '2', low);
+    TransferByte(link, '5', '5');
+    TransferByte(link, '5', '5');
+    TransferByte(link, 'F', 'F');
+}
+
+void SendReadLockBits(LinkState& link) { SendStatusRead(link, '4'); }
+
+void SendReadFuses(LinkState& link) { SendStatusRead(link, '1'); }
+
+} // namespace qvx

@@ -1,0 +1,63 @@
+#include "Device.h"
+
+#include <array>
+#include <cctype>
+
+namespace qvx::sim {
+
+namespace {
+
+constexpr int64_t kUs = 1000;
+constexpr int64_t kMs = 1000 * kUs;
+
+// AT89S51/52: byte write 64 clocks + 400 us, chip erase 500 ms; SCK high and
+// low at least 8 clocks each.
+constexpr SckLimits kS5xSck{8, 8, 0};
+// AT89S8252/53: write cycle below 2.5 ms; SCK below a fortieth of the crystal.
+constexpr SckLimits kS825xSck{0, 0, 40};
+// AT89S8253, AT89S2051/4051: SCK at most a sixteenth of the crystal.
+constexpr SckLimits kSixteenthSck{8, 8, 0};
+
+constexpr std::array<Device, 7> kDevices{{
+    // name        code    mask    set                         locks                     fuse   data  clk  write       erase       sck
+    {"AT89S51",    4096,  0x0FFF, InstructionSet::FourByte,  LockScheme::ModeSteps,     false, 0,    64, 400 * kUs,  500 * kMs,  kS5xSck},
+    {"AT89S52",    8192,  0x1FFF, InstructionSet::FourByte,  LockScheme::ModeSteps,     false, 0,    64, 400 * kUs,  500 * kMs,  kS5xSck},
+    {"AT89S53",    12288, 0x3FFF, InstructionSet::ThreeByte, LockScheme::ThreeByteWrite, false, 0,    0,  2500 * kUs, 16 * kMs,   kS825xSck},
+    {"AT89S8252",  8192,  0x1FFF, InstructionSet::ThreeByte, LockScheme::ThreeByteWrite, false, 2048, 0,  2500 * kUs, 16 * kMs,   kS825xSck},
+    {"AT89S8253",  12288, 0x3FFF, InstructionSet::FourByte,  LockScheme::FourByteWrite, true,  0,    0,  4 * kMs,    8 * kMs,    kSixteenthSck},
+    {"AT89S2051",  2048,  0x07FF, InstructionSet::FourByte,  LockScheme::FourByteWrite, true,  0,    0,  4 * kMs,    8 * kMs,    kSixteenthSck},
+    {"AT89S4051",  4096,  0x0FFF, InstructionSet::FourByte,  LockScheme::FourByteWrite, true,  0,    0,  4 * kMs,    8 * kMs,    kSixteenthSck},
+}};
+
+bool SameName(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+} // namespace
+
+std::span<const Device> Devices()
+{
+    return kDevices;
+}
+
+const Device* FindDevice(std::string_view name)
+{
+    for (const Device& d : kDevices)
+        if (SameName(d.name, name))
+            return &d;
+    return nullptr;
+}
+
+int64_t WriteCycleNs(const Device& device, uint32_t xtalHz)
+{
+    const int64_t clocks = xtalHz ? (int64_t(device.writeClocks) * 1'000'000'000 + xtalHz - 1) / xtalHz : 0;
+    return device.writeNs + clocks;
+}
+
+} // namespace qvx::sim

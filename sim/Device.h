@@ -1,0 +1,55 @@
+// The seven AT89S parts as the simulated chip models them: memory sizes,
+// address decoding, instruction set, lock scheme, user fuse, programming
+// times and serial-clock limits, taken from the parts' datasheets.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace qvx::sim {
+
+enum class InstructionSet {
+    ThreeByte, // AT89S53, AT89S8252
+    FourByte,  // the others
+};
+
+enum class LockScheme {
+    ThreeByteWrite, // 0xAC, LB1 LB2 LB3 x x 1 1 1, x: bits 7..5 low program LB1..LB3
+    ModeSteps,      // 0xAC, 1110 00 B1 B2, x, x: one lock mode at a time, in order
+    FourByteWrite,  // 0xAC, 1110 0 LB3 LB2 LB1, x, x: bits 0..2 low program LB1..LB3
+};
+
+// Minimum SCK timing the part needs to sample MOSI correctly, in periods of
+// its crystal clock. Zero means no limit of that kind.
+struct SckLimits {
+    uint32_t minHigh = 0;       // SCK high phase
+    uint32_t minLow = 0;        // SCK low phase
+    uint32_t minPeriod = 0;     // rising edge to rising edge
+};
+
+struct Device {
+    std::string_view name;
+    uint32_t codeSize;      // bytes of flash code memory
+    uint32_t addressMask;   // address bits the part decodes; higher ones are ignored
+    InstructionSet set;
+    LockScheme locks;
+    bool userFuse;          // has the user fuse byte with the x2 clock bit
+    uint32_t dataSize;      // bytes of on-chip data EEPROM reachable by serial instructions
+    uint32_t writeClocks;   // byte write cycle: this many crystal periods ...
+    int64_t writeNs;        // ... plus this long
+    int64_t eraseNs;        // chip erase cycle
+    SckLimits sck;
+};
+
+// All seven parts, in the order AT89S51, AT89S52, AT89S53, AT89S8252,
+// AT89S8253, AT89S2051, AT89S4051.
+std::span<const Device> Devices();
+
+// The part of that name (letter case ignored), or null.
+const Device* FindDevice(std::string_view name);
+
+// Byte write cycle of the part at the given crystal frequency.
+int64_t WriteCycleNs(const Device& device, uint32_t xtalHz);
+
+} // namespace qvx::sim
