@@ -79,7 +79,7 @@ TfrmAboutQvx::TfrmAboutQvx(QWidget* mainWindow)
     Memo1->setPlainText(AboutText().join(QLatin1Char('\n')));
     Memo1->setReadOnly(true);
     Memo1->setFocusPolicy(Qt::StrongFocus);
-    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth); // long lines wrap at the box's edge
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 

@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -40,6 +41,29 @@ Widget* Place(Widget* widget, const char* name, int left, int top, int width, in
     widget->setGeometry(left, top, width, height);
     return widget;
 }
+
+// A group frame with its caption on the frame's top line, so that controls
+// placed 16 pixels down lie inside the frame.
+class GroupFrame : public QGroupBox {
+public:
+    GroupFrame(const QString& caption, QWidget* parent) : QGroupBox(caption, parent) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        const QFontMetrics metrics(font());
+        const QRect frame = rect().adjusted(0, metrics.height() / 2, -2, -2);
+        painter.setPen(palette().color(QPalette::Mid));
+        painter.drawRect(frame);
+        painter.setPen(palette().color(QPalette::Light));
+        painter.drawRect(frame.translated(1, 1));
+        const QRect caption(6, 0, metrics.horizontalAdvance(title()) + 4, metrics.height());
+        painter.fillRect(caption, palette().color(QPalette::Window));
+        painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+        painter.drawText(caption, Qt::AlignCenter, title());
+    }
+};
 
 void SetTabPosition(QWidget* widget, int order) { widget->setProperty(kTabOrder, order); }
 
@@ -87,6 +111,13 @@ QPixmap KeyPicture()
     const QRgb background = image.pixel(0, image.height() - 1);
     picture.setMask(QBitmap::fromImage(image.createMaskFromColor(background, Qt::MaskInColor)));
     return picture;
+}
+
+// A one-line box shows the beginning of a text too long for it.
+void ShowFromStart(QLineEdit* box, const QString& text)
+{
+    box->setText(text);
+    box->setCursorPosition(0);
 }
 
 // Shows a message box; a lone carriage return in the text breaks the line.
@@ -211,7 +242,7 @@ void TfrmMain::BuildControls()
     edtFileName = Place(new QLineEdit(client), "edtFileName", 88, 8, 561, 21);
     SetTabPosition(edtFileName, 0);
 
-    GroupBox1 = Place(new QGroupBox(QStringLiteral("Command Button"), client), "GroupBox1", 8, 36, 137, 301);
+    GroupBox1 = Place(new GroupFrame(QStringLiteral("Command Button"), client), "GroupBox1", 8, 36, 137, 301);
     SetTabPosition(GroupBox1, 1);
     struct Command {
         QPushButton*& button;
@@ -240,7 +271,7 @@ void TfrmMain::BuildControls()
     cmbDevice->setCurrentIndex(kDefaultDeviceCode);
     SetTabPosition(cmbDevice, 2);
 
-    GroupBox2 = Place(new QGroupBox(QStringLiteral("Security Lock"), client), "GroupBox2", 152, 64, 129, 73);
+    GroupBox2 = Place(new GroupFrame(QStringLiteral("Security Lock"), client), "GroupBox2", 152, 64, 129, 73);
     SetTabPosition(GroupBox2, 3);
     chkLock1 = Place(new QCheckBox(QStringLiteral("Lock Bit 1"), GroupBox2), "chkLock1", 8, 16, 73, 17);
     chkLock2 = Place(new QCheckBox(QStringLiteral("Lock Bit 2"), GroupBox2), "chkLock2", 8, 32, 73, 17);
@@ -256,7 +287,7 @@ void TfrmMain::BuildControls()
     SpeedButton1->setIcon(QIcon(KeyPicture()));
     SpeedButton1->setIconSize(QSize(31, 45));
 
-    GroupBox3 = Place(new QGroupBox(QStringLiteral("Fuse"), client), "GroupBox3", 152, 142, 129, 43);
+    GroupBox3 = Place(new GroupFrame(QStringLiteral("Fuse"), client), "GroupBox3", 152, 142, 129, 43);
     SetTabPosition(GroupBox3, 8);
     chk_x2Clock = Place(new QCheckBox(QStringLiteral("x2 Clock"), GroupBox3), "chk_x2Clock", 8, 16, 97, 17);
     SetTabPosition(chk_x2Clock, 0);
@@ -459,7 +490,7 @@ std::optional<int32_t> TfrmMain::LoadHexFile()
     selection_.HexFileName = chosen->toStdString();
     const HexResult result = LoadHexFromFile(selection_.HexFileName, *buffer_);
     if (result.Status != HexStatus::CannotOpen)
-        edtFileName->setText(*chosen);
+        ShowFromStart(edtFileName, *chosen);
     if (!result.Ok())
         return HexLoadFailed(selection_.HexFileName, result);
     ShowBuffer();
@@ -483,7 +514,7 @@ std::optional<int32_t> TfrmMain::ReloadHexFile()
 
 void TfrmMain::Message(const QString& text) { hooks_.Message(text); }
 
-void TfrmMain::SetStatus(const std::string& text) { edtStatus->setText(QString::fromStdString(text)); }
+void TfrmMain::SetStatus(const std::string& text) { ShowFromStart(edtStatus, QString::fromStdString(text)); }
 
 void TfrmMain::ProcessMessages() { QCoreApplication::processEvents(); }
 

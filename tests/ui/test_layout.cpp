@@ -135,6 +135,7 @@ TEST_F(LayoutTest, StatusFieldIsAquaWithNavyTextWhateverItShows)
     for (const char* text : {"PROGRAM MODE.", "Load file complete.", "Code over MCU memory [8191]"}) {
         w.SetStatus(text);
         EXPECT_EQ(w.edtStatus->text(), QString::fromLatin1(text));
+        EXPECT_EQ(w.edtStatus->cursorPosition(), 0); // a long text shows its beginning
         EXPECT_EQ(w.edtStatus->palette().color(QPalette::Base), QColor(0, 255, 255));
         EXPECT_EQ(w.edtStatus->palette().color(QPalette::Text), QColor(0, 0, 128));
         // What the field shows on the screen: mostly aqua.

@@ -1,0 +1,65 @@
+// Shows the real windows in a chosen state, for looking at them (e.g. under
+// Xvfb with a screenshot). Not a test and not part of the program.
+//
+//   ui_preview [--load FILE] [--about] [--device CODE] [--narrow] [--port SELECTION]
+//
+// --load runs "Load Code" with FILE as the dialog's answer; --about opens the
+// about window once the main window is up; --narrow makes the main window
+// 294 pixels wide; --port chooses the backend as QVX_PORT would (default:
+// the simulated AT89S8252).
+#include "ABOUT_QVX.h"
+#include "ISP_S8252.h"
+#include "PortAccess.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstring>
+
+int main(int argc, char* argv[])
+{
+    QApplication application(argc, argv);
+    qvx::SetApplicationTitle();
+
+    QString load;
+    bool about = false, narrow = false;
+    int device = -2;
+    std::string selection = "sim:AT89S8252,timing=instant";
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--load") && i + 1 < argc)
+            load = QString::fromLocal8Bit(argv[++i]);
+        else if (!std::strcmp(argv[i], "--about"))
+            about = true;
+        else if (!std::strcmp(argv[i], "--narrow"))
+            narrow = true;
+        else if (!std::strcmp(argv[i], "--device") && i + 1 < argc)
+            device = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--port") && i + 1 < argc)
+            selection = argv[++i];
+    }
+
+    std::string error;
+    std::unique_ptr<qvx::PortAccess> port = qvx::OpenPortAccess(selection, error);
+    if (!port) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 2;
+    }
+    qvx::TfrmMain::Hooks hooks;
+    if (!load.isEmpty())
+        hooks.OpenFile = [load]() -> std::optional<QString> { return load; };
+    qvx::TfrmMain frmMain(*port, hooks);
+    qvx::TfrmAboutQvx frmAboutQvx(&frmMain);
+    frmMain.SetAboutWindow(&frmAboutQvx);
+    if (device >= -1)
+        frmMain.Chosen().DeviceCode = device;
+    frmMain.show();
+    frmMain.activateWindow();
+    if (narrow)
+        frmMain.setFixedWidth(294 - (frmMain.frameGeometry().width() - frmMain.width()));
+    if (!load.isEmpty())
+        QTimer::singleShot(100, &frmMain, [&] { frmMain.Load1->trigger(); });
+    if (about)
+        QTimer::singleShot(300, &frmMain, [&] { frmMain.About1->trigger(); });
+    return application.exec();
+}
