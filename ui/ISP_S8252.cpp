@@ -544,14 +544,11 @@ void TfrmMain::SetModeChecks(bool programModeChecked)
 
 void TfrmMain::SetProgress(int32_t position) { ProgressBar1->setValue(position); }
 
-void TfrmMain::SetLockBox(int n, bool checked)
-{
-    qvx::SetLockBox(selection_.Locks, n, checked);
-    MirrorLockBoxes();
-}
+void TfrmMain::SetLockBox(int n, bool checked) { LockBoxClicked(n, checked); }
 
 bool TfrmMain::LockBox(int n) const { return selection_.Locks.Box(n); }
 
+// The rule of a lock box runs on the model; the boxes then show the model.
 void TfrmMain::LockBoxClicked(int n, bool checked)
 {
     qvx::SetLockBox(selection_.Locks, n, checked);

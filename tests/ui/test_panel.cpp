@@ -111,15 +111,6 @@ TEST_F(PanelTest, ModeChecksProgressX2ClockAndAutoReload)
     EXPECT_FALSE(w.AutoReload());
 }
 
-TEST_F(PanelTest, MessagesAndStatusTexts)
-{
-    TfrmMain& w = Open();
-    w.ShowMessage("Programming Time-Out");
-    EXPECT_EQ(messages, QStringList{"Programming Time-Out"});
-    w.SetStatus("Erase Chip...");
-    EXPECT_EQ(w.edtStatus->text(), QStringLiteral("Erase Chip..."));
-}
-
 TEST_F(PanelTest, ClickingLockBitThreeTicksAllAndLockBitOneClearsAll)
 {
     TfrmMain& w = Open();
