@@ -1,0 +1,422 @@
+// The chip operations against the simulated chip: every device through a
+// whole erase / blank / program / verify / read cycle, lock levels and fuse
+// as the chip records them, and the faults a bench meets.
+#include "ChipOps.h"
+#include "RecordingPanel.h"
+#include "SimPort.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace qvx {
+namespace {
+
+class SimChip {
+public:
+    explicit SimChip(const std::string& options)
+    {
+        std::string error;
+        port = MakeSimPort(options, error);
+        if (!port)
+            throw std::runtime_error(error);
+        device = FindDevice(DeviceCodeByName(port->Chip().Name()));
+        link.Port = port.get();
+        link.Panel = &panel;
+        link.WaitUnits = 0; // one short spin per wait
+        ClearBuffer(*buffer);
+        port->Chip().RecordTrace(true);
+    }
+    ChipSession Session() { return {link, *buffer, *device}; }
+    bool ThreeByte() const { return device->Set == InstructionSet::ThreeByte; }
+    int32_t Last() const { return device->LastAddress; }
+
+    OpResult Erase()
+    {
+        ChipSession s = Session();
+        return ThreeByte() ? EraseChip3(s) : EraseChip4(s);
+    }
+    OpResult Program()
+    {
+        ChipSession s = Session();
+        return ThreeByte() ? ProgramCode3(s, Last()) : ProgramCode4(s, Last());
+    }
+    CheckResult Verify()
+    {
+        ChipSession s = Session();
+        return ThreeByte() ? VerifyCode3(s, Last()) : VerifyCode4(s, Last());
+    }
+    CheckResult Blank()
+    {
+        ChipSession s = Session();
+        return ThreeByte() ? BlankCheck3(s, Last()) : BlankCheck4(s, Last());
+    }
+    OpResult Read()
+    {
+        ChipSession s = Session();
+        return ThreeByte() ? ReadCode3(s, Last()) : ReadCode4(s, Last());
+    }
+    OpResult Lock(int32_t level)
+    {
+        ChipSession s = Session();
+        switch (device->LockWrite) {
+        case LockWriteKind::ThreeByte: return WriteLockBits3(s, level);
+        case LockWriteKind::Stepwise: return WriteLockBitsStepwise(s, level);
+        case LockWriteKind::FourByte: return WriteLockBits4(s, level);
+        }
+        return OpResult::Failed;
+    }
+    // Puts an image into the buffer: byte a at address a.
+    void Load(const std::vector<uint8_t>& image)
+    {
+        ClearBuffer(*buffer);
+        for (size_t a = 0; a < image.size(); ++a) {
+            buffer->CodeHigh[a] = HexDigitChar(image[a] >> 4);
+            buffer->CodeLow[a] = HexDigitChar(image[a] & 15);
+        }
+    }
+    uint8_t BufferByte(int32_t a) const { return uint8_t(HexByteValue(buffer->CodeHigh[a], buffer->CodeLow[a])); }
+    const std::vector<std::string>& Trace() { return port->Chip().TraceLines(); }
+    size_t TraceCount(const std::string& line)
+    {
+        return std::count(Trace().begin(), Trace().end(), line);
+    }
+
+    std::unique_ptr<SimPort> port;
+    const Device* device;
+    test::RecordingPanel panel;
+    LinkState link;
+    std::unique_ptr<CodeBuffer> buffer = std::make_unique<CodeBuffer>();
+};
+
+// A program image the size of the device: data with FF gaps, the last byte
+// at the last address.
+std::vector<uint8_t> Image(int32_t size)
+{
+    std::vector<uint8_t> image(size, 0xFF);
+    for (int32_t a = 0; a < size; ++a)
+        if ((a / 64) % 3 != 1)
+            image[a] = uint8_t(a * 7 + (a >> 8));
+    image[size - 1] = 0x5A;
+    image[0x10] = 0xFF; // a gap inside data
+    return image;
+}
+
+class EveryDevice : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(EveryDevice, EraseBlankProgramVerifyReadBack)
+{
+    SimChip chip(std::string(GetParam()) + ",timing=instant");
+    const int32_t size = chip.Last() + 1;
+    std::vector<uint8_t> old(size, 0x00);
+    chip.port->Chip().PresetCode(old);
+
+    EXPECT_EQ(chip.Erase(), OpResult::Completed);
+    const CheckResult blank = chip.Blank();
+    EXPECT_TRUE(blank.Passed);
+    EXPECT_EQ(chip.panel.progress, 100);
+
+    const std::vector<uint8_t> image = Image(size);
+    chip.Load(image);
+    EXPECT_EQ(chip.Program(), OpResult::Completed);
+    EXPECT_EQ(chip.panel.progress, 100);
+    EXPECT_EQ(chip.port->Chip().Code(), image);
+    const size_t data = std::count_if(image.begin(), image.end(), [](uint8_t b) { return b != 0xFF; });
+    EXPECT_EQ(chip.port->Chip().Counters().codeWrites, data); // FF bytes are never written
+
+    const CheckResult verify = chip.Verify();
+    EXPECT_TRUE(verify.Passed);
+    EXPECT_EQ(verify.Result, OpResult::Completed);
+
+    ClearBuffer(*chip.buffer);
+    chip.buffer->CodeHigh[size] = 'A'; // beyond the device: a read leaves it
+    chip.panel.progress = 0;
+    EXPECT_EQ(chip.Read(), OpResult::Completed);
+    EXPECT_EQ(chip.panel.progress, 100);
+    for (int32_t a = 0; a < size; ++a)
+        ASSERT_EQ(chip.BufferByte(a), image[a]) << std::hex << a;
+    EXPECT_EQ(chip.buffer->CodeHigh[size], 'A');
+    EXPECT_TRUE(chip.panel.messages.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Chips, EveryDevice,
+                         ::testing::Values("AT89S51", "AT89S52", "AT89S53", "AT89S8252", "AT89S8253", "AT89S2051",
+                                           "AT89S4051"));
+
+TEST(Operations, TwelveKilobytePartsUseA13)
+{
+    for (const char* part : {"AT89S53", "AT89S8253"}) {
+        SimChip chip(std::string(part) + ",timing=instant");
+        chip.buffer->CodeHigh[0x2ABC] = '1';
+        chip.buffer->CodeLow[0x2ABC] = '2';
+        EXPECT_EQ(chip.Program(), OpResult::Completed);
+        EXPECT_EQ(chip.port->Chip().CodeByte(0x2ABC), 0x12) << part;
+        EXPECT_EQ(chip.port->Chip().CodeByte(0x0ABC), 0xFF) << part;
+        // On the wire: A13 is bit 2 of byte 1 (three-byte) or bit 5 of byte 2.
+        const std::string write = std::string(part) == "AT89S53" ? "56 BC 12 -> 00 00 00" : "40 2A BC 12 -> 00 00 00 00";
+        EXPECT_EQ(chip.TraceCount(write), 1u) << part;
+    }
+}
+
+TEST(Operations, ProgrammingOverOldDataNeedsAnErase)
+{
+    SimChip chip("AT89S8252,timing=instant");
+    std::vector<uint8_t> old(0x2000, 0xFF);
+    old[0x100] = 0x0F;
+    chip.port->Chip().PresetCode(old);
+    chip.buffer->CodeHigh[0x100] = 'F';
+    chip.buffer->CodeLow[0x100] = '0';
+    chip.buffer->CodeHigh[0x300] = '3';
+    chip.buffer->CodeLow[0x300] = '3';
+    // 0x0F AND 0xF0 never reads back as F0: the byte times out.
+    EXPECT_EQ(chip.Program(), OpResult::Failed);
+    EXPECT_EQ(chip.panel.messages, (std::vector<std::string>{"Programming Time-Out"}));
+    EXPECT_EQ(chip.port->Chip().CodeByte(0x100), 0x00);
+    EXPECT_EQ(chip.port->Chip().CodeByte(0x300), 0xFF); // nothing after the failing byte
+    const CheckResult verify = chip.Verify();
+    EXPECT_FALSE(verify.Passed);
+    EXPECT_EQ(verify.Result, OpResult::Completed);
+    EXPECT_EQ(CounterValue(*chip.buffer), 0x100); // the counter stops at the mismatch
+}
+
+TEST(Operations, VerifyFailsWhereTheChipHasDataAndTheBufferFF)
+{
+    SimChip chip("AT89S4051,timing=instant");
+    chip.port->Chip().PresetCode(0x0800, 0x12);
+    chip.panel.progress = 42;
+    EXPECT_TRUE(chip.Blank().Passed == false);
+    EXPECT_EQ(chip.Program(), OpResult::Completed); // the FF is not written
+    EXPECT_EQ(chip.port->Chip().CodeByte(0x0800), 0x12);
+    EXPECT_FALSE(chip.Verify().Passed);
+    EXPECT_EQ(CounterValue(*chip.buffer), 0x0800);
+}
+
+TEST(Operations, WritePollingWaitsOutTheWriteCycle)
+{
+    // On the virtual clock a write takes 64 crystal periods + 400 us on the
+    // AT89S52; the polls during it read bit 7 of the data complemented.
+    SimChip chip("AT89S52,timing=virtual");
+    chip.link.ClockDelay = 0;
+    chip.buffer->CodeHigh[0x20] = 'A';
+    chip.buffer->CodeLow[0x20] = '5';
+    EXPECT_EQ(chip.Program(), OpResult::Completed);
+    EXPECT_EQ(chip.port->Chip().CodeByte(0x20), 0xA5);
+    EXPECT_GE(chip.TraceCount("20 00 20 00 -> 00 00 00 7F"), 1u); // busy: bit 7 inverted
+    EXPECT_EQ(chip.TraceCount("20 00 20 00 -> 00 00 00 A5"), 1u);  // then the byte itself
+}
+
+// --- Lock bits and fuse ---------------------------------------------------
+
+TEST(LockBits, EachFamilyWritesItsLevels)
+{
+    for (const char* part : {"AT89S53", "AT89S8252", "AT89S51", "AT89S52", "AT89S8253", "AT89S2051", "AT89S4051"}) {
+        for (int32_t level = 1; level <= 3; ++level) {
+            SimChip chip(std::string(part) + ",timing=instant");
+            EXPECT_EQ(chip.Lock(level), OpResult::Completed) << part << " L" << level;
+            for (int n = 1; n <= 3; ++n)
+                EXPECT_EQ(chip.port->Chip().LockBit(n), n <= level) << part << " L" << level << " LB" << n;
+            EXPECT_TRUE(chip.panel.messages.empty());
+        }
+    }
+}
+
+TEST(LockBits, SingleWritesOnTheWire)
+{
+    SimChip s53("AT89S53,timing=instant");
+    s53.Lock(2);
+    EXPECT_EQ(s53.Trace(), (std::vector<std::string>{"RESET", "AC 53 55 -> 00 00 00", "AC 3F FF -> 00 00 00"}));
+
+    SimChip s8253("AT89S8253,timing=instant");
+    s8253.Lock(3);
+    EXPECT_EQ(s8253.Trace(), (std::vector<std::string>{"RESET", "AC 53 55 55 -> 00 00 00 69", "AC E0 FF FF -> 00 00 00 00"}));
+}
+
+TEST(LockBits, StepwiseWriteRaisesTheModeOneStepAtATime)
+{
+    SimChip chip("AT89S52,timing=instant");
+    EXPECT_EQ(chip.Lock(3), OpResult::Completed);
+    EXPECT_EQ(chip.port->Chip().LockMode(), 4);
+    std::vector<std::string> writes;
+    for (const std::string& line : chip.Trace())
+        if (line.rfind("AC E", 0) == 0 || line.rfind("24 ", 0) == 0)
+            writes.push_back(line);
+    // Each step after the first is confirmed by reading the lock byte back.
+    EXPECT_EQ(writes, (std::vector<std::string>{
+                          "AC E0 00 00 -> 00 00 00 00",
+                          "AC E1 00 00 -> 00 00 00 00", "24 55 55 FF -> 00 00 00 04",
+                          "AC E2 00 00 -> 00 00 00 00", "24 55 55 FF -> 00 00 00 0C",
+                          "AC E3 00 00 -> 00 00 00 00", "24 55 55 FF -> 00 00 00 1C",
+                      }));
+    // The read-backs ticked the boxes as they went.
+    EXPECT_EQ(chip.panel.locks.LockLevel, 3);
+}
+
+TEST(LockBits, LockedChipRefusesWritesAndHidesItsCode)
+{
+    SimChip chip("AT89S8252,timing=instant");
+    chip.port->Chip().PresetCode(0x40, 0x77);
+    chip.Lock(2);
+    chip.buffer->CodeHigh[0x80] = '1';
+    chip.buffer->CodeLow[0x80] = '1';
+    EXPECT_EQ(chip.Program(), OpResult::Failed); // LB1: the write is ignored
+    EXPECT_EQ(chip.port->Chip().CodeByte(0x80), 0xFF);
+    EXPECT_EQ(chip.Read(), OpResult::Completed);
+    EXPECT_EQ(chip.BufferByte(0x40), 0xFF); // LB2: reads no longer return the memory
+    EXPECT_EQ(chip.Erase(), OpResult::Completed);
+    EXPECT_FALSE(chip.port->Chip().LockBit(1));
+}
+
+TEST(LockBits, ReadBackSetsTheBoxesAsTheRulesDeriveThem)
+{
+    // AT89S51/52: a programmed bit reads 1. A chip with only LB2 set ticks
+    // boxes 1 and 2: the level is the highest bit, with no gap below it.
+    SimChip s51("AT89S51,timing=instant");
+    s51.port->Chip().PresetLockBits(false, true, false);
+    ChipSession a = s51.Session();
+    EXPECT_FALSE(ReadLockBits(a, 3));
+    EXPECT_TRUE(ReadLockBits(a, 1));
+    EXPECT_EQ(s51.panel.locks.LockLevel, 2);
+    EXPECT_TRUE(s51.panel.locks.Box(1) && s51.panel.locks.Box(2) && !s51.panel.locks.Box(3));
+
+    // AT89S8253 family: a programmed bit reads 0.
+    SimChip s2051("AT89S2051,timing=instant");
+    s2051.port->Chip().PresetLockBits(true, false, true);
+    ChipSession b = s2051.Session();
+    EXPECT_EQ(ReadLockBitsActiveLow(b), OpResult::Completed);
+    EXPECT_EQ(s2051.panel.locks.LockLevel, 3);
+
+    s2051.port->Chip().PresetLockBits(false, false, false);
+    EXPECT_EQ(ReadLockBitsActiveLow(b), OpResult::Completed);
+    EXPECT_EQ(s2051.panel.locks.LockLevel, 0);
+    EXPECT_FALSE(s2051.panel.locks.Box(1));
+}
+
+TEST(Fuse, X2ClockRoundTrip)
+{
+    SimChip chip("AT89S8253,timing=instant");
+    ChipSession s = chip.Session();
+    chip.panel.x2Clock = true;
+    EXPECT_EQ(WriteFuses(s), OpResult::Completed);
+    EXPECT_TRUE(chip.port->Chip().X2Clock());
+    EXPECT_EQ(chip.TraceCount("AC 18 55 FF -> 00 00 00 00"), 1u);
+
+    chip.panel.x2Clock = false;
+    EXPECT_EQ(ReadFuses(s), OpResult::Completed);
+    EXPECT_TRUE(chip.panel.x2Clock);
+
+    chip.panel.x2Clock = false;
+    EXPECT_EQ(WriteFuses(s), OpResult::Completed);
+    EXPECT_EQ(chip.TraceCount("AC 1A 55 FF -> 00 00 00 00"), 1u);
+    EXPECT_FALSE(chip.port->Chip().X2Clock());
+    chip.panel.x2Clock = true;
+    ReadFuses(s);
+    EXPECT_FALSE(chip.panel.x2Clock);
+
+    // Erase leaves the fuse as it is.
+    chip.panel.x2Clock = true;
+    WriteFuses(s);
+    chip.Erase();
+    EXPECT_TRUE(chip.port->Chip().X2Clock());
+}
+
+// --- Faults ---------------------------------------------------------------
+
+TEST(Faults, NoisyLineStillReadsAndVerifiesCorrectly)
+{
+    SimChip chip("AT89S51,timing=instant,noise=0.002,seed=7");
+    const std::vector<uint8_t> image = Image(0x1000);
+    chip.port->Chip().PresetCode(image);
+    chip.Load(image);
+    EXPECT_TRUE(chip.Verify().Passed);
+    ClearBuffer(*chip.buffer);
+    EXPECT_EQ(chip.Read(), OpResult::Completed);
+    for (int32_t a = 0; a < 0x1000; ++a)
+        ASSERT_EQ(chip.BufferByte(a), image[a]) << a;
+    EXPECT_GT(chip.port->Chip().Counters().flippedMiso, 100u); // the noise was there
+    EXPECT_TRUE(chip.panel.messages.empty());
+}
+
+TEST(Faults, WeakCellTimesOutAtItsAddress)
+{
+    SimChip chip("AT89S8252,timing=instant,weak=0x0800");
+    const std::vector<uint8_t> image = Image(0x2000);
+    chip.Load(image);
+    EXPECT_EQ(chip.Program(), OpResult::Failed);
+    EXPECT_EQ(chip.panel.messages, (std::vector<std::string>{"Programming Time-Out"}));
+    EXPECT_EQ(chip.panel.progress, 0x800 * 100 / 0x1FFF);
+    EXPECT_EQ(CounterValue(*chip.buffer), 0x801);
+    // The first write and eight rewrites of the weak byte, 300 polls each.
+    char write[32], poll[32];
+    std::snprintf(write, sizeof write, "42 00 %02X -> 00 00 00", image[0x800]); // A11 set, write
+    std::snprintf(poll, sizeof poll, "41 00 00 -> 00 00 FF");                 // read, still FF
+    EXPECT_EQ(chip.TraceCount(write), 9u);
+    EXPECT_EQ(chip.TraceCount(poll), 9u * 300u);
+    for (int32_t a = 0; a < 0x800; ++a)
+        ASSERT_EQ(chip.port->Chip().CodeByte(a), image[a]) << a;
+    for (int32_t a = 0x800; a < 0x2000; ++a)
+        ASSERT_EQ(chip.port->Chip().CodeByte(a), 0xFF) << a;
+}
+
+TEST(Faults, ChipThatNeverEnablesGivesOneMessageAndIsUnchanged)
+{
+    SimChip chip("AT89S51,timing=instant,fault=noenable");
+    chip.port->Chip().PresetCode(0x10, 0x42);
+    chip.Load(Image(0x1000));
+    EXPECT_EQ(chip.Erase(), OpResult::Refused);
+    EXPECT_EQ(chip.Program(), OpResult::Refused);
+    EXPECT_EQ(chip.panel.messages, (std::vector<std::string>{"Device have not in program mode"}));
+    EXPECT_EQ(chip.port->Chip().CodeByte(0x10), 0x42);
+    EXPECT_EQ(chip.port->Chip().Counters().codeWrites, 0u);
+    EXPECT_EQ(chip.port->Chip().Counters().erases, 0u);
+}
+
+TEST(Faults, StepwiseLockAgainstASilentChip)
+{
+    SimChip chip("AT89S52,timing=instant,fault=noenable");
+    EXPECT_EQ(chip.Lock(1), OpResult::Failed);
+    EXPECT_EQ(chip.panel.messages, (std::vector<std::string>{"Timeout Lb1=0 Lb2=0"}));
+    EXPECT_EQ(chip.port->Chip().LockMode(), 1);
+}
+
+TEST(Faults, NoCableGivesOneMessageForAWholeProgramRun)
+{
+    SimChip chip("AT89S8252,timing=instant,fault=nocable");
+    chip.Load(Image(0x2000));
+    EXPECT_EQ(chip.Program(), OpResult::Refused);
+    EXPECT_EQ(chip.panel.messages, (std::vector<std::string>{"Device have not in program mode"}));
+    EXPECT_EQ(chip.port->Chip().Counters().instructions, 0u);
+}
+
+TEST(Faults, NoChipReadsAllOnesOnTheThreeByteSet)
+{
+    // Without a chip MISO floats high; the AT89S8252 never answers its
+    // enable, so an empty socket looks blank to it.
+    SimChip chip("AT89S8252,timing=instant,fault=nochip");
+    EXPECT_TRUE(chip.Blank().Passed);
+    // The four-byte parts notice: no 0x69.
+    SimChip s52("AT89S52,timing=instant,fault=nochip");
+    const CheckResult blank = s52.Blank();
+    EXPECT_FALSE(blank.Passed);
+    EXPECT_EQ(blank.Result, OpResult::Refused);
+}
+
+TEST(Faults, ReloadHookDecidesWhetherProgrammingStarts)
+{
+    SimChip chip("AT89S8252,timing=instant");
+    chip.panel.autoReload = true;
+    chip.panel.reload = [] { return std::optional<int32_t>(); };
+    EXPECT_EQ(chip.Program(), OpResult::ReloadFailed);
+    chip.panel.reload = [] { return std::optional<int32_t>(0); };
+    EXPECT_EQ(chip.Program(), OpResult::NothingLoaded);
+    EXPECT_EQ(chip.port->Chip().Counters().instructions, 0u);
+    chip.panel.reload = [&] {
+        chip.Load({0x01, 0x02});
+        return std::optional<int32_t>(2);
+    };
+    EXPECT_EQ(chip.Program(), OpResult::Completed);
+    EXPECT_EQ(chip.port->Chip().CodeByte(1), 0x02);
+}
+
+} // namespace
+} // namespace qvx
