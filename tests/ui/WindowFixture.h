@@ -69,9 +69,10 @@ protected:
         hooks.Clock = clock;
         return hooks;
     }
-    TfrmMain& Open()
+    TfrmMain& Open() { return Open(port); }
+    TfrmMain& Open(PortAccess& on)
     {
-        window = std::make_unique<TfrmMain>(port, Hooks());
+        window = std::make_unique<TfrmMain>(on, Hooks());
         return *window;
     }
 
