@@ -30,8 +30,8 @@ namespace qvx {
 
 namespace {
 
-// Design tab order of a control within its parent. Kept on every control
-// that has one, so that the focus chain is built from the table below.
+// Design tab order of a control within its parent, kept on every control
+// that has one; the focus chain is built from it.
 constexpr char kTabOrder[] = "TabOrder";
 
 template <class Widget>
