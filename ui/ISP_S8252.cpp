@@ -24,6 +24,8 @@
 #include <QSignalBlocker>
 #include <QToolButton>
 
+#include <cstdio>
+
 static void InitResources() { Q_INIT_RESOURCE(images); }
 
 namespace qvx {
@@ -225,7 +227,16 @@ void TfrmMain::BuildMenus()
     About1->setObjectName(QStringLiteral("About1"));
 
     connect(Load1, &QAction::triggered, this, &TfrmMain::Load1Click);
+    connect(ReadChip1, &QAction::triggered, this, &TfrmMain::ReadChip1Click);
     connect(Exit2, &QAction::triggered, this, &TfrmMain::Exit2Click);
+    for (int32_t code = 0; code < int32_t(Devices().size()); ++code)
+        connect(DeviceMenuItem(code), &QAction::triggered, this, [this, code] { DeviceMenuClick(code); });
+    connect(LPT11, &QAction::triggered, this, &TfrmMain::LPT11Click);
+    connect(LPT21, &QAction::triggered, this, &TfrmMain::LPT21Click);
+    connect(ProgramMode1, &QAction::triggered, this, &TfrmMain::ProgramMode1Click);
+    connect(RUNMode1, &QAction::triggered, this, &TfrmMain::RUNMode1Click);
+    connect(AutoRUNafterprogram1, &QAction::triggered, this, &TfrmMain::AutoRUNafterprogram1Click);
+    connect(AutoReloadFile1, &QAction::triggered, this, &TfrmMain::AutoReloadFile1Click);
     connect(About1, &QAction::triggered, this, &TfrmMain::About1Click);
 }
 
@@ -328,8 +339,20 @@ void TfrmMain::BuildControls()
     OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
     OpenDialog1->setNameFilters(FileDialogFilters(QString::fromLatin1(kOpenDialogFilter)));
 
-    // LOAD FILE does what the "&Load Code" menu item does.
+    // LOAD FILE does what the "&Load Code" menu item does, READ CHIP what
+    // "&Read Chip" does (nothing while that item is disabled).
     connect(btnLoadFile, &QPushButton::clicked, Load1, &QAction::trigger);
+    connect(btnReadChip, &QPushButton::clicked, ReadChip1, &QAction::trigger);
+    connect(btnErase, &QPushButton::clicked, this, &TfrmMain::btnEraseClick);
+    connect(btnBlank, &QPushButton::clicked, this, &TfrmMain::btnBlankClick);
+    connect(btnProgram, &QPushButton::clicked, this, &TfrmMain::btnProgramClick);
+    connect(btnVerify, &QPushButton::clicked, this, &TfrmMain::btnVerifyClick);
+    connect(btnAuto, &QPushButton::clicked, this, &TfrmMain::btnAutoClick);
+    connect(SpeedButton1, &QToolButton::clicked, this, &TfrmMain::SpeedButton1Click);
+    connect(btnFuse_Write, &QPushButton::clicked, this, &TfrmMain::btnFuse_WriteClick);
+    connect(cmbDevice, &QComboBox::editTextChanged, this, &TfrmMain::cmbDeviceChange);
+    connect(btnMode, &QPushButton::clicked, this, &TfrmMain::btnModeClick);
+    connect(Image1, &PictureBox::doubleClicked, this, &TfrmMain::Image1DblClick);
 }
 
 // The focus chain follows the design's tab order: the window's controls in
@@ -434,6 +457,13 @@ bool TfrmMain::event(QEvent* event)
 
 void TfrmMain::closeEvent(QCloseEvent* event)
 {
+    if (busy_) {
+        // Not in the middle of a chip operation: the window closes when the
+        // command has ended.
+        closePending_ = true;
+        event->ignore();
+        return;
+    }
     FormClose();
     event->accept();
 }
@@ -452,17 +482,21 @@ void TfrmMain::About1Click()
 
 void TfrmMain::Load1Click()
 {
+    if (!StartCommand(false))
+        return;
     const std::optional<int32_t> end = LoadHexFile();
     if (!end) {
         SetStatus("Load file failed.");
-        return;
+    } else {
+        SetStatus("Load file complete.");
+        // Without a device there is no size to check against.
+        const Device* device = selection_.SelectedDevice();
+        if (device && *end > device->LastAddress + 1) {
+            SetStatus("Code over MCU memory [" + std::to_string(device->LastAddress) + "]");
+            hooks_.Beep();
+        }
     }
-    SetStatus("Load file complete.");
-    const Device* device = selection_.SelectedDevice();
-    if (device && *end > device->LastAddress + 1) {
-        SetStatus("Code over MCU memory [" + std::to_string(device->LastAddress) + "]");
-        hooks_.Beep();
-    }
+    FinishCommand();
 }
 
 std::optional<int32_t> TfrmMain::HexLoadFailed(const std::string& path, const HexResult& result)
@@ -512,9 +546,29 @@ std::optional<int32_t> TfrmMain::ReloadHexFile()
     return result.EndAddress;
 }
 
-void TfrmMain::Message(const QString& text) { hooks_.Message(text); }
+// The operation log: every status text and message on standard error, one
+// line each with the time of day, so a bench session can be kept on record.
+static void Log(const char* kind, QString text)
+{
+    text.replace(QStringLiteral("\r\n"), QStringLiteral(" / ")).replace(QLatin1Char('\r'), QStringLiteral(" / "));
+    text.replace(QLatin1Char('\n'), QStringLiteral(" / "));
+    std::fprintf(stderr, "%s %s%s\n", LocalTimeText().c_str(), kind, text.toLocal8Bit().constData());
+}
 
-void TfrmMain::SetStatus(const std::string& text) { ShowFromStart(edtStatus, QString::fromStdString(text)); }
+void TfrmMain::Message(const QString& text)
+{
+    Log("message: ", text);
+    hooks_.Message(text);
+}
+
+void TfrmMain::SetStatus(const std::string& text)
+{
+    const QString shown = QString::fromStdString(text);
+    Log("", shown);
+    ShowFromStart(edtStatus, shown);
+    if (hooks_.Status)
+        hooks_.Status(shown);
+}
 
 void TfrmMain::ProcessMessages() { QCoreApplication::processEvents(); }
 
@@ -542,7 +596,21 @@ void TfrmMain::SetModeChecks(bool programModeChecked)
     RUNMode1->setChecked(!programModeChecked);
 }
 
-void TfrmMain::SetProgress(int32_t position) { ProgressBar1->setValue(position); }
+// Chip loops call this once per address. The bar is repainted when its
+// value changes, and the window is kept painted every few dozen
+// milliseconds; clicks that would start a command meanwhile are ignored.
+void TfrmMain::SetProgress(int32_t position)
+{
+    if (ProgressBar1->value() != position) {
+        ProgressBar1->setValue(position);
+        ProgressBar1->repaint();
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (busy_ && now - lastProcessed_ >= std::chrono::milliseconds(40)) {
+        lastProcessed_ = now;
+        ProcessMessages();
+    }
+}
 
 void TfrmMain::SetLockBox(int n, bool checked) { LockBoxClicked(n, checked); }
 

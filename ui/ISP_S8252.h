@@ -9,10 +9,12 @@
 #include "FrontPanel.h"
 #include "Link.h"
 #include "PortAccess.h"
+#include "ChipOps.h"
 #include "Selection.h"
 
 #include <QMainWindow>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -71,6 +73,8 @@ public:
         std::function<void()> Beep;
         // The time of day as text to the second, for the wait calibration.
         TimeSource Clock;
+        // Told each status text as it is shown (nothing by default).
+        std::function<void(const QString& text)> Status;
     };
 
     // Creates the window and runs its creation handler (FormCreate) against
@@ -96,6 +100,32 @@ public:
     void Load1Click();
     void Exit2Click();
     void About1Click();
+
+    // Device, port and option selection. One handler serves the seven device
+    // menu items, given the item's device code.
+    void DeviceMenuClick(int32_t code);
+    void cmbDeviceChange();
+    void LPT11Click();
+    void LPT21Click();
+    void ProgramMode1Click();
+    void RUNMode1Click();
+    void btnModeClick();
+    void AutoRUNafterprogram1Click();
+    void AutoReloadFile1Click();
+    void Image1DblClick();
+
+    // Chip commands.
+    void btnEraseClick();
+    void btnBlankClick();
+    void btnVerifyClick();
+    void btnProgramClick();
+    void btnAutoClick();
+    void ReadChip1Click();
+    void SpeedButton1Click();
+    void btnFuse_WriteClick();
+
+    // True while a command runs; clicks that would start another are ignored.
+    bool Busy() const { return busy_; }
 
     // Clears the buffer, asks for a file with OpenDialog1 and loads it.
     // Returns the end address (0 when the dialog was cancelled), or nothing
@@ -187,6 +217,20 @@ private:
     void SetTabOrder();
     void MirrorLockBoxes();
     void LockBoxClicked(int n, bool checked);
+    // Starts a command: false (and nothing done) while another one runs.
+    // `needsDevice`: a chip command, refused with a status text when no
+    // device is selected.
+    bool StartCommand(bool needsDevice);
+    void FinishCommand();
+    ChipSession Session();
+    // Shows the status of a refused operation; true when `result` is one.
+    bool Refused(OpResult result);
+    // The lock write of the selected device at the current lock level, then
+    // its status text. False when it failed (its reason has been shown).
+    bool WriteLock();
+    // Outer width of the window, frame included.
+    int OuterWidth() const;
+    void SetOuterWidth(int width);
     // Reports a HEX file that could not be loaded. Returns nothing.
     std::optional<int32_t> HexLoadFailed(const std::string& path, const HexResult& result);
 
@@ -196,6 +240,9 @@ private:
     Selection selection_;
     TfrmAboutQvx* frmAboutQvx_ = nullptr;
     bool activated_ = false;
+    bool busy_ = false;
+    bool closePending_ = false; // the window was closed during a command
+    std::chrono::steady_clock::time_point lastProcessed_{};
 };
 
 } // namespace qvx

@@ -1,0 +1,133 @@
+// The main window's selection handlers: device, port, program/run mode, the
+// two options and the picture's double click. None of them touches the chip;
+// only the mode items and the mode button write to the port.
+#include "ISP_S8252.h"
+#include "Mode.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <QSignalBlocker>
+
+namespace qvx {
+
+void TfrmMain::DeviceMenuClick(int32_t code)
+{
+    if (busy_)
+        return;
+    for (int32_t n = 0; n < int32_t(Devices().size()); ++n)
+        DeviceMenuItem(n)->setChecked(n == code);
+    selection_.DeviceCode = code;
+    {
+        const QSignalBlocker quiet(cmbDevice); // the box's own handler does not run
+        cmbDevice->setCurrentIndex(code);
+    }
+    btnFuse_Write->setEnabled(FuseDevice());
+    chk_x2Clock->setEnabled(FuseDevice());
+}
+
+// The box's text, picked from the list or typed: an entry's name (in any
+// letter case) selects that entry, anything else selects none.
+static int32_t EntryIndex(const QComboBox* box)
+{
+    const QString text = box->currentText().trimmed();
+    for (int i = 0; i < box->count(); ++i)
+        if (box->itemText(i).compare(text, Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
+}
+
+void TfrmMain::cmbDeviceChange()
+{
+    if (busy_) {
+        // Ignored while a command runs: the box goes back to the device in use.
+        const QSignalBlocker quiet(cmbDevice);
+        if (selection_.DeviceCode >= 0)
+            cmbDevice->setCurrentIndex(selection_.DeviceCode);
+        return;
+    }
+    btnFuse_Write->setEnabled(false);
+    chk_x2Clock->setEnabled(false);
+    for (int32_t n = 0; n < int32_t(Devices().size()); ++n)
+        DeviceMenuItem(n)->setChecked(false);
+    selection_.DeviceCode = EntryIndex(cmbDevice);
+    if (QAction* item = DeviceMenuItem(selection_.DeviceCode))
+        item->setChecked(true);
+    if (FuseDevice()) {
+        btnFuse_Write->setEnabled(true);
+        chk_x2Clock->setEnabled(true);
+    }
+}
+
+void TfrmMain::LPT11Click()
+{
+    if (busy_)
+        return;
+    LPT11->setChecked(true);
+    LPT21->setChecked(false);
+    link_.DataPort = kLpt1Data;
+    link_.StatusPort = kLpt1Data + 1;
+}
+
+void TfrmMain::LPT21Click()
+{
+    if (busy_)
+        return;
+    LPT11->setChecked(false);
+    LPT21->setChecked(true);
+    link_.DataPort = kLpt2Data;
+    link_.StatusPort = kLpt2Data + 1;
+}
+
+void TfrmMain::ProgramMode1Click()
+{
+    if (busy_)
+        return;
+    SetOperationMode(link_, true, FuseDevice());
+    ProgramMode1->setChecked(true);
+    RUNMode1->setChecked(false);
+}
+
+void TfrmMain::RUNMode1Click()
+{
+    if (busy_)
+        return;
+    SetOperationMode(link_, false, FuseDevice());
+    ProgramMode1->setChecked(false);
+    RUNMode1->setChecked(true);
+}
+
+void TfrmMain::btnModeClick()
+{
+    if (busy_)
+        return;
+    ToggleOperationMode(link_, FuseDevice());
+}
+
+void TfrmMain::AutoRUNafterprogram1Click() { AutoRUNafterprogram1->setChecked(!AutoRUNafterprogram1->isChecked()); }
+
+void TfrmMain::AutoReloadFile1Click() { AutoReloadFile1->setChecked(!AutoReloadFile1->isChecked()); }
+
+// The frame a window manager adds around the client area. Without one (no
+// window manager, or not shown yet) the design's single fixed border counts:
+// three pixels on either side.
+static int FrameWidth(const QWidget* window)
+{
+    const int frame = window->frameGeometry().width() - window->width();
+    return frame > 0 ? frame : 6;
+}
+
+int TfrmMain::OuterWidth() const { return width() + FrameWidth(this); }
+
+void TfrmMain::SetOuterWidth(int outer) { setFixedWidth(outer - FrameWidth(this)); }
+
+// Narrows the window to the command column or widens it to show the hex view.
+void TfrmMain::Image1DblClick()
+{
+    SetOuterWidth(OuterWidth() < 660 ? 663 : 294);
+    ProcessMessages();
+}
+
+} // namespace qvx
