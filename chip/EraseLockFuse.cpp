@@ -106,6 +106,9 @@ OpResult WriteFuses(ChipSession& s)
     TransferBits(s.Link, 0, 0, 0, 1, 1, 0, fuseBit, 0); // 0x18 with x2 clock, else 0x1A
     TransferByte(s.Link, '5', '5');
     TransferByte(s.Link, 'F', 'F');
+    // The chip ignores instructions until the fuse's write cycle is over;
+    // the lock write that follows a fuse write would otherwise be lost.
+    CalibratedWait(s.Link, 1000);
     return Finished(s);
 }
 

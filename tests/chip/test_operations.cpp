@@ -320,6 +320,23 @@ TEST(Fuse, X2ClockRoundTrip)
     EXPECT_TRUE(chip.port->Chip().X2Clock());
 }
 
+TEST(Fuse, LockWriteRightAfterTheFuseTakesEffect)
+{
+    // On the real clock the fuse takes a write cycle, during which the chip
+    // ignores the next write: the fuse write waits it out.
+    SimChip chip("AT89S8253,timing=realistic,iodelay");
+    chip.link.WaitUnits = 100000; // tens of milliseconds after a write
+    ChipSession s = chip.Session();
+    chip.panel.x2Clock = true;
+    EXPECT_EQ(WriteFuses(s), OpResult::Completed);
+    EXPECT_EQ(WriteLockBits4(s, 2), OpResult::Completed);
+    while (chip.port->Chip().Busy())
+        chip.port->Chip().Settle();
+    EXPECT_TRUE(chip.port->Chip().X2Clock());
+    EXPECT_TRUE(chip.port->Chip().LockBit(2));
+    EXPECT_EQ(chip.port->Chip().Counters().ignoredBusy, 0u);
+}
+
 // --- Faults ---------------------------------------------------------------
 
 TEST(Faults, NoisyLineStillReadsAndVerifiesCorrectly)
