@@ -223,6 +223,13 @@ private:
     bool StartCommand(bool needsDevice);
     void FinishCommand();
     ChipSession Session();
+    // A command that shows `starting`, runs `operation` on the chip, then
+    // (unless the chip refused) enters program mode and shows the text the
+    // operation left in `finished`.
+    void RunCheckedCommand(const std::string& starting,
+                           const std::function<OpResult(ChipSession&, std::string& finished)>& operation);
+    void SelectPort(uint16_t dataPort);
+    void SelectMode(bool program);
     // Shows the status of a refused operation; true when `result` is one.
     bool Refused(OpResult result);
     // The lock write of the selected device at the current lock level, then

@@ -110,48 +110,46 @@ bool TfrmMain::WriteLock()
     return true;
 }
 
-void TfrmMain::btnEraseClick()
+void TfrmMain::RunCheckedCommand(const std::string& starting,
+                                 const std::function<OpResult(ChipSession&, std::string& finished)>& operation)
 {
     if (!StartCommand(true))
         return;
-    SetStatus("Erase Chip...");
+    SetStatus(starting);
     ProcessMessages();
     ChipSession s = Session();
-    if (!Refused(Erase(s))) {
+    std::string finished;
+    if (!Refused(operation(s, finished))) {
         SetOperationMode(link_, true, FuseDevice());
-        SetStatus("Erase finished.");
+        SetStatus(finished);
     }
     FinishCommand();
+}
+
+void TfrmMain::btnEraseClick()
+{
+    RunCheckedCommand("Erase Chip...", [](ChipSession& s, std::string& finished) {
+        finished = "Erase finished.";
+        return Erase(s);
+    });
 }
 
 void TfrmMain::btnBlankClick()
 {
-    if (!StartCommand(true))
-        return;
-    SetStatus("Blank Check...");
-    ProcessMessages();
-    ChipSession s = Session();
-    const CheckResult blank = Blank(s);
-    if (!Refused(blank.Result)) {
-        SetOperationMode(link_, true, FuseDevice());
-        SetStatus(blank.Passed ? "Blank chip [OK]" : "Not blank chip!!!");
-    }
-    FinishCommand();
+    RunCheckedCommand("Blank Check...", [](ChipSession& s, std::string& finished) {
+        const CheckResult blank = Blank(s);
+        finished = blank.Passed ? "Blank chip [OK]" : "Not blank chip!!!";
+        return blank.Result;
+    });
 }
 
 void TfrmMain::btnVerifyClick()
 {
-    if (!StartCommand(true))
-        return;
-    SetStatus("Verify Code...");
-    ProcessMessages();
-    ChipSession s = Session();
-    const CheckResult verify = Verify(s);
-    if (!Refused(verify.Result)) {
-        SetOperationMode(link_, true, FuseDevice());
-        SetStatus(verify.Passed ? "Verify complete." : "Verify not match");
-    }
-    FinishCommand();
+    RunCheckedCommand("Verify Code...", [](ChipSession& s, std::string& finished) {
+        const CheckResult verify = Verify(s);
+        finished = verify.Passed ? "Verify complete." : "Verify not match";
+        return verify.Result;
+    });
 }
 
 void TfrmMain::btnProgramClick()
@@ -247,16 +245,10 @@ void TfrmMain::btnAutoClick()
 
 void TfrmMain::ReadChip1Click()
 {
-    if (!StartCommand(true))
-        return;
-    SetStatus("Read Chip...");
-    ProcessMessages();
-    ChipSession s = Session();
-    if (!Refused(ReadChip(s))) {
-        SetOperationMode(link_, true, FuseDevice());
-        SetStatus("Read Chip finished");
-    }
-    FinishCommand();
+    RunCheckedCommand("Read Chip...", [](ChipSession& s, std::string& finished) {
+        finished = "Read Chip finished";
+        return ReadChip(s);
+    });
 }
 
 void TfrmMain::SpeedButton1Click()

@@ -61,43 +61,35 @@ void TfrmMain::cmbDeviceChange()
     }
 }
 
-void TfrmMain::LPT11Click()
+// The port the commands drive from now on; nothing is written to either
+// port here.
+void TfrmMain::SelectPort(uint16_t dataPort)
 {
     if (busy_)
         return;
-    LPT11->setChecked(true);
-    LPT21->setChecked(false);
-    link_.DataPort = kLpt1Data;
-    link_.StatusPort = kLpt1Data + 1;
+    LPT11->setChecked(dataPort == kLpt1Data);
+    LPT21->setChecked(dataPort == kLpt2Data);
+    link_.DataPort = dataPort;
+    link_.StatusPort = dataPort + 1;
 }
 
-void TfrmMain::LPT21Click()
+void TfrmMain::LPT11Click() { SelectPort(kLpt1Data); }
+
+void TfrmMain::LPT21Click() { SelectPort(kLpt2Data); }
+
+// The mode menu items switch the mode and set their own marks.
+void TfrmMain::SelectMode(bool program)
 {
     if (busy_)
         return;
-    LPT11->setChecked(false);
-    LPT21->setChecked(true);
-    link_.DataPort = kLpt2Data;
-    link_.StatusPort = kLpt2Data + 1;
+    SetOperationMode(link_, program, FuseDevice());
+    ProgramMode1->setChecked(program);
+    RUNMode1->setChecked(!program);
 }
 
-void TfrmMain::ProgramMode1Click()
-{
-    if (busy_)
-        return;
-    SetOperationMode(link_, true, FuseDevice());
-    ProgramMode1->setChecked(true);
-    RUNMode1->setChecked(false);
-}
+void TfrmMain::ProgramMode1Click() { SelectMode(true); }
 
-void TfrmMain::RUNMode1Click()
-{
-    if (busy_)
-        return;
-    SetOperationMode(link_, false, FuseDevice());
-    ProgramMode1->setChecked(false);
-    RUNMode1->setChecked(true);
-}
+void TfrmMain::RUNMode1Click() { SelectMode(false); }
 
 void TfrmMain::btnModeClick()
 {
