@@ -470,6 +470,12 @@ void TfrmMain::closeEvent(QCloseEvent* event)
 
 void TfrmMain::Exit2Click()
 {
+    if (busy_) {
+        // Dropping RST now would cut the chip operation short: exit when
+        // the command has ended.
+        closePending_ = true;
+        return;
+    }
     SetRunModeLines(link_);
     close();
 }

@@ -309,6 +309,24 @@ TEST_F(CommandTest, ClosingDuringACommandWaitsForItsEnd)
     EXPECT_TRUE(RunLines());
 }
 
+TEST_F(CommandTest, ExitDuringACommandWaitsForItsEnd)
+{
+    OpenOn("AT89S52,timing=instant");
+    Choose("AT89S52");
+    window->show();
+    LoadHex(HexText(Program(0x1FFF)));
+    SetLockLevel(3);
+    window->WindowHooks().Status = [&](const QString& text) {
+        statuses.push_back(text.toStdString());
+        if (text == QStringLiteral("Verify code ..."))
+            window->Exit2->trigger();
+    };
+    window->btnAuto->click();
+    EXPECT_EQ(sim->Chip().LockMode(), 4); // verify and the lock steps ran to their end
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(RunLines());
+}
+
 TEST_F(CommandTest, NoDeviceNoChipAccess)
 {
     OpenOn("AT89S8252,timing=instant");
