@@ -318,8 +318,10 @@ TEST_F(CommandTest, ExitDuringACommandWaitsForItsEnd)
     SetLockLevel(3);
     window->WindowHooks().Status = [&](const QString& text) {
         statuses.push_back(text.toStdString());
-        if (text == QStringLiteral("Verify code ..."))
+        if (text == QStringLiteral("Verify code ...")) {
             window->Exit2->trigger();
+            EXPECT_TRUE(ProgramLines()); // reset still held for the verify
+        }
     };
     window->btnAuto->click();
     EXPECT_EQ(sim->Chip().LockMode(), 4); // verify and the lock steps ran to their end
