@@ -18,6 +18,11 @@ struct Family {
     bool fuse;
 };
 
+void PrintTo(const Family& family, std::ostream* out)
+{
+    *out << family.device << (family.fuse ? " with x2 Clock" : "");
+}
+
 class AutoProgram : public CommandTest, public ::testing::WithParamInterface<Family> {};
 
 TEST_P(AutoProgram, ErasesProgramsVerifiesLocksAndRuns)
@@ -74,7 +79,8 @@ TEST_P(AutoProgram, WithoutAutoRunEndsInProgramMode)
 
 INSTANTIATE_TEST_SUITE_P(Families, AutoProgram,
                          ::testing::Values(Family{"AT89S8252", false}, Family{"AT89S52", false},
-                                           Family{"AT89S2051", true}));
+                                           Family{"AT89S2051", true}),
+                         [](const ::testing::TestParamInfo<Family>& info) { return std::string(info.param.device); });
 
 TEST_F(CommandTest, AutoProgramWithoutAFileTouchesNothing)
 {
