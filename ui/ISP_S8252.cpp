@@ -21,9 +21,11 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QToolButton>
 
+#include <algorithm>
 #include <cstdio>
 
 static void InitResources() { Q_INIT_RESOURCE(images); }
@@ -178,12 +180,22 @@ TfrmMain::TfrmMain(PortAccess& port, Hooks hooks, QWidget* parent)
 
     // Single fixed border: the client area is 656 x 344 below the menu bar.
     setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
-    move(kDesignLeft, kDesignTop);
+    // The title bar and border are not known before the window manager maps
+    // the window; allow for a usual one.
+    const QSize outer = size() + QSize(8, 36);
+    move(PlaceOnScreen({kDesignLeft, kDesignTop}, outer, screen()->availableGeometry()));
 
     FormCreate();
 }
 
 TfrmMain::~TfrmMain() = default;
+
+QPoint PlaceOnScreen(QPoint design, QSize outer, const QRect& available)
+{
+    const int left = std::min(design.x(), available.x() + available.width() - outer.width());
+    const int top = std::min(design.y(), available.y() + available.height() - outer.height());
+    return {std::max(left, available.x()), std::max(top, available.y())};
+}
 
 void TfrmMain::BuildMenus()
 {

@@ -51,6 +51,12 @@ inline constexpr int kClientHeight = 344;
 inline constexpr int kDesignLeft = 517;
 inline constexpr int kDesignTop = 555;
 
+// Where a window of the given outer size opens: at the design position when
+// it fits in the screen's free area, otherwise moved back just far enough to
+// lie wholly inside it (a laptop screen is smaller than 517 + 656 by
+// 555 + 370), and never above or left of the free area.
+QPoint PlaceOnScreen(QPoint design, QSize outer, const QRect& available);
+
 // "name|patterns|name|patterns" as the name filters of a Qt file dialog:
 // "name (patterns)".
 QStringList FileDialogFilters(const QString& filter);

@@ -15,6 +15,7 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QToolButton>
 
@@ -103,11 +104,31 @@ TEST_F(LayoutTest, EveryControlSitsWhereTheDesignPutsIt)
     EXPECT_EQ(w.Label1->font().pixelSize(), 13); // 10 pt
 }
 
+TEST(WindowPlacement, DesignPositionWhereItFitsInsideTheScreenOtherwise)
+{
+    const QPoint design(517, 555);
+    const QSize outer(664, 398);
+    EXPECT_EQ(PlaceOnScreen(design, outer, QRect(0, 0, 1920, 1080)), design);
+    EXPECT_EQ(PlaceOnScreen(design, outer, QRect(0, 0, 1181, 953)), design); // just fits
+    EXPECT_EQ(PlaceOnScreen(design, outer, QRect(0, 0, 1366, 740)), QPoint(517, 342));
+    EXPECT_EQ(PlaceOnScreen(design, outer, QRect(0, 28, 1024, 740)), QPoint(360, 370));
+    // A second screen to the right, or a screen smaller than the window.
+    EXPECT_EQ(PlaceOnScreen(design, outer, QRect(1920, 0, 1280, 1024)), QPoint(1920, 555));
+    EXPECT_EQ(PlaceOnScreen(design, outer, QRect(0, 24, 640, 376)), QPoint(0, 24));
+}
+
 TEST_F(LayoutTest, WindowHasItsCaptionFixedClientAreaAndDesignPosition)
 {
     TfrmMain& w = Open();
     EXPECT_EQ(w.windowTitle(), QStringLiteral("QVX-ISP  V2.2"));
-    EXPECT_EQ(w.pos(), QPoint(517, 555));
+    // The offscreen screen is 800 x 600: too small for the design position,
+    // so the window is pulled inside it.
+    const QRect available = w.screen()->availableGeometry();
+    ASSERT_LT(available.width(), 517 + 656);
+    EXPECT_LE(w.x() + w.width(), available.right() + 1);
+    EXPECT_LE(w.y() + w.height(), available.bottom() + 1);
+    EXPECT_GE(w.x(), available.x());
+    EXPECT_GE(w.y(), available.y());
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
     EXPECT_EQ(w.centralWidget()->geometry(), QRect(0, w.menuBar()->height(), 656, 344));
