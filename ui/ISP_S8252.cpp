@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -165,6 +166,15 @@ TfrmMain::TfrmMain(PortAccess& port, Hooks hooks, QWidget* parent)
         hooks_.Beep = [] { QApplication::beep(); };
     if (!hooks_.Clock)
         hooks_.Clock = LocalTimeText;
+    if (!hooks_.AskCrystal)
+        hooks_.AskCrystal = [this](const QStringList& choices, const QString& current) -> std::optional<QString> {
+            bool ok = false;
+            const QString chosen = QInputDialog::getItem(
+                this, QStringLiteral("Target crystal"),
+                QStringLiteral("Crystal on the target board (choose or type, e.g. 11.0592 MHz):"), choices,
+                std::max<qsizetype>(0, choices.indexOf(current)), true, &ok);
+            return ok ? std::optional<QString>(chosen) : std::nullopt;
+        };
 
     link_.Port = &port;
     link_.Panel = this;
@@ -234,6 +244,8 @@ void TfrmMain::BuildMenus()
     N1 = Separator(Option1, "N1");
     AutoRUNafterprogram1 = CheckMenuItem(Option1, "AutoRUNafterprogram1", "Auto RUN after auto program", true);
     AutoReloadFile1 = CheckMenuItem(Option1, "AutoReloadFile1", "Auto Reload File", true);
+    N3 = Separator(Option1, "N3");
+    TargetCrystal1 = MenuItem(Option1, "TargetCrystal1", "Target crystal...");
 
     About1 = bar->addAction(QStringLiteral("About"));
     About1->setObjectName(QStringLiteral("About1"));
@@ -249,6 +261,7 @@ void TfrmMain::BuildMenus()
     connect(RUNMode1, &QAction::triggered, this, &TfrmMain::RUNMode1Click);
     connect(AutoRUNafterprogram1, &QAction::triggered, this, &TfrmMain::AutoRUNafterprogram1Click);
     connect(AutoReloadFile1, &QAction::triggered, this, &TfrmMain::AutoReloadFile1Click);
+    connect(TargetCrystal1, &QAction::triggered, this, &TfrmMain::TargetCrystal1Click);
     connect(About1, &QAction::triggered, this, &TfrmMain::About1Click);
 }
 
@@ -439,6 +452,7 @@ void TfrmMain::FormCreate()
     ClearBuffer(*buffer_);
     ShowBuffer();
     CalibrateWait(link_, hooks_.Clock);
+    LoadCrystal();
     selection_.DeviceCode = kDefaultDeviceCode;
     btnFuse_Write->setEnabled(false);
     chk_x2Clock->setEnabled(false);

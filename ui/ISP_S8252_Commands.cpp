@@ -89,6 +89,17 @@ bool TfrmMain::Refused(OpResult result)
     return true;
 }
 
+bool TfrmMain::FuseWritten(OpResult result)
+{
+    if (Refused(result))
+        return false;
+    if (result != OpResult::Completed) {
+        SetStatus("Fuse write failed"); // the operation's message has said what did not complete
+        return false;
+    }
+    return true;
+}
+
 bool TfrmMain::WriteLock()
 {
     ChipSession s = Session();
@@ -129,8 +140,9 @@ void TfrmMain::RunCheckedCommand(const std::string& starting,
 void TfrmMain::btnEraseClick()
 {
     RunCheckedCommand("Erase Chip...", [](ChipSession& s, std::string& finished) {
-        finished = "Erase finished.";
-        return Erase(s);
+        const OpResult erased = Erase(s);
+        finished = erased == OpResult::Completed ? "Erase finished." : "Erase failed";
+        return erased;
     });
 }
 
@@ -169,7 +181,7 @@ void TfrmMain::btnProgramClick()
     } else {
         SetStatus("Program finished.");
         ProcessMessages();
-        const bool fuseDone = !s.Chip.HasFuse || !Refused(WriteFuses(s));
+        const bool fuseDone = !s.Chip.HasFuse || FuseWritten(WriteFuses(s));
         if (fuseDone && selection_.Locks.LockLevel != 0)
             WriteLock();
     }
@@ -202,7 +214,8 @@ void TfrmMain::btnAutoClick()
 
     SetStatus("Erase Chip...");
     ProcessMessages();
-    if (Refused(Erase(s)))
+    const OpResult erased = Erase(s);
+    if (Refused(erased) || erased != OpResult::Completed)
         return fail();
     CalibratedWait(link_, 10000); // the chip erases meanwhile
 
@@ -227,7 +240,7 @@ void TfrmMain::btnAutoClick()
         SetStatus("Verify complete.");
         ProcessMessages();
         success = true;
-        if (s.Chip.HasFuse && Refused(WriteFuses(s)))
+        if (s.Chip.HasFuse && !FuseWritten(WriteFuses(s)))
             return fail();
         if (selection_.Locks.LockLevel != 0) {
             if (!WriteLock())
@@ -267,7 +280,7 @@ void TfrmMain::btnFuse_WriteClick()
     if (!StartCommand(true))
         return;
     ChipSession s = Session();
-    Refused(WriteFuses(s));
+    FuseWritten(WriteFuses(s));
     FinishCommand();
 }
 
