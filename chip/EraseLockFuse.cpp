@@ -142,14 +142,15 @@ bool WriteLockStep(ChipSession& s, int32_t b1, int32_t b2)
     TransferByte(s.Link, '0', '0');
     TransferByte(s.Link, '0', '0');
     CalibratedWait(s.Link, 1000);
+    // The write cycle is waited out before reset pulses for the next enable:
+    // a reset during it could cut it short, and the next step's write would
+    // be ignored while it runs. Mode 1 programs no bit, so there is nothing
+    // to read back after it.
+    if (!s.Link.Refused)
+        WaitOnPort(s.Link, s.Chip.Timing.StatusWriteNs);
     const int confirm = b1 * 2 + b2; // the lock bit this step programs
-    if (confirm == 0) {
-        // Mode 1 programs no bit, so there is nothing to read back; the next
-        // step would be ignored while this write cycle runs.
-        if (!s.Link.Refused)
-            WaitOnPort(s.Link, s.Chip.Timing.StatusWriteNs);
+    if (confirm == 0)
         return true;
-    }
     ReenableProgramming(s);
     return ReadLockByte(s, confirm, false, StatusDeadlineNs(s.Chip));
 }
