@@ -2,16 +2,21 @@
 // Xvfb with a screenshot). Not a test and not part of the program.
 //
 //   ui_preview [--load FILE] [--about] [--device CODE] [--narrow] [--port SELECTION]
+//              [--option-menu] [--crystal]
 //
 // --load runs "Load Code" with FILE as the dialog's answer; --about opens the
 // about window once the main window is up; --narrow makes the main window
 // 294 pixels wide; --port chooses the backend as QVX_PORT would (default:
-// the simulated AT89S8252).
+// the simulated AT89S8252); --option-menu opens the Option menu, --crystal
+// the "Target crystal..." dialog.
 #include "ABOUT_QVX.h"
 #include "ISP_S8252.h"
 #include "PortAccess.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTimer>
 
 #include <cstdio>
@@ -23,7 +28,7 @@ int main(int argc, char* argv[])
     qvx::SetApplicationTitle();
 
     QString load;
-    bool about = false, narrow = false;
+    bool about = false, narrow = false, optionMenu = false, crystal = false;
     int device = -2;
     std::string selection = "sim:AT89S8252,timing=instant";
     for (int i = 1; i < argc; ++i) {
@@ -33,6 +38,10 @@ int main(int argc, char* argv[])
             about = true;
         else if (!std::strcmp(argv[i], "--narrow"))
             narrow = true;
+        else if (!std::strcmp(argv[i], "--option-menu"))
+            optionMenu = true;
+        else if (!std::strcmp(argv[i], "--crystal"))
+            crystal = true;
         else if (!std::strcmp(argv[i], "--device") && i + 1 < argc)
             device = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--port") && i + 1 < argc)
@@ -61,5 +70,11 @@ int main(int argc, char* argv[])
         QTimer::singleShot(100, &frmMain, [&] { frmMain.Load1->trigger(); });
     if (about)
         QTimer::singleShot(300, &frmMain, [&] { frmMain.About1->trigger(); });
+    if (optionMenu)
+        QTimer::singleShot(300, &frmMain, [&] {
+            frmMain.menuBar()->setActiveAction(frmMain.Option1->menuAction());
+        });
+    if (crystal)
+        QTimer::singleShot(300, &frmMain, [&] { frmMain.TargetCrystal1->trigger(); });
     return application.exec();
 }
