@@ -44,14 +44,6 @@ TEST(WaitUnits, CalibrationWithALargeFactorKeepsItsWaits)
     EXPECT_EQ(link.WaitUnits, 2621400);
 }
 
-TEST(CrystalClocks, RoundUp)
-{
-    EXPECT_EQ(CrystalClocksNs(8, 12'000'000), 667);   // 666.7 ns
-    EXPECT_EQ(CrystalClocksNs(24, 11'059'200), 2171); // 2170.1 ns
-    EXPECT_EQ(CrystalClocksNs(64, 24'000'000), 2667);
-    EXPECT_EQ(CrystalClocksNs(8, 0), 0);
-}
-
 class FloorTest : public ::testing::Test {
 protected:
     FloorTest()

@@ -81,16 +81,6 @@ TEST(SimClock, WaitsMoveAVirtualClockAndFinishTheChipsCycles)
     }
 }
 
-TEST(SimClock, RealisticTimingRunsOnTheSteadyClock)
-{
-    auto port = OpenSim("AT89S52,timing=realistic");
-    const auto steady = std::chrono::steady_clock::now().time_since_epoch();
-    const auto now = port->Now();
-    EXPECT_GE(now, steady);
-    port->WaitUntil(now + 200us);
-    EXPECT_GE(std::chrono::steady_clock::now().time_since_epoch(), steady + 200us);
-}
-
 TEST(SimFault, AnEraseThatNeverEnds)
 {
     Session s("AT89S52,timing=virtual,fault=busyerase");
