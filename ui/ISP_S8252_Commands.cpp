@@ -217,7 +217,7 @@ void TfrmMain::btnAutoClick()
     const OpResult erased = Erase(s);
     if (Refused(erased) || erased != OpResult::Completed)
         return fail();
-    CalibratedWait(link_, 10000); // the chip erases meanwhile
+    CalibratedWait(link_, 10000); // extra margin from CONFIG.QVX: the erase has been confirmed
 
     SetStatus("Programming...");
     ProcessMessages();
