@@ -43,6 +43,7 @@ expected=(
     share/qvx-isp/CONFIG.QVX
     share/doc/qvx-isp/README.md
     share/doc/qvx-isp/copyright
+    share/doc/qvx-isp/changelog.gz
 )
 for p in "${programs[@]}"; do
     expected+=("bin/$p" "share/man/man1/$p.1.gz")
@@ -73,6 +74,10 @@ done
 # The installed copy of CONFIG.QVX is the shipped one.
 cmp -s "$root/share/qvx-isp/CONFIG.QVX" "$(dirname "$0")/../../CONFIG.QVX" ||
     fail "share/qvx-isp/CONFIG.QVX is not the shipped CONFIG.QVX"
+
+# The changelog names this release.
+zcat "$root/share/doc/qvx-isp/changelog.gz" | head -n1 | grep -qF "qvx-isp ($version) " ||
+    fail "the changelog does not begin with release $version"
 
 # Desktop entry, metadata, icon.
 if has qvx-isp; then

@@ -43,8 +43,9 @@ grep -q 'AT89S' <<<"$description" || fail "the description does not name the chi
 
 # dpkg-shlibdeps found the libraries the programs link.
 depends=$(field Depends)
-libraries=(libc6 libstdc++6)
-[[ " ${programs[*]} " == *" qvx-isp "* ]] && libraries+=(libqt6widgets6 libqt6gui6 libqt6core6 libjpeg62-turbo)
+libraries=(libc6)
+[[ " ${programs[*]} " == *" qvx-isp "* ]] &&
+    libraries+=(libstdc++6 libqt6widgets6 libqt6gui6 libqt6core6 libjpeg62-turbo)
 for library in "${libraries[@]}"; do
     tr ',' '\n' <<<"$depends" | sed 's/^ *//; s/ .*//' | grep -Fxq "$library" || fail "Depends lacks $library: $depends"
 done
