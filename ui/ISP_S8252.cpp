@@ -165,6 +165,8 @@ TfrmMain::TfrmMain(PortAccess& port, Hooks hooks, QWidget* parent)
         hooks_.Beep = [] { QApplication::beep(); };
     if (!hooks_.Clock)
         hooks_.Clock = LocalTimeText;
+    if (!hooks_.ConfigPlaces)
+        hooks_.ConfigPlaces = [] { return ConfigSearchPlaces(); };
 
     link_.Port = &port;
     link_.Panel = this;
@@ -425,9 +427,13 @@ bool TfrmMain::FuseDevice() const
 // enabled controls come from the window design.
 void TfrmMain::FormCreate()
 {
-    int32_t unused3 = 0, unused4 = 0, unused5 = 0;
-    const std::string error =
-        ReadConfig(link_.TimingFactor, link_.ClockDelay, unused3, unused4, unused5, kConfigFileName);
+    // CONFIG.QVX: the working directory's, else the user's, else the
+    // installed copy.
+    int32_t values[5];
+    std::string configPath;
+    const std::string error = ReadFirstConfig(hooks_.ConfigPlaces(), values, configPath);
+    link_.TimingFactor = values[0];
+    link_.ClockDelay = values[1];
     if (!error.empty())
         Message(QString::fromStdString(error)); // start-up goes on with all values 0
 

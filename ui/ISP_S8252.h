@@ -11,6 +11,7 @@
 #include "PortAccess.h"
 #include "ChipOps.h"
 #include "Selection.h"
+#include "Version.h"
 
 #include <QMainWindow>
 
@@ -18,6 +19,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -39,9 +42,9 @@ struct HexResult;
 class TfrmAboutQvx;
 
 // The application title, as the task list shows it.
-inline constexpr char kApplicationTitle[] = "QVX-ISP V2.2";
+inline constexpr char kApplicationTitle[] = "QVX-ISP V" QVX_VERSION;
 // The main window's caption (two blanks before the V).
-inline constexpr char kMainCaption[] = "QVX-ISP  V2.2";
+inline constexpr char kMainCaption[] = "QVX-ISP  V" QVX_VERSION;
 // The filter of the HEX file dialog, entries as "name|patterns".
 inline constexpr char kOpenDialogFilter[] = "Hex File Format|*.hex|All Files|*.*";
 
@@ -81,6 +84,8 @@ public:
         TimeSource Clock;
         // Told each status text as it is shown (nothing by default).
         std::function<void(const QString& text)> Status;
+        // The places CONFIG.QVX is looked for at creation, first found read.
+        std::function<std::vector<std::string>()> ConfigPlaces;
     };
 
     // Creates the window and runs its creation handler (FormCreate) against
