@@ -4,7 +4,6 @@
 #include "CommandLine.h"
 #include "Commands.h"
 #include "Console.h"
-#include "Mode.h"
 #include "PortAccess.h"
 #include "PpdevPort.h"
 #include "ProgramConfig.h"
@@ -199,12 +198,7 @@ int main(int argc, char* argv[])
     // The start of the window: program-mode lines, a cleared buffer, the
     // wait calibration (whose result is 0 anyway with a timing factor of 0).
     link.Port = port.get();
-    link.DataPort = dataPort;
-    link.StatusPort = dataPort + 1;
-    SetProgramModeLines(link);
-    link.ProgramMode = -1;
-    ResetAddress(*buffer);
-    ClearBuffer(*buffer);
+    commands.PowerUp(dataPort);
     if (link.TimingFactor != 0)
         CalibrateWait(link);
     selection.DeviceCode = device->Code;

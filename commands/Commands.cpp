@@ -165,28 +165,26 @@ Outcome Commands::Erase()
     });
 }
 
+Outcome Commands::RunCheck(const std::string& starting, CheckResult (*check)(ChipSession&), const CheckTexts& texts)
+{
+    return RunChecked(starting, [&](ChipSession& s, Ending& ending) {
+        const CheckResult result = check(s);
+        ending.Passed = result.Passed;
+        ending.Text = result.Passed ? texts.Passed : texts.Failed;
+        if (result.FailedAddress >= 0)
+            ending.Detail = CheckFailure(texts.What, result);
+        return result.Result;
+    });
+}
+
 Outcome Commands::BlankCheck()
 {
-    return RunChecked("Blank Check...", [](ChipSession& s, Ending& ending) {
-        const CheckResult blank = BlankOf(s);
-        ending.Passed = blank.Passed;
-        ending.Text = blank.Passed ? "Blank chip [OK]" : "Not blank chip!!!";
-        if (blank.FailedAddress >= 0)
-            ending.Detail = CheckFailure("Blank check", blank);
-        return blank.Result;
-    });
+    return RunCheck("Blank Check...", BlankOf, {"Blank chip [OK]", "Not blank chip!!!", "Blank check"});
 }
 
 Outcome Commands::Verify()
 {
-    return RunChecked("Verify Code...", [](ChipSession& s, Ending& ending) {
-        const CheckResult verify = VerifyOf(s);
-        ending.Passed = verify.Passed;
-        ending.Text = verify.Passed ? "Verify complete." : "Verify not match";
-        if (verify.FailedAddress >= 0)
-            ending.Detail = CheckFailure("Verify", verify);
-        return verify.Result;
-    });
+    return RunCheck("Verify Code...", VerifyOf, {"Verify complete.", "Verify not match", "Verify"});
 }
 
 Outcome Commands::ReadChip()
@@ -428,6 +426,17 @@ Outcome Commands::SaveCode(const FileChooser& choose)
     }
     Finish();
     return outcome;
+}
+
+void Commands::PowerUp(uint16_t dataPort)
+{
+    link_.DataPort = dataPort;
+    link_.StatusPort = dataPort + 1;
+    SetProgramModeLines(link_);
+    link_.ProgramMode = -1;
+    ResetAddress(buffer_);
+    ClearBuffer(buffer_);
+    ShowBuffer();
 }
 
 void Commands::LeaveRunning() { SetOperationMode(link_, false, selection_.FuseDevice()); }

@@ -74,6 +74,9 @@ public:
     // size to the file `choose` names, as Intel HEX or raw binary by its name.
     Outcome SaveCode(const FileChooser& choose);
 
+    // The start of the program: the port whose data register is `dataPort`
+    // selected, its program-mode lines set, the cleared code buffer shown.
+    void PowerUp(uint16_t dataPort);
     // At the end of the program: the target is left running.
     void LeaveRunning();
 
@@ -112,6 +115,14 @@ private:
     // Shows `starting`, runs `operation`, then (unless the target refused)
     // enters program mode and shows the operation's closing text.
     Outcome RunChecked(const std::string& starting, const Operation& operation);
+    // A verify or blank check: its closing texts, and its name in the log
+    // line that says where it failed.
+    struct CheckTexts {
+        const char* Passed;
+        const char* Failed;
+        const char* What;
+    };
+    Outcome RunCheck(const std::string& starting, CheckResult (*check)(ChipSession&), const CheckTexts& texts);
     // Ends the command's status for a refusal or stop; true when `result`
     // is one.
     bool Refused(OpResult result);

@@ -362,6 +362,7 @@ void TfrmMain::BuildControls()
 
     SaveDialog1 = new QFileDialog(this);
     SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
+    SaveDialog1->setWindowTitle(QStringLiteral("Save Code As"));
     SaveDialog1->setFileMode(QFileDialog::AnyFile);
     SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
     SaveDialog1->setNameFilters(FileDialogFilters(QString::fromLatin1(kSaveDialogFilter)));
@@ -446,13 +447,7 @@ void TfrmMain::FormCreate()
     if (!error.empty())
         Message(QString::fromStdString(error)); // start-up goes on with all values 0
 
-    link_.DataPort = kLpt1Data;
-    link_.StatusPort = kLpt1Data + 1;
-    SetProgramModeLines(link_);
-    link_.ProgramMode = -1;
-    ResetAddress(*buffer_);
-    ClearBuffer(*buffer_);
-    ShowBuffer();
+    commands_.PowerUp(kLpt1Data); // LPT1, program-mode lines, the cleared buffer on the grid
     CalibrateWait(link_, hooks_.Clock);
     selection_.DeviceCode = kDefaultDeviceCode;
     btnFuse_Write->setEnabled(false);

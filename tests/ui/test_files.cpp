@@ -4,6 +4,7 @@
 #include "ABOUT_QVX.h"
 #include "CommandFixture.h"
 
+#include <QFileDialog>
 #include <QTimer>
 
 #include <fstream>
@@ -94,6 +95,17 @@ TEST_F(FilesTest, SaveIntoAFolderThatCannotBeWrittenSaysWhy)
     const size_t after = statuses.size();
     SaveAs("");
     EXPECT_EQ(statuses.size(), after);
+}
+
+TEST_F(FilesTest, SaveDialogGivesATypedNameTheChosenFormatsExtension)
+{
+    OpenOn("AT89S8252,timing=instant");
+    QFileDialog& dialog = *window->SaveDialog1;
+    EXPECT_EQ(dialog.defaultSuffix(), QStringLiteral("hex"));
+    emit dialog.filterSelected(QStringLiteral("Binary File (*.bin)"));
+    EXPECT_EQ(dialog.defaultSuffix(), QStringLiteral("bin"));
+    emit dialog.filterSelected(QStringLiteral("Hex File Format (*.hex)"));
+    EXPECT_EQ(dialog.defaultSuffix(), QStringLiteral("hex"));
 }
 
 TEST_F(FilesTest, BinaryFilesLoadAtZeroAndMoreThan64KBIsRefused)
