@@ -19,7 +19,7 @@ namespace qvx {
 
 void TfrmMain::DeviceMenuClick(int32_t code)
 {
-    if (busy_)
+    if (Busy())
         return;
     for (int32_t n = 0; n < int32_t(Devices().size()); ++n)
         DeviceMenuItem(n)->setChecked(n == code);
@@ -45,7 +45,7 @@ static int32_t EntryIndex(const QComboBox* box)
 
 void TfrmMain::cmbDeviceChange()
 {
-    if (busy_) {
+    if (Busy()) {
         // Ignored while a command runs: the box goes back to the device in use.
         const QSignalBlocker quiet(cmbDevice);
         if (selection_.DeviceCode >= 0)
@@ -69,7 +69,7 @@ void TfrmMain::cmbDeviceChange()
 // port here.
 void TfrmMain::SelectPort(uint16_t dataPort)
 {
-    if (busy_)
+    if (Busy())
         return;
     LPT11->setChecked(dataPort == kLpt1Data);
     LPT21->setChecked(dataPort == kLpt2Data);
@@ -84,7 +84,7 @@ void TfrmMain::LPT21Click() { SelectPort(kLpt2Data); }
 // The mode menu items switch the mode and set their own marks.
 void TfrmMain::SelectMode(bool program)
 {
-    if (busy_)
+    if (Busy())
         return;
     SetOperationMode(link_, program, FuseDevice());
     ProgramMode1->setChecked(program);
@@ -97,7 +97,7 @@ void TfrmMain::RUNMode1Click() { SelectMode(false); }
 
 void TfrmMain::btnModeClick()
 {
-    if (busy_)
+    if (Busy())
         return;
     ToggleOperationMode(link_, FuseDevice());
 }
@@ -111,13 +111,13 @@ void TfrmMain::AutoReloadFile1Click() { AutoReloadFile1->setChecked(!AutoReloadF
 namespace {
 
 // Where the crystal is remembered between runs: the user's settings file of
-// the program (~/.config/QVX-ISP/QVX-ISP.conf).
+// the program (~/.config/qvx-isp/qvx-isp.conf, beside the user's CONFIG.QVX).
 const QString kCrystalKey = QStringLiteral("TargetCrystalHz");
 
 QSettings ProgramSettings()
 {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("QVX-ISP"),
-                     QStringLiteral("QVX-ISP"));
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("qvx-isp"),
+                     QStringLiteral("qvx-isp"));
 }
 
 bool CrystalInRange(double hz) { return hz >= kMinCrystalHz && hz <= kMaxCrystalHz; }
@@ -166,7 +166,7 @@ void TfrmMain::LoadCrystal()
 // remembered for the next run.
 void TfrmMain::TargetCrystal1Click()
 {
-    if (busy_)
+    if (Busy())
         return;
     QStringList choices;
     for (uint32_t hz : kCommonCrystalsHz)
@@ -206,9 +206,12 @@ int TfrmMain::OuterWidth() const { return width() + FrameWidth(this); }
 
 void TfrmMain::SetOuterWidth(int outer) { setFixedWidth(outer - FrameWidth(this)); }
 
-// Narrows the window to the command column or widens it to show the hex view.
+// Narrows the window to the command column or widens it to show the hex
+// view; not while a command runs.
 void TfrmMain::Image1DblClick()
 {
+    if (Busy())
+        return;
     SetOuterWidth(OuterWidth() < 660 ? 663 : 294);
     ProcessMessages();
 }

@@ -54,7 +54,7 @@ TEST_F(CompletionTest, AnEraseThatNeverEndsIsReportedAsFailed)
     const size_t autoFrom = statuses.size();
     window->btnAuto->click();
     EXPECT_EQ(StatusesSince(autoFrom),
-              (std::vector<std::string>{"PROGRAM MODE.", "Erase Chip...", "Auto programming fail"}));
+              (std::vector<std::string>{"PROGRAM MODE.", "Erase Chip...", "Erase failed", "Auto programming fail"}));
     EXPECT_EQ(messages.size(), 2);
     EXPECT_EQ(sim->Chip().Counters().codeWrites, 0u);
     EXPECT_TRUE(ProgramLines());
@@ -125,7 +125,7 @@ protected:
     ~CrystalTest() override { ForgetCrystal(); }
     static void ForgetCrystal()
     {
-        QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("QVX-ISP"), QStringLiteral("QVX-ISP"))
+        QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("qvx-isp"), QStringLiteral("qvx-isp"))
             .remove(QStringLiteral("TargetCrystalHz"));
     }
     // Opens the window with the crystal dialog answering `answer`.
@@ -196,7 +196,7 @@ TEST_F(CrystalTest, WhatIsNoCrystalIsRefusedWithAMessage)
 
     // Nor does a settings file that holds no frequency.
     window.reset();
-    QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("QVX-ISP"), QStringLiteral("QVX-ISP"))
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("qvx-isp"), QStringLiteral("qvx-isp"))
         .setValue(QStringLiteral("TargetCrystalHz"), QStringLiteral("lots"));
     EXPECT_EQ(OpenAnswering("AT89S8252,timing=instant").Link().CrystalHz, 11'059'200u);
 }
