@@ -199,32 +199,6 @@ bool ParseText(const std::string& text, const Chip& chip, const std::string& pat
 }
 
 
-std::string TextFor(const Chip& chip, const std::string& imagePath)
-{
-    std::string text = "# Simulated " + std::string(chip.Name()) + " chip: lock bits and user fuse.\n"
-                       "# Its code memory is the raw image " + FileName(imagePath) + ".\n";
-    text += "device=" + std::string(chip.Name()) + "\n";
-    std::string locks;
-    for (int n = 1; n <= 3; ++n)
-        if (chip.LockBit(n))
-            locks += (locks.empty() ? "LB" : " LB") + std::to_string(n);
-    text += "lockbits=" + (locks.empty() ? std::string("none") : locks) + "\n";
-    if (chip.Model().userFuse) {
-        text += "# fuse bits 3..0, 1 = not programmed; bit 1 = 0 turns the x2 clock on\n";
-        text += std::string("fuse=") + kDigits[chip.UserFuse() & 0x0F] + "\n";
-    }
-    const std::vector<uint8_t>& data = chip.Data();
-    if (std::any_of(data.begin(), data.end(), [](uint8_t b) { return b != 0xFF; })) {
-        text += "data=";
-        for (uint8_t b : data) {
-            text += kDigits[b >> 4];
-            text += kDigits[b & 0x0F];
-        }
-        text += "\n";
-    }
-    return text;
-}
-
 // Whether `name` is a temporary of the file named `target`.
 bool IsTemporaryOf(std::string_view name, const std::string& target)
 {
@@ -471,6 +445,32 @@ bool ParseCommitRecord(std::string_view text, const std::string& imagePath, std:
     return true;
 }
 
+std::string FormatStateText(const Chip& chip, const std::string& imagePath)
+{
+    std::string text = "# Simulated " + std::string(chip.Name()) + " chip: lock bits and user fuse.\n"
+                       "# Its code memory is the raw image " + FileName(imagePath) + ".\n";
+    text += "device=" + std::string(chip.Name()) + "\n";
+    std::string locks;
+    for (int n = 1; n <= 3; ++n)
+        if (chip.LockBit(n))
+            locks += (locks.empty() ? "LB" : " LB") + std::to_string(n);
+    text += "lockbits=" + (locks.empty() ? std::string("none") : locks) + "\n";
+    if (chip.Model().userFuse) {
+        text += "# fuse bits 3..0, 1 = not programmed; bit 1 = 0 turns the x2 clock on\n";
+        text += std::string("fuse=") + kDigits[chip.UserFuse() & 0x0F] + "\n";
+    }
+    const std::vector<uint8_t>& data = chip.Data();
+    if (std::any_of(data.begin(), data.end(), [](uint8_t b) { return b != 0xFF; })) {
+        text += "data=";
+        for (uint8_t b : data) {
+            text += kDigits[b >> 4];
+            text += kDigits[b & 0x0F];
+        }
+        text += "\n";
+    }
+    return text;
+}
+
 // --- Loading and saving -----------------------------------------------------
 
 static std::string ImageSizeError(const Chip& chip, const std::string& imagePath, uint64_t size)
@@ -547,7 +547,7 @@ bool SaveState(const Chip& chip, const std::string& imagePath, std::string& erro
     const std::string textPath = StateTextPath(imagePath), commitPath = StateCommitPath(imagePath);
     const std::vector<uint8_t>& code = chip.Code();
     const std::string image(code.begin(), code.end());
-    const std::string text = TextFor(chip, imagePath);
+    const std::string text = FormatStateText(chip, imagePath);
 
     std::string imageNew, textNew, commitNew;
     auto abandon = [&] {

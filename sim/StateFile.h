@@ -78,6 +78,9 @@ bool SaveState(const Chip& chip, const std::string& imagePath, std::string& erro
 bool ParseState(Chip& chip, const std::optional<std::string>& image, const std::optional<std::string>& text,
                 const std::string& imagePath, std::string& error);
 
+// The text file's content for the chip as it is now.
+std::string FormatStateText(const Chip& chip, const std::string& imagePath);
+
 // The commit record of a save: which temporary becomes which file of the
 // pair, with the size and FNV-1a hash of what it holds. Names are plain file
 // names in the image's folder.
