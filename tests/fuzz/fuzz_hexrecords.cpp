@@ -10,6 +10,7 @@
 // loaded with the model's buffer and end address. With a last byte flipped
 // to anything, only the loader's promises are checked: it stays inside the
 // buffer, leaves only upper-case digits, and an empty buffer when it refuses.
+#include "BufferCheck.h"
 #include "HexFile.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -126,38 +127,7 @@ void AddRecord(FuzzedDataProvider& in, std::string& text, int line, Model& model
         model.badLine = line;
 }
 
-// The checks walk the whole buffer on every input; they are left out of the
-// coverage the fuzzer steers by, which they would only slow down.
-#define QVX_NOT_STEERING __attribute__((no_sanitize("coverage", "address", "undefined")))
-
-// Only upper-case digits, and all FF after a refusal.
-QVX_NOT_STEERING bool BufferSound(const qvx::CodeBuffer& buffer, bool refused)
-{
-    static const std::array<char, qvx::kBufferSize> allF = [] {
-        std::array<char, qvx::kBufferSize> f;
-        f.fill('F');
-        return f;
-    }();
-    if (refused)
-        return std::memcmp(buffer.CodeHigh.data(), allF.data(), allF.size()) == 0 &&
-               std::memcmp(buffer.CodeLow.data(), allF.data(), allF.size()) == 0;
-    // A table and plain pointers: nothing for the fuzzer to trace (clang
-    // inlines no instrumented helper into an uninstrumented function).
-    static const std::array<uint8_t, 256> isDigit = [] {
-        std::array<uint8_t, 256> t{};
-        for (const char c : std::string_view("0123456789ABCDEF"))
-            t[static_cast<uint8_t>(c)] = 1;
-        return t;
-    }();
-    const auto* high = reinterpret_cast<const uint8_t*>(buffer.CodeHigh.data());
-    const auto* low = reinterpret_cast<const uint8_t*>(buffer.CodeLow.data());
-    const uint8_t* digit = isDigit.data();
-    unsigned sound = 1;
-    for (int32_t a = 0; a < qvx::kBufferSize; ++a)
-        sound &= digit[high[a]] & digit[low[a]];
-    return sound != 0;
-}
-
+// The buffer holds what the model says.
 QVX_NOT_STEERING bool BufferIsModel(const qvx::CodeBuffer& buffer, const Model& model)
 {
     static const char kUpper[] = "0123456789ABCDEF";
