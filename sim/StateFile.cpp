@@ -71,7 +71,8 @@ Read ReadFile(const std::string& path, uint64_t limit, std::string& bytes, uint6
 {
     bytes.clear();
     size = 0;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without blocking: a named pipe would otherwise wait for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         const int err = errno;
         if (err == ENOENT)
@@ -83,7 +84,7 @@ Read ReadFile(const std::string& path, uint64_t limit, std::string& bytes, uint6
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         const int err = errno;
         ::close(fd);
-        error = S_ISDIR(info.st_mode) ? "cannot read " + path + ": it is a folder" : SystemError("cannot read " + path, err);
+        error = info.st_mode ? "cannot read " + path + ": it is not a regular file" : SystemError("cannot read " + path, err);
         return Read::Failed;
     }
     size = static_cast<uint64_t>(info.st_size);

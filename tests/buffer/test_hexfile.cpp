@@ -1,4 +1,5 @@
 // Intel HEX loading into the code buffer, on real files.
+#include "Config.h"
 #include "HexFile.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace qvx {
@@ -326,6 +328,34 @@ TEST_F(HexFileTest, FileThatCannotBeOpenedSaysWhy)
     r = LoadHexFromFile(fs::temp_directory_path().string(), *buffer);
     EXPECT_EQ(r.Status, HexStatus::CannotOpen);
     EXPECT_FALSE(r.Error.empty());
+}
+
+TEST_F(HexFileTest, OnlyRegularFilesOfSensibleSizeAreRead)
+{
+    Dirty();
+    // A named pipe without a writer: refused at once instead of waiting.
+    const std::string pipe = Write("", "pipe.hex");
+    fs::remove(pipe);
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    HexResult r = LoadHexFromFile(pipe, *buffer);
+    EXPECT_EQ(r.Status, HexStatus::CannotOpen);
+    EXPECT_EQ(r.Error, "not a regular file (a pipe or a device)");
+    // A device that never ends.
+    r = LoadHexFromFile("/dev/zero", *buffer);
+    EXPECT_EQ(r.Status, HexStatus::CannotOpen);
+    EXPECT_EQ(r.Error, "not a regular file (a pipe or a device)");
+    // A file far larger than any HEX file (sparse: it takes no room).
+    const std::string huge = Write(Record(0, 0, {1}) + "\n", "huge.hex");
+    fs::resize_file(huge, kLargestTextFile + 1);
+    r = LoadHexFromFile(huge, *buffer);
+    EXPECT_EQ(r.Status, HexStatus::CannotOpen);
+    EXPECT_NE(r.Error.find("holds 67108865 bytes"), std::string::npos) << r.Error;
+    EXPECT_TRUE(Loaded().empty());
+    // Exactly at the limit it is read: the record, then NULs between records.
+    fs::resize_file(huge, kLargestTextFile);
+    r = LoadHexFromFile(huge, *buffer);
+    ASSERT_TRUE(r.Ok()) << r.Error;
+    EXPECT_EQ(Loaded(), (std::vector<int32_t>{0}));
 }
 
 // The sample programs in examples/, built with SDCC.

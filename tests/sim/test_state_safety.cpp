@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace qvx::test {
@@ -323,6 +324,19 @@ TEST_F(StateSafetyTest, AnOversizedImageIsDescribedWithoutBeingRead)
     EXPECT_FALSE(sim::LoadState(chip, image, error));
     EXPECT_NE(error.find("far more than a state file"), std::string::npos) << error;
     EXPECT_EQ(fs::file_size(image), 12288u) << "left as it was";
+}
+
+TEST_F(StateSafetyTest, AFolderOrAPipeInsteadOfAFileIsRefusedAtOnce)
+{
+    fs::create_directory(image);
+    std::string error;
+    sim::Chip chip(S8253());
+    EXPECT_FALSE(sim::LoadState(chip, image, error));
+    EXPECT_NE(error.find(image + ": it is not a regular file"), std::string::npos) << error;
+    fs::remove(image);
+    ASSERT_EQ(::mkfifo(sim::StateTextPath(image).c_str(), 0600), 0);
+    EXPECT_FALSE(sim::LoadState(chip, image, error)) << "no wait for a writer";
+    EXPECT_NE(error.find(".txt: it is not a regular file"), std::string::npos) << error;
 }
 
 TEST(SimStateLock, ASecondProgramOnTheSameStateFileIsRefused)
