@@ -9,10 +9,14 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qvx {
 
 inline constexpr const char* kConfigFileName = "CONFIG.QVX";
+// The program's folder in the user's configuration folder and in the
+// installed data folder.
+inline constexpr const char* kConfigFolderName = "qvx-isp";
 
 // Reads the file `fileName` in the current working directory into the five
 // values, all set to 0 first. Returns an empty string on success, else a
@@ -20,6 +24,36 @@ inline constexpr const char* kConfigFileName = "CONFIG.QVX";
 // then all 0.
 std::string ReadConfig(int32_t& value1, int32_t& value2, int32_t& value3, int32_t& value4,
                        int32_t& value5, const std::string& fileName);
+
+// Reads the file at `path` into the five values, all set to 0 first. Returns
+// an empty string on success, else a message naming the path and the
+// system's error text; the values are then all 0.
+std::string ReadConfigFile(const std::string& path, int32_t (&values)[5]);
+
+// The folder an installed program keeps its shipped CONFIG.QVX in (the data
+// folder of the install prefix, e.g. /usr/share/qvx-isp).
+std::string InstalledConfigFolder();
+
+// The places CONFIG.QVX is looked for, in this order:
+//  1. the current working directory;
+//  2. the user's configuration folder: $XDG_CONFIG_HOME/qvx-isp, or
+//     $HOME/.config/qvx-isp when XDG_CONFIG_HOME is unset, empty or not an
+//     absolute path (left out when neither gives an absolute path);
+//  3. `dataFolder`, the installed copy.
+// Each entry is the full path of the file.
+std::vector<std::string> ConfigSearchPlaces(const std::string& dataFolder = InstalledConfigFolder());
+
+// The first of `places` that exists (as anything: a folder of that name is
+// found, and fails to read), or an empty string when none does.
+std::string FindConfig(const std::vector<std::string>& places);
+
+// Reads the first of `places` that exists into the five values, all set to 0
+// first, and sets `found` to its path (empty when none exists). Returns an
+// empty string on success; when no place holds the file, a message that
+// names every place looked at; when the file found cannot be read, the
+// message of ReadConfigFile. The values are 0 after any failure.
+std::string ReadFirstConfig(const std::vector<std::string>& places, int32_t (&values)[5],
+                            std::string& found);
 
 // The largest HEX or configuration file read: a HEX file of the whole
 // 64 KB takes some 180 KB, so anything near this is no such file.

@@ -36,10 +36,15 @@ enum class OpResult {
 };
 
 // The outcome of a verify or blank check: whether every byte passed, and how
-// the run ended.
+// the run ended. A completed check that failed also says where: the first
+// address whose byte did not match, the byte expected there and the byte the
+// chip answered at the last attempt.
 struct CheckResult {
     bool Passed;
     OpResult Result;
+    int32_t FailedAddress = -1; // -1 unless a byte failed
+    uint8_t Expected = 0xFF;
+    uint8_t Read = 0xFF;
 };
 
 // Erase, lock bits and fuse.

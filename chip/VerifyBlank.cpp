@@ -27,7 +27,7 @@ static CheckResult Compare(ChipSession& s, int32_t last, int attempts, int reena
             passed = BitsMatch(s.Link);
         }
         if (!passed)
-            return {false, OpResult::Completed};
+            return {false, OpResult::Completed, i, BitsValue(s.Link.SendBits), BitsValue(s.Link.ReceivedBits)};
         NextAddress(b);
         ShowProgress(s.Panel(), i, last);
     }

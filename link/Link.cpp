@@ -41,13 +41,18 @@ int32_t ClockBit(LinkState& link)
     return sample;
 }
 
-// True when the target may be clocked: the command has not been refused and
-// the program-mode sense reads 1. The first refusal of a command shows its
-// message; later transfers of that command send nothing and show nothing.
+// True when the target may be clocked: the command has not been refused or
+// asked to stop, and the program-mode sense reads 1. The first refusal of a
+// command shows its message; later transfers of that command send nothing
+// and show nothing. A stop ends the command the same way, silently.
 static bool SenseReady(LinkState& link)
 {
     if (link.Refused)
         return false;
+    if (link.StopRequested) {
+        link.Refused = true;
+        return false;
+    }
     if (link.Port->GetPortBit(link.StatusPort, pin::Sense))
         return true;
     RefuseCommand(link);

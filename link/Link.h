@@ -14,6 +14,7 @@
 #include "FrontPanel.h"
 #include "PortAccess.h"
 
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -54,6 +55,12 @@ struct LinkState {
     // Set by the first transfer of a command that the target refused; from
     // then on the command's transfers send nothing. Cleared by BeginCommand.
     bool Refused = false;
+
+    // A request to stop: set it (from anywhere, a signal handler included)
+    // and the running command ends at its next byte, as if refused but
+    // without the refusal's message; every later transfer sends nothing
+    // either. Nothing clears it.
+    volatile std::sig_atomic_t StopRequested = 0;
 };
 
 // Busy loop of count + 1 steps; a negative count does nothing. The compiler

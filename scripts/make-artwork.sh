@@ -6,6 +6,11 @@
 #   key.bmp        36 x 49, 256 colours: the lock-write button's golden key;
 #                  the colour of the bottom-left pixel is transparent
 #   qvx-isp.png    48 x 48, 256 colours: the window icon
+#   icons/qvx-isp-N.png  the installed icon at N x N pixels, rendered with
+#                  rsvg-convert (Debian package librsvg2-bin) from the
+#                  hand-drawn qvx-isp.svg (the same chip and key, to scale),
+#                  and at 16 x 16 from icons/qvx-isp-16.svg, drawn on the
+#                  pixel grid
 set -euo pipefail
 cd "$(dirname "$0")/../ui/images"
 font=DejaVu-Sans-Bold
@@ -59,4 +64,12 @@ convert -size 48x48 xc:none \
     -fill '#202020' -stroke none -draw "circle 24,18 24,15" \
     -type Palette -colors 256 PNG8:qvx-isp.png
 
-ls -l chip.jpg about.jpg key.bmp qvx-isp.png
+# The installed icon set.
+rsvg-convert -w 16 -h 16 icons/qvx-isp-16.svg -o icons/qvx-isp-16.png
+for size in 22 24 32 48 64 128 256; do
+    rsvg-convert -w $size -h $size qvx-isp.svg -o icons/qvx-isp-$size.png
+done
+optimize() { convert "$1" -strip "$1"; }
+for png in icons/qvx-isp-*.png; do optimize "$png"; done
+
+ls -l chip.jpg about.jpg key.bmp qvx-isp.png qvx-isp.svg icons/

@@ -1,5 +1,7 @@
-# Debian packages the project needs to build, test and run. Sourced by the
-# scripts in this folder.
+# Debian packages the project needs to build, test, package and run. Sourced
+# by the scripts in this folder. desktop-file-utils, appstream and man-db check
+# the installed files; dpkg-dev and file let cpack find the package's
+# library dependencies.
 QVX_PACKAGES=(
   cmake g++ make pkg-config
   qt6-base-dev libgl-dev
@@ -7,6 +9,7 @@ QVX_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation fonts-dejavu-core
   xvfb xauth
+  desktop-file-utils appstream man-db dpkg-dev file
 )
 
 install_missing_packages() {

@@ -2,6 +2,7 @@
 #include "Catalogue.h"
 #include "Fonts.h"
 #include "PictureBox.h"
+#include "Version.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -44,17 +45,18 @@ QStringList AboutText()
         QStringLiteral("PC Based Software (In System Programming)"),
         QString(),
         QStringLiteral("Software Version Information"),
-        QStringLiteral("QVX-ISP AT89S Series Version 2.2"),
+        QStringLiteral("QVX-ISP AT89S Series Version " QVX_VERSION),
         QStringLiteral("supports the following devices:"),
         QString(),
     };
     for (const Device& device : Devices())
         lines << QString::fromLatin1(device.Name.data(), qsizetype(device.Name.size()));
     lines << QString() << QStringLiteral("It also supports the use of LPT1 and LPT2.") << QString()
-          << QStringLiteral("Distribution") << QStringLiteral("You may use this program and pass it on")
-          << QStringLiteral("free of charge, unchanged and with this")
-          << QStringLiteral("notice. It comes without any warranty;")
-          << QStringLiteral("check every programmed chip before use.");
+          << QStringLiteral("Distribution") << QStringLiteral("Free software: you may pass it on and")
+          << QStringLiteral("change it under the GNU General Public")
+          << QStringLiteral("License, version 3 or later. It comes")
+          << QStringLiteral("without any warranty; check every")
+          << QStringLiteral("programmed chip before use.");
     return lines;
 }
 
@@ -91,7 +93,7 @@ TfrmAboutQvx::TfrmAboutQvx(QWidget* mainWindow)
     Label4->setFont(Bold(TahomaFont()));
     Colour(Label4, kNavy);
 
-    Label3 = Place(new QLabel(QStringLiteral("Version 2.2"), this), "Label3", 153, 160, 62, 13);
+    Label3 = Place(new QLabel(QStringLiteral("Version " QVX_VERSION), this), "Label3", 153, 160, 62, 13);
     Label3->setFont(Bold(TahomaFont()));
     Colour(Label3, kNavy);
 

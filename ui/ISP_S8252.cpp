@@ -1,11 +1,10 @@
 #include "ISP_S8252.h"
 #include "ABOUT_QVX.h"
-#include "Config.h"
 #include "Fonts.h"
-#include "HexFile.h"
 #include "HexView.h"
 #include "Mode.h"
 #include "PictureBox.h"
+#include "ProgramConfig.h"
 
 #include <QApplication>
 #include <QBitmap>
@@ -26,7 +25,6 @@
 #include <QToolButton>
 
 #include <algorithm>
-#include <cstdio>
 
 static void InitResources() { Q_INIT_RESOURCE(images); }
 
@@ -161,13 +159,20 @@ TfrmMain::TfrmMain(PortAccess& port, Hooks hooks, QWidget* parent)
                 return std::nullopt;
             return OpenDialog1->selectedFiles().constFirst();
         };
+    if (!hooks_.SaveFile)
+        hooks_.SaveFile = [this]() -> std::optional<QString> {
+            if (SaveDialog1->exec() != QDialog::Accepted || SaveDialog1->selectedFiles().isEmpty())
+                return std::nullopt;
+            return SaveDialog1->selectedFiles().constFirst();
+        };
     if (!hooks_.Beep)
         hooks_.Beep = [] { QApplication::beep(); };
     if (!hooks_.Clock)
         hooks_.Clock = LocalTimeText;
+    if (!hooks_.ConfigPlaces)
+        hooks_.ConfigPlaces = [] { return ConfigSearchPlaces(); };
 
     link_.Port = &port;
-    link_.Panel = this;
 
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QString::fromLatin1(kMainCaption));
@@ -205,6 +210,7 @@ void TfrmMain::BuildMenus()
     Files1 = bar->addMenu(QStringLiteral("Files"));
     Files1->setObjectName(QStringLiteral("Files1"));
     Load1 = MenuItem(Files1, "Load1", "&Load Code");
+    SaveCodeAs1 = MenuItem(Files1, "SaveCodeAs1", "&Save Code As...");
     Exit1 = Separator(Files1, "Exit1");
     ReadChip1 = MenuItem(Files1, "ReadChip1", "&Read Chip");
     N2 = Separator(Files1, "N2");
@@ -239,6 +245,7 @@ void TfrmMain::BuildMenus()
     About1->setObjectName(QStringLiteral("About1"));
 
     connect(Load1, &QAction::triggered, this, &TfrmMain::Load1Click);
+    connect(SaveCodeAs1, &QAction::triggered, this, &TfrmMain::SaveCodeAs1Click);
     connect(ReadChip1, &QAction::triggered, this, &TfrmMain::ReadChip1Click);
     connect(Exit2, &QAction::triggered, this, &TfrmMain::Exit2Click);
     for (int32_t code = 0; code < int32_t(Devices().size()); ++code)
@@ -249,6 +256,9 @@ void TfrmMain::BuildMenus()
     connect(RUNMode1, &QAction::triggered, this, &TfrmMain::RUNMode1Click);
     connect(AutoRUNafterprogram1, &QAction::triggered, this, &TfrmMain::AutoRUNafterprogram1Click);
     connect(AutoReloadFile1, &QAction::triggered, this, &TfrmMain::AutoReloadFile1Click);
+    // The options' marks are the options: the selection follows every change.
+    connect(AutoRUNafterprogram1, &QAction::toggled, this, [this](bool on) { selection_.AutoRun = on; });
+    connect(AutoReloadFile1, &QAction::toggled, this, [this](bool on) { selection_.AutoReload = on; });
     connect(About1, &QAction::triggered, this, &TfrmMain::About1Click);
 }
 
@@ -314,6 +324,7 @@ void TfrmMain::BuildControls()
     SetTabPosition(GroupBox3, 8);
     chk_x2Clock = Place(new QCheckBox(QStringLiteral("x2 Clock"), GroupBox3), "chk_x2Clock", 8, 16, 97, 17);
     SetTabPosition(chk_x2Clock, 0);
+    connect(chk_x2Clock, &QCheckBox::toggled, this, [this](bool on) { selection_.X2Clock = on; });
     btnFuse_Write = Place(new QPushButton(QStringLiteral("WR"), GroupBox3), "btnFuse_Write", 88, 11, 33, 25);
     MakeBold(btnFuse_Write);
     btnFuse_Write->setAutoDefault(false);
@@ -350,6 +361,19 @@ void TfrmMain::BuildControls()
     OpenDialog1->setFileMode(QFileDialog::ExistingFile);
     OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
     OpenDialog1->setNameFilters(FileDialogFilters(QString::fromLatin1(kOpenDialogFilter)));
+
+    SaveDialog1 = new QFileDialog(this);
+    SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
+    SaveDialog1->setWindowTitle(QStringLiteral("Save Code As"));
+    SaveDialog1->setFileMode(QFileDialog::AnyFile);
+    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+    SaveDialog1->setNameFilters(FileDialogFilters(QString::fromLatin1(kSaveDialogFilter)));
+    // A name typed without an extension takes the chosen format's.
+    SaveDialog1->setDefaultSuffix(QStringLiteral("hex"));
+    connect(SaveDialog1, &QFileDialog::filterSelected, SaveDialog1, [this](const QString& filter) {
+        SaveDialog1->setDefaultSuffix(filter.contains(QStringLiteral("*.bin")) ? QStringLiteral("bin")
+                                                                                : QStringLiteral("hex"));
+    });
 
     // LOAD FILE does what the "&Load Code" menu item does, READ CHIP what
     // "&Read Chip" does (nothing while that item is disabled).
@@ -414,30 +438,20 @@ QAction* TfrmMain::DeviceMenuItem(int code) const
     return code >= 0 && code < 7 ? items[code] : nullptr;
 }
 
-bool TfrmMain::FuseDevice() const
-{
-    const Device* device = selection_.SelectedDevice();
-    return device && device->HasFuse;
-}
+bool TfrmMain::FuseDevice() const { return selection_.FuseDevice(); }
 
 // Creation: configuration, port defaults, the cleared buffer on the grid,
 // the wait calibration and the default device. The status text and the
 // enabled controls come from the window design.
 void TfrmMain::FormCreate()
 {
-    int32_t unused3 = 0, unused4 = 0, unused5 = 0;
-    const std::string error =
-        ReadConfig(link_.TimingFactor, link_.ClockDelay, unused3, unused4, unused5, kConfigFileName);
+    // CONFIG.QVX: the working directory's, else the user's, else the
+    // installed copy.
+    const std::string error = ReadProgramConfig(link_, hooks_.ConfigPlaces());
     if (!error.empty())
         Message(QString::fromStdString(error)); // start-up goes on with all values 0
 
-    link_.DataPort = kLpt1Data;
-    link_.StatusPort = kLpt1Data + 1;
-    SetProgramModeLines(link_);
-    link_.ProgramMode = -1;
-    ResetAddress(*buffer_);
-    ClearBuffer(*buffer_);
-    ShowBuffer();
+    commands_.PowerUp(kLpt1Data); // LPT1, program-mode lines, the cleared buffer on the grid
     CalibrateWait(link_, hooks_.Clock);
     selection_.DeviceCode = kDefaultDeviceCode;
     btnFuse_Write->setEnabled(false);
@@ -460,7 +474,7 @@ void TfrmMain::FormActivate()
 }
 
 // Whichever way the window closes, the target is left running.
-void TfrmMain::FormClose() { SetOperationMode(link_, false, FuseDevice()); }
+void TfrmMain::FormClose() { commands_.LeaveRunning(); }
 
 bool TfrmMain::event(QEvent* event)
 {
@@ -474,7 +488,7 @@ bool TfrmMain::event(QEvent* event)
 
 void TfrmMain::closeEvent(QCloseEvent* event)
 {
-    if (busy_) {
+    if (Busy()) {
         // Not in the middle of a chip operation: the window closes when the
         // command has ended.
         closePending_ = true;
@@ -487,7 +501,7 @@ void TfrmMain::closeEvent(QCloseEvent* event)
 
 void TfrmMain::Exit2Click()
 {
-    if (busy_) {
+    if (Busy()) {
         // Dropping RST now would cut the chip operation short: exit when
         // the command has ended.
         closePending_ = true;
@@ -497,105 +511,52 @@ void TfrmMain::Exit2Click()
     close();
 }
 
+// The about window is modal: not while a command runs, whose messages it
+// would hold up.
 void TfrmMain::About1Click()
 {
-    if (frmAboutQvx_)
+    if (frmAboutQvx_ && !Busy())
         frmAboutQvx_->exec();
 }
 
-void TfrmMain::Load1Click()
+Commands::FileChooser TfrmMain::Chooser(const std::function<std::optional<QString>()>& dialog) const
 {
-    if (!StartCommand(false))
-        return;
-    const std::optional<int32_t> end = LoadHexFile();
-    if (!end) {
-        SetStatus("Load file failed.");
-    } else {
-        SetStatus("Load file complete.");
-        // Without a device there is no size to check against.
-        const Device* device = selection_.SelectedDevice();
-        if (device && *end > device->LastAddress + 1) {
-            SetStatus("Code over MCU memory [" + std::to_string(device->LastAddress) + "]");
-            hooks_.Beep();
-        }
-    }
-    FinishCommand();
-}
-
-std::optional<int32_t> TfrmMain::HexLoadFailed(const std::string& path, const HexResult& result)
-{
-    const QString file = QString::fromStdString(path);
-    if (result.Status == HexStatus::CannotOpen)
-        Message(QStringLiteral("Cannot open the file %1\n%2").arg(file, QString::fromStdString(result.Error)));
-    else
-        Message(QStringLiteral("The file %1 is no valid Intel HEX file; nothing was loaded.\nLine %2: %3.")
-                    .arg(file)
-                    .arg(result.Line)
-                    .arg(QString::fromStdString(result.Error)));
-    ShowBuffer();
-    return std::nullopt;
-}
-
-std::optional<int32_t> TfrmMain::LoadHexFile()
-{
-    ClearBuffer(*buffer_);
-    const std::optional<QString> chosen = hooks_.OpenFile();
-    if (!chosen) {
-        ShowBuffer();
-        return 0;
-    }
-    selection_.HexFileName = chosen->toStdString();
-    const HexResult result = LoadHexFromFile(selection_.HexFileName, *buffer_);
-    if (result.Status != HexStatus::CannotOpen)
-        ShowFromStart(edtFileName, *chosen);
-    if (!result.Ok())
-        return HexLoadFailed(selection_.HexFileName, result);
-    ShowBuffer();
-    return result.EndAddress;
-}
-
-std::optional<int32_t> TfrmMain::ReloadHexFile()
-{
-    ClearBuffer(*buffer_);
-    if (selection_.HexFileName.empty()) {
-        Message(QStringLiteral("The file name does not indentify!!"));
-        ShowBuffer();
+    return [dialog]() -> std::optional<std::string> {
+        if (const std::optional<QString> path = dialog())
+            return path->toStdString();
         return std::nullopt;
-    }
-    const HexResult result = LoadHexFromFile(selection_.HexFileName, *buffer_);
-    if (!result.Ok())
-        return HexLoadFailed(selection_.HexFileName, result);
-    ShowBuffer();
-    return result.EndAddress;
+    };
 }
 
-// The operation log: every status text and message on standard error, one
-// line each with the time of day, so a bench session can be kept on record.
-static void Log(const char* kind, QString text)
-{
-    text.replace(QStringLiteral("\r\n"), QStringLiteral(" / ")).replace(QLatin1Char('\r'), QStringLiteral(" / "));
-    text.replace(QLatin1Char('\n'), QStringLiteral(" / "));
-    std::fprintf(stderr, "%s %s%s\n", LocalTimeText().c_str(), kind, text.toLocal8Bit().constData());
-}
+void TfrmMain::Load1Click() { commands_.LoadCode(Chooser(hooks_.OpenFile)); }
 
-void TfrmMain::Message(const QString& text)
-{
-    Log("message: ", text);
-    hooks_.Message(text);
-}
+std::optional<int32_t> TfrmMain::LoadHexFile() { return commands_.LoadHexFile(Chooser(hooks_.OpenFile)); }
 
-void TfrmMain::SetStatus(const std::string& text)
+void TfrmMain::SaveCodeAs1Click() { commands_.SaveCode(Chooser(hooks_.SaveFile)); }
+
+void TfrmMain::Message(const QString& text) { commands_.ShowMessage(text.toStdString()); }
+
+void TfrmMain::ShowStatus(const std::string& text)
 {
     const QString shown = QString::fromStdString(text);
-    Log("", shown);
     ShowFromStart(edtStatus, shown);
     if (hooks_.Status)
         hooks_.Status(shown);
 }
 
-void TfrmMain::ProcessMessages() { QCoreApplication::processEvents(); }
+void TfrmMain::ShowMessage(const std::string& text) { hooks_.Message(QString::fromStdString(text)); }
 
-void TfrmMain::ShowMessage(const std::string& text) { Message(QString::fromStdString(text)); }
+void TfrmMain::ShowFileName(const std::string& path) { ShowFromStart(edtFileName, QString::fromStdString(path)); }
+
+void TfrmMain::Beep() { hooks_.Beep(); }
+
+void TfrmMain::CommandEnded()
+{
+    if (closePending_) // the window was closed meanwhile: close it now
+        close();
+}
+
+void TfrmMain::ProcessMessages() { QCoreApplication::processEvents(); }
 
 void TfrmMain::SetControlEnabled(ChipControl control, bool enabled)
 {
@@ -629,15 +590,11 @@ void TfrmMain::SetProgress(int32_t position)
         ProgressBar1->repaint();
     }
     const auto now = std::chrono::steady_clock::now();
-    if (busy_ && now - lastProcessed_ >= std::chrono::milliseconds(40)) {
+    if (Busy() && now - lastProcessed_ >= std::chrono::milliseconds(40)) {
         lastProcessed_ = now;
         ProcessMessages();
     }
 }
-
-void TfrmMain::SetLockBox(int n, bool checked) { LockBoxClicked(n, checked); }
-
-bool TfrmMain::LockBox(int n) const { return selection_.Locks.Box(n); }
 
 // The rule of a lock box runs on the model; the boxes then show the model.
 void TfrmMain::LockBoxClicked(int n, bool checked)
@@ -655,9 +612,9 @@ void TfrmMain::MirrorLockBoxes()
     }
 }
 
-void TfrmMain::SetX2Clock(bool checked) { chk_x2Clock->setChecked(checked); }
+void TfrmMain::ShowLockBoxes(const LockBoxes&) { MirrorLockBoxes(); }
 
-bool TfrmMain::X2Clock() const { return chk_x2Clock->isChecked(); }
+void TfrmMain::ShowX2Clock(bool checked) { chk_x2Clock->setChecked(checked); }
 
 void TfrmMain::ShowBuffer()
 {
@@ -665,7 +622,5 @@ void TfrmMain::ShowBuffer()
     ResetAddress(*buffer_); // a complete walk of the buffer ends at 0000
     ProcessMessages();
 }
-
-bool TfrmMain::AutoReload() const { return AutoReloadFile1->isChecked(); }
 
 } // namespace qvx

@@ -1,16 +1,18 @@
 // The main window: the command column on the left, the hex view of the code
 // buffer on the right, and the menu bar. It owns the program's state for the
-// whole run (link, code buffer, selection) and is the front panel through
-// which the programmer code shows status texts, messages, progress and the
-// check boxes.
+// whole run (link, code buffer, selection) and presents the command layer:
+// its handlers start the layer's commands, and it shows what the layer
+// reports (status texts, messages, progress, the check boxes).
 #pragma once
 
 #include "CodeBuffer.h"
-#include "FrontPanel.h"
+#include "CommandView.h"
+#include "Commands.h"
 #include "Link.h"
 #include "PortAccess.h"
 #include "ChipOps.h"
 #include "Selection.h"
+#include "Version.h"
 
 #include <QMainWindow>
 
@@ -18,6 +20,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 class QAction;
 class QCheckBox;
@@ -35,15 +39,17 @@ namespace qvx {
 
 class HexGrid;
 class PictureBox;
-struct HexResult;
 class TfrmAboutQvx;
 
 // The application title, as the task list shows it.
-inline constexpr char kApplicationTitle[] = "QVX-ISP V2.2";
+inline constexpr char kApplicationTitle[] = "QVX-ISP V" QVX_VERSION;
 // The main window's caption (two blanks before the V).
-inline constexpr char kMainCaption[] = "QVX-ISP  V2.2";
-// The filter of the HEX file dialog, entries as "name|patterns".
-inline constexpr char kOpenDialogFilter[] = "Hex File Format|*.hex|All Files|*.*";
+inline constexpr char kMainCaption[] = "QVX-ISP  V" QVX_VERSION;
+// The filter of the file dialog for loading code, entries as
+// "name|patterns".
+inline constexpr char kOpenDialogFilter[] = "Hex File Format|*.hex|All Files|*.*|Binary File|*.bin";
+// The filter of the dialog for saving code.
+inline constexpr char kSaveDialogFilter[] = "Hex File Format|*.hex|Binary File|*.bin";
 
 // Client area and design position of the main window.
 inline constexpr int kClientWidth = 656;
@@ -64,7 +70,7 @@ QStringList FileDialogFilters(const QString& filter);
 // Sets the application title (Qt's application name). Part of the start.
 void SetApplicationTitle();
 
-class TfrmMain : public QMainWindow, public FrontPanel {
+class TfrmMain : public QMainWindow, public CommandView {
     Q_OBJECT
 public:
     // The places where the window meets the user or the system outside its
@@ -75,12 +81,16 @@ public:
         std::function<void(const QString& text)> Message;
         // OpenDialog1: the chosen path, or nothing when cancelled.
         std::function<std::optional<QString>()> OpenFile;
+        // SaveDialog1: the path to write, or nothing when cancelled.
+        std::function<std::optional<QString>()> SaveFile;
         // The system's default beep.
         std::function<void()> Beep;
         // The time of day as text to the second, for the wait calibration.
         TimeSource Clock;
         // Told each status text as it is shown (nothing by default).
         std::function<void(const QString& text)> Status;
+        // The places CONFIG.QVX is looked for at creation, first found read.
+        std::function<std::vector<std::string>()> ConfigPlaces;
     };
 
     // Creates the window and runs its creation handler (FormCreate) against
@@ -96,6 +106,8 @@ public:
     CodeBuffer& Buffer() { return *buffer_; }
     Selection& Chosen() { return selection_; }
     Hooks& WindowHooks() { return hooks_; }
+    // The command layer this window presents.
+    Commands& Programmer() { return commands_; }
     // True when the selected device has the "x2 Clock" user fuse.
     bool FuseDevice() const;
 
@@ -104,6 +116,7 @@ public:
     void FormActivate();
     void FormClose();
     void Load1Click();
+    void SaveCodeAs1Click();
     void Exit2Click();
     void About1Click();
 
@@ -131,29 +144,40 @@ public:
     void btnFuse_WriteClick();
 
     // True while a command runs; clicks that would start another are ignored.
-    bool Busy() const { return busy_; }
+    bool Busy() const { return commands_.Busy(); }
 
     // Clears the buffer, asks for a file with OpenDialog1 and loads it.
     // Returns the end address (0 when the dialog was cancelled), or nothing
     // when the file could not be read or is invalid (already reported).
     std::optional<int32_t> LoadHexFile();
 
-    // FrontPanel.
-    void SetStatus(const std::string& text) override;
-    void ProcessMessages() override;
+    // The front panel of the chip operations as the command layer keeps it:
+    // status texts and messages also go to the operation log, the lock
+    // boxes run their rules, the options and the x2 Clock box are the
+    // selection's.
+    void SetStatus(const std::string& text) { commands_.SetStatus(text); }
+    void SetLockBox(int n, bool checked) { commands_.SetLockBox(n, checked); }
+    bool LockBox(int n) const { return selection_.Locks.Box(n); }
+    void SetX2Clock(bool checked) { commands_.SetX2Clock(checked); }
+    bool X2Clock() const { return selection_.X2Clock; }
+    bool AutoReload() const { return selection_.AutoReload; }
+    std::optional<int32_t> ReloadHexFile() { return commands_.ReloadHexFile(); }
+
+    // CommandView: what the command layer shows in the window.
+    void ShowStatus(const std::string& text) override;
     void ShowMessage(const std::string& text) override;
+    void ProcessMessages() override;
     void SetControlEnabled(ChipControl control, bool enabled) override;
     void SetModeChecks(bool programModeChecked) override;
     void SetProgress(int32_t position) override;
-    void SetLockBox(int n, bool checked) override;
-    bool LockBox(int n) const override;
-    void SetX2Clock(bool checked) override;
-    bool X2Clock() const override;
+    void ShowLockBoxes(const LockBoxes& boxes) override;
+    void ShowX2Clock(bool checked) override;
     void ShowBuffer() override;
-    bool AutoReload() const override;
-    std::optional<int32_t> ReloadHexFile() override;
+    void ShowFileName(const std::string& path) override;
+    void Beep() override;
+    void CommandEnded() override;
 
-    // Shows a message through the message hook.
+    // Shows a message through the message hook, and logs it.
     void Message(const QString& text);
 
     // Controls, named as in the window design.
@@ -182,10 +206,12 @@ public:
     QProgressBar* ProgressBar1 = nullptr;
     HexGrid* StringGrid1 = nullptr;
     QFileDialog* OpenDialog1 = nullptr;
+    QFileDialog* SaveDialog1 = nullptr;
 
     // Menu bar.
     QMenu* Files1 = nullptr;
     QAction* Load1 = nullptr;
+    QAction* SaveCodeAs1 = nullptr;
     QAction* Exit1 = nullptr; // separator
     QAction* ReadChip1 = nullptr;
     QAction* N2 = nullptr; // separator
@@ -223,37 +249,21 @@ private:
     void SetTabOrder();
     void MirrorLockBoxes();
     void LockBoxClicked(int n, bool checked);
-    // Starts a command: false (and nothing done) while another one runs.
-    // `needsDevice`: a chip command, refused with a status text when no
-    // device is selected.
-    bool StartCommand(bool needsDevice);
-    void FinishCommand();
-    ChipSession Session();
-    // A command that shows `starting`, runs `operation` on the chip, then
-    // (unless the chip refused) enters program mode and shows the text the
-    // operation left in `finished`.
-    void RunCheckedCommand(const std::string& starting,
-                           const std::function<OpResult(ChipSession&, std::string& finished)>& operation);
     void SelectPort(uint16_t dataPort);
     void SelectMode(bool program);
-    // Shows the status of a refused operation; true when `result` is one.
-    bool Refused(OpResult result);
-    // The lock write of the selected device at the current lock level, then
-    // its status text. False when it failed (its reason has been shown).
-    bool WriteLock();
     // Outer width of the window, frame included.
     int OuterWidth() const;
     void SetOuterWidth(int width);
-    // Reports a HEX file that could not be loaded. Returns nothing.
-    std::optional<int32_t> HexLoadFailed(const std::string& path, const HexResult& result);
+    // The open and save hooks as the command layer asks for a file.
+    Commands::FileChooser Chooser(const std::function<std::optional<QString>()>& dialog) const;
 
     Hooks hooks_;
     LinkState link_;
     std::unique_ptr<CodeBuffer> buffer_;
     Selection selection_;
+    Commands commands_{link_, *buffer_, selection_, *this};
     TfrmAboutQvx* frmAboutQvx_ = nullptr;
     bool activated_ = false;
-    bool busy_ = false;
     bool closePending_ = false; // the window was closed during a command
     std::chrono::steady_clock::time_point lastProcessed_{};
 };

@@ -15,7 +15,7 @@ namespace qvx {
 
 void TfrmMain::DeviceMenuClick(int32_t code)
 {
-    if (busy_)
+    if (Busy())
         return;
     for (int32_t n = 0; n < int32_t(Devices().size()); ++n)
         DeviceMenuItem(n)->setChecked(n == code);
@@ -41,7 +41,7 @@ static int32_t EntryIndex(const QComboBox* box)
 
 void TfrmMain::cmbDeviceChange()
 {
-    if (busy_) {
+    if (Busy()) {
         // Ignored while a command runs: the box goes back to the device in use.
         const QSignalBlocker quiet(cmbDevice);
         if (selection_.DeviceCode >= 0)
@@ -65,7 +65,7 @@ void TfrmMain::cmbDeviceChange()
 // port here.
 void TfrmMain::SelectPort(uint16_t dataPort)
 {
-    if (busy_)
+    if (Busy())
         return;
     LPT11->setChecked(dataPort == kLpt1Data);
     LPT21->setChecked(dataPort == kLpt2Data);
@@ -80,7 +80,7 @@ void TfrmMain::LPT21Click() { SelectPort(kLpt2Data); }
 // The mode menu items switch the mode and set their own marks.
 void TfrmMain::SelectMode(bool program)
 {
-    if (busy_)
+    if (Busy())
         return;
     SetOperationMode(link_, program, FuseDevice());
     ProgramMode1->setChecked(program);
@@ -93,7 +93,7 @@ void TfrmMain::RUNMode1Click() { SelectMode(false); }
 
 void TfrmMain::btnModeClick()
 {
-    if (busy_)
+    if (Busy())
         return;
     ToggleOperationMode(link_, FuseDevice());
 }
@@ -115,9 +115,12 @@ int TfrmMain::OuterWidth() const { return width() + FrameWidth(this); }
 
 void TfrmMain::SetOuterWidth(int outer) { setFixedWidth(outer - FrameWidth(this)); }
 
-// Narrows the window to the command column or widens it to show the hex view.
+// Narrows the window to the command column or widens it to show the hex
+// view; not while a command runs.
 void TfrmMain::Image1DblClick()
 {
+    if (Busy())
+        return;
     SetOuterWidth(OuterWidth() < 660 ? 663 : 294);
     ProcessMessages();
 }

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <unistd.h>
 
 namespace qvx {
@@ -112,6 +114,132 @@ TEST_F(ConfigFile, ShippedConfigurationParses)
     const std::vector<int32_t> v = Read();
     EXPECT_GT(v[0], 0);  // a timing factor
     EXPECT_GE(v[1], 0);  // a clock delay
+}
+
+// Sets or unsets an environment variable for the life of the object.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const char* value) : name_(name)
+    {
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~ScopedEnvironment()
+    {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+// The search for CONFIG.QVX: working directory, user's folder, installed
+// copy, with HOME and XDG_CONFIG_HOME pointing into the test's folder.
+class ConfigSearch : public ConfigFile {
+protected:
+    fs::path Home() const { return dir_ / "home"; }
+    fs::path Xdg() const { return dir_ / "xdg"; }
+    fs::path Data() const { return dir_ / "data"; }
+    std::string Place(const fs::path& folder) const { return (folder / "CONFIG.QVX").string(); }
+    void WriteAt(const std::string& place, const std::string& text)
+    {
+        fs::create_directories(fs::path(place).parent_path());
+        std::ofstream(place, std::ios::binary) << text;
+    }
+
+    void SetUp() override
+    {
+        ConfigFile::SetUp();
+        home_.emplace("HOME", Home().c_str());
+        xdg_.emplace("XDG_CONFIG_HOME", Xdg().c_str());
+    }
+    void TearDown() override
+    {
+        xdg_.reset();
+        home_.reset();
+        ConfigFile::TearDown();
+    }
+
+    std::optional<ScopedEnvironment> home_, xdg_;
+};
+
+TEST_F(ConfigSearch, WorkingDirectoryThenTheUsersFolderThenTheInstalledCopy)
+{
+    EXPECT_EQ(ConfigSearchPlaces(Data().string()),
+              (std::vector<std::string>{Place(dir_), Place(Xdg() / "qvx-isp"), Place(Data())}));
+
+    // Without a usable XDG_CONFIG_HOME, ~/.config.
+    const std::vector<std::string> withHome{Place(dir_), Place(Home() / ".config" / "qvx-isp"), Place(Data())};
+    for (const char* xdg : {static_cast<const char*>(nullptr), "", "relative/config"}) {
+        ScopedEnvironment unusable("XDG_CONFIG_HOME", xdg);
+        EXPECT_EQ(ConfigSearchPlaces(Data().string()), withHome) << (xdg ? xdg : "unset");
+    }
+
+    // Neither: no user's folder to look in.
+    ScopedEnvironment noXdg("XDG_CONFIG_HOME", nullptr);
+    ScopedEnvironment noHome("HOME", nullptr);
+    EXPECT_EQ(ConfigSearchPlaces(Data().string()), (std::vector<std::string>{Place(dir_), Place(Data())}));
+}
+
+TEST_F(ConfigSearch, TheFirstPlaceThatExistsIsRead)
+{
+    const std::vector<std::string> places = ConfigSearchPlaces(Data().string());
+    int32_t v[5] = {9, 9, 9, 9, 9};
+    std::string found;
+
+    WriteAt(places[2], "[0003][0004]");
+    EXPECT_EQ(ReadFirstConfig(places, v, found), "");
+    EXPECT_EQ(found, places[2]);
+    EXPECT_EQ(std::vector<int32_t>(v, v + 5), (std::vector<int32_t>{3, 4, 0, 0, 0}));
+
+    WriteAt(places[1], "[0002]");
+    EXPECT_EQ(ReadFirstConfig(places, v, found), "");
+    EXPECT_EQ(found, places[1]);
+    EXPECT_EQ(std::vector<int32_t>(v, v + 5), (std::vector<int32_t>{2, 0, 0, 0, 0}));
+
+    Write("[0001][0001][0001]");
+    EXPECT_EQ(FindConfig(places), places[0]);
+    EXPECT_EQ(ReadFirstConfig(places, v, found), "");
+    EXPECT_EQ(found, places[0]);
+    EXPECT_EQ(std::vector<int32_t>(v, v + 5), (std::vector<int32_t>{1, 1, 1, 0, 0}));
+}
+
+TEST_F(ConfigSearch, NowhereNamesEveryPlaceLookedAt)
+{
+    const std::vector<std::string> places = ConfigSearchPlaces(Data().string());
+    EXPECT_EQ(FindConfig(places), "");
+    int32_t v[5] = {9, 9, 9, 9, 9};
+    std::string found = "stale";
+    EXPECT_EQ(ReadFirstConfig(places, v, found), "Cannot find the configuration file CONFIG.QVX. Looked for:\n" +
+                                                     places[0] + "\n" + places[1] + "\n" + places[2]);
+    EXPECT_EQ(found, "");
+    EXPECT_EQ(std::vector<int32_t>(v, v + 5), (std::vector<int32_t>{0, 0, 0, 0, 0}));
+}
+
+TEST_F(ConfigSearch, AFileThatCannotBeReadEndsTheSearch)
+{
+    const std::vector<std::string> places = ConfigSearchPlaces(Data().string());
+    fs::create_directories(places[1]); // a folder named CONFIG.QVX
+    WriteAt(places[2], "[0003]");
+    int32_t v[5] = {9, 9, 9, 9, 9};
+    std::string found;
+    EXPECT_EQ(ReadFirstConfig(places, v, found),
+              "Cannot read the configuration file " + places[1] + ": Is a directory");
+    EXPECT_EQ(found, places[1]);
+    EXPECT_EQ(std::vector<int32_t>(v, v + 5), (std::vector<int32_t>{0, 0, 0, 0, 0}));
+
+    // A link to nothing is there too, and reported as missing.
+    fs::create_directory_symlink(dir_ / "nowhere", dir_ / "CONFIG.QVX");
+    EXPECT_EQ(ReadFirstConfig(places, v, found),
+              "Cannot read the configuration file " + places[0] + ": No such file or directory");
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // records every status text in order, and writes HEX files to load.
 #pragma once
 
+#include "HexText.h"
 #include "SimPort.h"
 #include "WindowFixture.h"
 
@@ -20,30 +21,6 @@
 #include <vector>
 
 namespace qvx::test {
-
-// Intel HEX text for data given as address -> bytes, 16 bytes a record.
-inline std::string HexText(const std::map<int32_t, std::vector<uint8_t>>& data)
-{
-    std::string text;
-    auto record = [&](int32_t address, int type, const uint8_t* bytes, size_t n) {
-        char line[64];
-        unsigned sum = unsigned(n) + (address >> 8) + (address & 0xFF) + type;
-        std::snprintf(line, sizeof line, ":%02X%04X%02X", unsigned(n), unsigned(address), type);
-        text += line;
-        for (size_t i = 0; i < n; ++i) {
-            std::snprintf(line, sizeof line, "%02X", bytes[i]);
-            text += line;
-            sum += bytes[i];
-        }
-        std::snprintf(line, sizeof line, "%02X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
-        text += line;
-    };
-    for (const auto& [address, bytes] : data)
-        for (size_t i = 0; i < bytes.size(); i += 16)
-            record(address + int32_t(i), 0, bytes.data() + i, std::min<size_t>(16, bytes.size() - i));
-    record(0, 1, nullptr, 0);
-    return text;
-}
 
 class CommandTest : public WindowTest {
 protected:

@@ -1,9 +1,13 @@
 // A main window on a recording port, in a working directory of its own,
 // with every modal place replaced: messages, the file dialog and the beep are
 // recorded, and the wait calibration runs on a clock that ticks by count.
+// CONFIG.QVX is looked for in the working directory, then in Dir()/config
+// as the user's configuration folder (XDG_CONFIG_HOME), then in Dir()/share
+// as the installed data folder.
 #pragma once
 
 #include "CodeBuffer.h"
+#include "Config.h"
 #include "HexView.h"
 #include "ISP_S8252.h"
 #include "RecordingPort.h"
@@ -14,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -44,12 +49,19 @@ protected:
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);
         std::filesystem::current_path(dir_);
+        if (const char* xdg = std::getenv("XDG_CONFIG_HOME"))
+            previousXdg_ = xdg;
+        ::setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);
         // TimingFactor 1000 and ClockDelay 5.
         WriteFile("CONFIG.QVX", "Timing factor\n[03E8]\nClock delay\n[0005]\n");
     }
     ~WindowTest() override
     {
         window.reset();
+        if (previousXdg_)
+            ::setenv("XDG_CONFIG_HOME", previousXdg_->c_str(), 1);
+        else
+            ::unsetenv("XDG_CONFIG_HOME");
         std::filesystem::current_path(previous_);
         std::filesystem::remove_all(dir_);
     }
@@ -67,6 +79,7 @@ protected:
         };
         hooks.Beep = [this] { ++beeps; };
         hooks.Clock = clock;
+        hooks.ConfigPlaces = [this] { return ConfigSearchPlaces(InstalledFolder()); };
         return hooks;
     }
     TfrmMain& Open() { return Open(port); }
@@ -79,10 +92,13 @@ protected:
     std::string WriteFile(const std::string& name, const std::string& text)
     {
         const std::filesystem::path path = dir_ / name;
+        std::filesystem::create_directories(path.parent_path());
         std::ofstream(path, std::ios::binary) << text;
         return path.string();
     }
     std::string Dir() const { return dir_.string(); }
+    // The installed data folder the window is told of.
+    std::string InstalledFolder() const { return (dir_ / "share").string(); }
     static std::string Example(const std::string& file)
     {
         return std::string(QVX_SOURCE_DIR) + "/examples/" + file;
@@ -121,6 +137,7 @@ protected:
 
 private:
     std::filesystem::path previous_, dir_;
+    std::optional<std::string> previousXdg_;
 };
 
 } // namespace qvx::test

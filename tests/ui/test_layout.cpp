@@ -264,6 +264,7 @@ TEST_F(LayoutTest, MenuTreeWithAccessKeysAndCheckMarks)
     ASSERT_EQ(bar.size(), 5);
     ExpectMenu(bar[0]->menu(), "Files1", "Files",
                {{"Load1", "&Load Code", false, false},
+                {"SaveCodeAs1", "&Save Code As...", false, false},
                 {"Exit1", "", false, false},
                 {"ReadChip1", "&Read Chip", false, false},
                 {"N2", "", false, false},
@@ -316,8 +317,11 @@ TEST_F(LayoutTest, OpenDialogFiltersHexFilesThenAllFiles)
 {
     TfrmMain& w = Open();
     EXPECT_EQ(w.OpenDialog1->objectName(), QStringLiteral("OpenDialog1"));
-    EXPECT_EQ(w.OpenDialog1->nameFilters(), (QStringList{"Hex File Format (*.hex)", "All Files (*.*)"}));
+    EXPECT_EQ(w.OpenDialog1->nameFilters(),
+              (QStringList{"Hex File Format (*.hex)", "All Files (*.*)", "Binary File (*.bin)"}));
     EXPECT_EQ(w.OpenDialog1->fileMode(), QFileDialog::ExistingFile);
+    EXPECT_EQ(w.SaveDialog1->nameFilters(), (QStringList{"Hex File Format (*.hex)", "Binary File (*.bin)"}));
+    EXPECT_EQ(w.SaveDialog1->acceptMode(), QFileDialog::AcceptSave);
     EXPECT_EQ(FileDialogFilters(QStringLiteral("A|*.a;*.b|B")), QStringList{"A (*.a *.b)"});
 }
 

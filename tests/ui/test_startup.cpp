@@ -94,8 +94,10 @@ TEST_F(StartupTest, MissingConfigurationIsReportedAndStartUpGoesOn)
     std::filesystem::remove(Dir() + "/CONFIG.QVX");
     TfrmMain& w = Open();
     ASSERT_EQ(messages.size(), 1);
-    EXPECT_EQ(messages[0].toStdString(),
-              "Cannot read the configuration file " + Dir() + "/CONFIG.QVX: No such file or directory");
+    // Every place looked at, in the order of the search.
+    EXPECT_EQ(messages[0].toStdString(), "Cannot find the configuration file CONFIG.QVX. Looked for:\n" + Dir() +
+                                             "/CONFIG.QVX\n" + Dir() + "/config/qvx-isp/CONFIG.QVX\n" + Dir() +
+                                             "/share/CONFIG.QVX");
     EXPECT_EQ(w.Link().TimingFactor, 0);
     EXPECT_EQ(w.Link().ClockDelay, 0);
     EXPECT_EQ(w.Link().WaitUnits, 0);
@@ -104,6 +106,43 @@ TEST_F(StartupTest, MissingConfigurationIsReportedAndStartUpGoesOn)
     EXPECT_TRUE(GridCleared());
     EXPECT_EQ(w.Chosen().DeviceCode, 3);
     EXPECT_FALSE(w.btnFuse_Write->isEnabled());
+}
+
+// The working directory's CONFIG.QVX first, then the user's, then the
+// installed copy: the values show which one was read.
+TEST_F(StartupTest, ConfigurationIsReadFromTheFirstPlaceThatHasIt)
+{
+    std::filesystem::remove(Dir() + "/CONFIG.QVX");
+    WriteFile("share/CONFIG.QVX", "installed\n[0018]\n[3000]\n");
+    EXPECT_EQ(Open().Link().TimingFactor, 24);
+    EXPECT_EQ(window->Link().ClockDelay, 0x3000);
+
+    WriteFile("config/qvx-isp/CONFIG.QVX", "the user's\n[01F4]\n[0002]\n");
+    EXPECT_EQ(Open().Link().TimingFactor, 500);
+    EXPECT_EQ(window->Link().ClockDelay, 2);
+
+    WriteFile("CONFIG.QVX", "the working directory's\n[03E8]\n[0005]\n");
+    EXPECT_EQ(Open().Link().TimingFactor, 1000);
+    EXPECT_EQ(window->Link().ClockDelay, 5);
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('|').toStdString();
+
+    // The calibration used the factor of the file read.
+    EXPECT_EQ(window->Link().WaitUnits, 4999);
+}
+
+// A file that is there but cannot be read is reported with its path; the
+// search does not go on to the next place.
+TEST_F(StartupTest, UnreadableConfigurationIsReportedNotSkipped)
+{
+    std::filesystem::remove(Dir() + "/CONFIG.QVX");
+    std::filesystem::create_directories(Dir() + "/config/qvx-isp/CONFIG.QVX");
+    WriteFile("share/CONFIG.QVX", "[03E8][0005]");
+    TfrmMain& w = Open();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0].toStdString(),
+              "Cannot read the configuration file " + Dir() + "/config/qvx-isp/CONFIG.QVX: Is a directory");
+    EXPECT_EQ(w.Link().TimingFactor, 0);
+    EXPECT_EQ(w.Link().ClockDelay, 0);
 }
 
 TEST_F(StartupTest, WithTheDriverTheFirstActivationDoesNothingMore)

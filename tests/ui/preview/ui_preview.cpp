@@ -1,10 +1,11 @@
 // Shows the real windows in a chosen state, for looking at them (e.g. under
 // Xvfb with a screenshot). Not a test and not part of the program.
 //
-//   ui_preview [--load FILE] [--about] [--device CODE] [--narrow] [--port SELECTION]
+//   ui_preview [--load FILE] [--about] [--files] [--save] [--device CODE] [--narrow] [--port SELECTION]
 //
 // --load runs "Load Code" with FILE as the dialog's answer; --about opens the
-// about window once the main window is up; --narrow makes the main window
+// about window once the main window is up; --files opens the Files menu; --save
+// opens the "Save Code As..." dialog; --narrow makes the main window
 // 294 pixels wide; --port chooses the backend as QVX_PORT would (default:
 // the simulated AT89S8252).
 #include "ABOUT_QVX.h"
@@ -12,6 +13,8 @@
 #include "PortAccess.h"
 
 #include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTimer>
 
 #include <cstdio>
@@ -23,7 +26,7 @@ int main(int argc, char* argv[])
     qvx::SetApplicationTitle();
 
     QString load;
-    bool about = false, narrow = false;
+    bool about = false, narrow = false, files = false, save = false;
     int device = -2;
     std::string selection = "sim:AT89S8252,timing=instant";
     for (int i = 1; i < argc; ++i) {
@@ -31,6 +34,10 @@ int main(int argc, char* argv[])
             load = QString::fromLocal8Bit(argv[++i]);
         else if (!std::strcmp(argv[i], "--about"))
             about = true;
+        else if (!std::strcmp(argv[i], "--files"))
+            files = true;
+        else if (!std::strcmp(argv[i], "--save"))
+            save = true;
         else if (!std::strcmp(argv[i], "--narrow"))
             narrow = true;
         else if (!std::strcmp(argv[i], "--device") && i + 1 < argc)
@@ -61,5 +68,11 @@ int main(int argc, char* argv[])
         QTimer::singleShot(100, &frmMain, [&] { frmMain.Load1->trigger(); });
     if (about)
         QTimer::singleShot(300, &frmMain, [&] { frmMain.About1->trigger(); });
+    if (save)
+        QTimer::singleShot(300, &frmMain, [&] { frmMain.SaveCodeAs1->trigger(); });
+    if (files)
+        QTimer::singleShot(300, &frmMain, [&] {
+            frmMain.menuBar()->setActiveAction(frmMain.Files1->menuAction());
+        });
     return application.exec();
 }

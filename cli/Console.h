@@ -1,0 +1,33 @@
+// The command-line program's view of the command layer: the operation log
+// on standard error and, when that is a terminal, a progress bar with the
+// percentage and the time since the operation's status text.
+#pragma once
+
+#include "CommandView.h"
+
+#include <chrono>
+#include <cstdio>
+
+namespace qvx::cli {
+
+class ConsoleView : public CommandView {
+public:
+    // `out` is standard error; `terminal` whether it is a terminal.
+    ConsoleView(std::FILE* out, bool terminal);
+
+    // Status texts and messages are log lines: nothing more to show.
+    void ShowStatus(const std::string&) override {}
+    void ShowMessage(const std::string&) override {}
+    void WriteLog(const std::string& line) override;
+    void SetProgress(int32_t position) override;
+
+private:
+    std::FILE* out_;
+    bool terminal_;
+    bool barShown_ = false;
+    int32_t shownPosition_ = -1;
+    long shownSeconds_ = -1;
+    std::chrono::steady_clock::time_point started_;
+};
+
+} // namespace qvx::cli

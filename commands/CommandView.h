@@ -1,0 +1,48 @@
+// What a front end of the command layer shows the user: the main window with
+// its widgets, the command-line program on standard error. The command layer
+// calls these; what a front end has no place for, it leaves at the default,
+// which shows nothing.
+#pragma once
+
+#include "FrontPanel.h"
+#include "LockRules.h"
+
+#include <cstdint>
+#include <string>
+
+namespace qvx {
+
+class CommandView {
+public:
+    virtual ~CommandView() = default;
+
+    // A status text; it replaces the one before.
+    virtual void ShowStatus(const std::string& text) = 0;
+    // A message the user has to acknowledge (a modal box with OK).
+    virtual void ShowMessage(const std::string& text) = 0;
+    // One line of the operation log, without its line end. By default it
+    // goes to standard error.
+    virtual void WriteLog(const std::string& line);
+
+    // Lets pending input and painting be handled once.
+    virtual void ProcessMessages() {}
+    virtual void SetControlEnabled(ChipControl, bool) {}
+    // The check marks of the "Program Mode" and "RUN Mode" items.
+    virtual void SetModeChecks(bool) {}
+    // The progress of a chip loop, 0 to 100.
+    virtual void SetProgress(int32_t) {}
+    // The lock boxes after their rules ran.
+    virtual void ShowLockBoxes(const LockBoxes&) {}
+    // The "x2 Clock" box as a chip read found it.
+    virtual void ShowX2Clock(bool) {}
+    // The code buffer has changed.
+    virtual void ShowBuffer() {}
+    // The name of the file chosen for loading.
+    virtual void ShowFileName(const std::string&) {}
+    // The system's default beep.
+    virtual void Beep() {}
+    // A command has ended.
+    virtual void CommandEnded() {}
+};
+
+} // namespace qvx

@@ -1,0 +1,488 @@
+#include "Commands.h"
+#include "ImageFile.h"
+#include "Mode.h"
+#include "OperationLog.h"
+
+#include <cstdio>
+
+namespace qvx {
+
+namespace {
+
+const char kNoDevice[] = "No device selected";
+
+bool ThreeByte(const ChipSession& s) { return s.Chip.Set == InstructionSet::ThreeByte; }
+
+OpResult EraseOf(ChipSession& s) { return ThreeByte(s) ? EraseChip3(s) : EraseChip4(s); }
+
+OpResult ProgramOf(ChipSession& s)
+{
+    return ThreeByte(s) ? ProgramCode3(s, s.Chip.LastAddress) : ProgramCode4(s, s.Chip.LastAddress);
+}
+
+CheckResult VerifyOf(ChipSession& s)
+{
+    return ThreeByte(s) ? VerifyCode3(s, s.Chip.LastAddress) : VerifyCode4(s, s.Chip.LastAddress);
+}
+
+CheckResult BlankOf(ChipSession& s)
+{
+    return ThreeByte(s) ? BlankCheck3(s, s.Chip.LastAddress) : BlankCheck4(s, s.Chip.LastAddress);
+}
+
+// Code memory into the buffer, then the lock bits and fuse the device can
+// tell about into their boxes.
+OpResult ReadOf(ChipSession& s)
+{
+    if (ThreeByte(s))
+        return ReadCode3(s, s.Chip.LastAddress);
+    const OpResult code = ReadCode4(s, s.Chip.LastAddress);
+    if (code == OpResult::Refused)
+        return code;
+    switch (s.Chip.ReadBack) {
+    case ReadBackKind::LockBits:
+        ReadLockBits(s, 1);
+        break;
+    case ReadBackKind::LockBitsAndFuse:
+        if (ReadLockBitsActiveLow(s) == OpResult::Refused)
+            return OpResult::Refused;
+        return ReadFuses(s) == OpResult::Refused ? OpResult::Refused : code;
+    case ReadBackKind::None:
+        break;
+    }
+    return s.Link.Refused ? OpResult::Refused : code;
+}
+
+} // namespace
+
+std::string CheckFailure(const std::string& what, const CheckResult& result)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, " failed at %04X: expected %02X, read %02X", unsigned(result.FailedAddress),
+                  unsigned(result.Expected), unsigned(result.Read));
+    return what + text;
+}
+
+Commands::Commands(LinkState& link, CodeBuffer& buffer, Selection& selection, CommandView& view)
+    : link_(link), buffer_(buffer), selection_(selection), view_(view)
+{
+    link_.Panel = this;
+}
+
+bool Commands::Start(bool needsDevice)
+{
+    if (busy_)
+        return false; // ignored, not queued
+    if (needsDevice && !selection_.SelectedDevice()) {
+        SetStatus(kNoDevice);
+        return false;
+    }
+    busy_ = true;
+    BeginCommand(link_);
+    return true;
+}
+
+void Commands::Finish()
+{
+    busy_ = false;
+    view_.CommandEnded();
+}
+
+ChipSession Commands::Session() { return {link_, buffer_, *selection_.SelectedDevice()}; }
+
+bool Commands::Refused(OpResult result)
+{
+    if (result != OpResult::Refused)
+        return false;
+    SetStatus(link_.StopRequested ? kCommandStopped : kNotInProgramMode);
+    return true;
+}
+
+bool Commands::FuseAfterProgramming(ChipSession& s)
+{
+    if (!s.Chip.HasFuse)
+        return true;
+    const OpResult fuse = WriteFuses(s);
+    if (Refused(fuse))
+        return false;
+    if (fuse != OpResult::Completed) {
+        SetStatus("Fuse write failed"); // the operation's message has said what did not complete
+        return false;
+    }
+    return true;
+}
+
+bool Commands::WriteLock()
+{
+    ChipSession s = Session();
+    const int32_t level = selection_.Locks.LockLevel;
+    OpResult result = OpResult::Completed;
+    switch (s.Chip.LockWrite) {
+    case LockWriteKind::ThreeByte: result = WriteLockBits3(s, level); break;
+    case LockWriteKind::Stepwise: result = WriteLockBitsStepwise(s, level); break;
+    case LockWriteKind::FourByte: result = WriteLockBits4(s, level); break;
+    }
+    if (Refused(result))
+        return false;
+    if (result != OpResult::Completed) {
+        SetStatus("Lock bit write failed"); // the time-out message has named the step
+        return false;
+    }
+    // The level as the boxes show it now: the stepwise write's read-backs
+    // may have changed them.
+    SetStatus("Lock bit level " + std::to_string(selection_.Locks.LockLevel));
+    return true;
+}
+
+Outcome Commands::RunChecked(const std::string& starting, const Operation& operation)
+{
+    if (!Start(true))
+        return Outcome::NotRun;
+    SetStatus(starting);
+    ProcessMessages();
+    ChipSession s = Session();
+    Ending ending;
+    Outcome outcome = Outcome::ChipFailed;
+    if (!Refused(operation(s, ending))) {
+        SetOperationMode(link_, true, selection_.FuseDevice());
+        if (!ending.Detail.empty())
+            Log(ending.Detail);
+        SetStatus(ending.Text);
+        if (ending.Passed)
+            outcome = Outcome::Succeeded;
+    }
+    Finish();
+    return outcome;
+}
+
+Outcome Commands::Erase()
+{
+    return RunChecked("Erase Chip...", [](ChipSession& s, Ending& ending) {
+        const OpResult erased = EraseOf(s);
+        ending.Passed = erased == OpResult::Completed;
+        ending.Text = ending.Passed ? "Erase finished." : "Erase failed";
+        return erased;
+    });
+}
+
+Outcome Commands::RunCheck(const std::string& starting, CheckResult (*check)(ChipSession&), const CheckTexts& texts)
+{
+    return RunChecked(starting, [&](ChipSession& s, Ending& ending) {
+        const CheckResult result = check(s);
+        ending.Passed = result.Passed;
+        ending.Text = result.Passed ? texts.Passed : texts.Failed;
+        if (result.FailedAddress >= 0)
+            ending.Detail = CheckFailure(texts.What, result);
+        return result.Result;
+    });
+}
+
+Outcome Commands::BlankCheck()
+{
+    return RunCheck("Blank Check...", BlankOf, {"Blank chip [OK]", "Not blank chip!!!", "Blank check"});
+}
+
+Outcome Commands::Verify()
+{
+    return RunCheck("Verify Code...", VerifyOf, {"Verify complete.", "Verify not match", "Verify"});
+}
+
+Outcome Commands::ReadChip()
+{
+    return RunChecked("Read Chip...", [](ChipSession& s, Ending& ending) {
+        const OpResult read = ReadOf(s);
+        ending.Passed = read == OpResult::Completed; // "Read chip error!!!." has been shown otherwise
+        ending.Text = "Read Chip finished";
+        return read;
+    });
+}
+
+Outcome Commands::Program()
+{
+    if (!Start(true))
+        return Outcome::NotRun;
+    SetStatus("Programming...");
+    ProcessMessages();
+    ChipSession s = Session();
+    Outcome outcome = Outcome::ChipFailed;
+    const OpResult programmed = ProgramOf(s);
+    if (Refused(programmed)) {
+        // ended at the refusal
+    } else if (programmed == OpResult::ReloadFailed) {
+        SetStatus("Load file failed."); // the chip was not touched
+        outcome = Outcome::FileFailed;
+    } else if (programmed != OpResult::Completed) {
+        SetStatus("Programming Time-Out");
+    } else {
+        SetStatus("Program finished.");
+        ProcessMessages();
+        if (FuseAfterProgramming(s) && (selection_.Locks.LockLevel == 0 || WriteLock()))
+            outcome = Outcome::Succeeded;
+    }
+    Finish();
+    return outcome;
+}
+
+Outcome Commands::AutoProgram()
+{
+    if (!Start(true))
+        return Outcome::NotRun;
+    SetOperationMode(link_, true, selection_.FuseDevice());
+    if (selection_.HexFileName.empty()) {
+        SetStatus("File name does't indentify!!!.");
+        Finish();
+        return Outcome::FileFailed;
+    }
+    ChipSession s = Session();
+    Outcome failure = Outcome::ChipFailed;
+    auto fail = [&] {
+        SetStatus("Auto programming fail");
+        Finish();
+        return failure;
+    };
+    // A file that cannot be loaded, or holds no data, stops the sequence
+    // before the chip is erased rather than after.
+    if (selection_.AutoReload) {
+        const std::optional<int32_t> end = ReloadHexFile();
+        if (!end || *end == 0) {
+            failure = Outcome::FileFailed;
+            return fail();
+        }
+    }
+
+    SetStatus("Erase Chip...");
+    ProcessMessages();
+    const OpResult erased = EraseOf(s);
+    if (Refused(erased))
+        return fail();
+    if (erased != OpResult::Completed) {
+        SetStatus("Erase failed");
+        return fail();
+    }
+    CalibratedWait(link_, 10000); // the chip erases meanwhile
+
+    SetStatus("Programming...");
+    ProcessMessages();
+    const OpResult programmed = ProgramOf(s);
+    if (Refused(programmed))
+        return fail();
+    if (programmed == OpResult::ReloadFailed) {
+        failure = Outcome::FileFailed;
+        return fail();
+    }
+    if (programmed != OpResult::Completed) {
+        SetStatus("Programming Time-Out");
+        return fail();
+    }
+    SetStatus("Program finished.");
+    ProcessMessages();
+    SetStatus("Verify code ...");
+    ProcessMessages();
+
+    const CheckResult verify = VerifyOf(s);
+    if (Refused(verify.Result))
+        return fail();
+    if (!verify.Passed) {
+        Log(CheckFailure("Verify", verify));
+        SetStatus("Verify not match");
+        return fail();
+    }
+    SetStatus("Verify complete.");
+    ProcessMessages();
+    if (!FuseAfterProgramming(s))
+        return fail();
+    if (selection_.Locks.LockLevel != 0) {
+        if (!WriteLock())
+            return fail();
+        ProcessMessages();
+    }
+    SetStatus("Auto Programming finished.");
+    if (selection_.AutoRun)
+        SetOperationMode(link_, false, selection_.FuseDevice());
+    Finish();
+    return Outcome::Succeeded;
+}
+
+Outcome Commands::WriteLockBits()
+{
+    if (!Start(true))
+        return Outcome::NotRun;
+    Outcome outcome = Outcome::Succeeded;
+    if (selection_.Locks.LockLevel == 0)
+        SetStatus("Non Lock bit function");
+    else if (!WriteLock())
+        outcome = Outcome::ChipFailed;
+    Finish();
+    return outcome;
+}
+
+Outcome Commands::WriteFuse()
+{
+    if (!Start(true))
+        return Outcome::NotRun;
+    ChipSession s = Session();
+    Outcome outcome = Outcome::ChipFailed;
+    const OpResult fuse = WriteFuses(s);
+    if (Refused(fuse)) {
+        // ended at the refusal
+    } else if (fuse != OpResult::Completed) {
+        SetStatus("Fuse write failed");
+    } else {
+        outcome = Outcome::Succeeded; // no status text of its own
+    }
+    Finish();
+    return outcome;
+}
+
+// --- Code files -----------------------------------------------------------
+
+std::optional<int32_t> Commands::LoadFailed(const std::string& path, const HexResult& result)
+{
+    if (result.Status == HexStatus::CannotOpen)
+        ShowMessage("Cannot open the file " + path + "\n" + result.Error);
+    else if (FormatOfName(path) == ImageFormat::Binary)
+        ShowMessage("The file " + path + " does not fit the 64 KB code memory; nothing was loaded.\n" +
+                    result.Error + ".");
+    else
+        ShowMessage("The file " + path + " is no valid Intel HEX file; nothing was loaded.\nLine " +
+                    std::to_string(result.Line) + ": " + result.Error + ".");
+    ShowBuffer();
+    return std::nullopt;
+}
+
+std::optional<int32_t> Commands::LoadHexFile(const FileChooser& choose)
+{
+    ClearBuffer(buffer_);
+    const std::optional<std::string> chosen = choose();
+    if (!chosen) {
+        ShowBuffer();
+        return 0;
+    }
+    selection_.HexFileName = *chosen;
+    const HexResult result = LoadImageFile(*chosen, buffer_);
+    if (result.Status != HexStatus::CannotOpen)
+        view_.ShowFileName(*chosen);
+    if (!result.Ok())
+        return LoadFailed(*chosen, result);
+    ShowBuffer();
+    return result.EndAddress;
+}
+
+Outcome Commands::LoadCode(const FileChooser& choose, int32_t* endAddress)
+{
+    if (!Start(false))
+        return Outcome::NotRun;
+    Outcome outcome = Outcome::Succeeded;
+    const std::optional<int32_t> end = LoadHexFile(choose);
+    if (!end) {
+        SetStatus("Load file failed.");
+        outcome = Outcome::FileFailed;
+    } else {
+        SetStatus("Load file complete.");
+        // Without a device there is no size to check against.
+        const Device* device = selection_.SelectedDevice();
+        if (device && *end > device->LastAddress + 1) {
+            SetStatus("Code over MCU memory [" + std::to_string(device->LastAddress) + "]");
+            view_.Beep();
+            outcome = Outcome::FileFailed; // the load itself stands
+        }
+        if (endAddress)
+            *endAddress = *end;
+    }
+    Finish();
+    return outcome;
+}
+
+std::optional<int32_t> Commands::ReloadHexFile()
+{
+    ClearBuffer(buffer_);
+    if (selection_.HexFileName.empty()) {
+        ShowMessage("The file name does not indentify!!");
+        ShowBuffer();
+        return std::nullopt;
+    }
+    const HexResult result = LoadImageFile(selection_.HexFileName, buffer_);
+    if (!result.Ok())
+        return LoadFailed(selection_.HexFileName, result);
+    ShowBuffer();
+    return result.EndAddress;
+}
+
+Outcome Commands::SaveCode(const FileChooser& choose)
+{
+    if (!Start(true))
+        return Outcome::NotRun;
+    Outcome outcome = Outcome::NotRun;
+    if (const std::optional<std::string> path = choose()) {
+        const std::string error = WriteImageFile(*path, buffer_, selection_.SelectedDevice()->MemorySize());
+        if (error.empty()) {
+            SetStatus("Save file complete.");
+            outcome = Outcome::Succeeded;
+        } else {
+            ShowMessage("Cannot write the file " + *path + "\n" + error);
+            SetStatus("Save file failed.");
+            outcome = Outcome::FileFailed;
+        }
+    }
+    Finish();
+    return outcome;
+}
+
+void Commands::PowerUp(uint16_t dataPort)
+{
+    link_.DataPort = dataPort;
+    link_.StatusPort = dataPort + 1;
+    SetProgramModeLines(link_);
+    link_.ProgramMode = -1;
+    ResetAddress(buffer_);
+    ClearBuffer(buffer_);
+    ShowBuffer();
+}
+
+void Commands::LeaveRunning() { SetOperationMode(link_, false, selection_.FuseDevice()); }
+
+// --- Front panel ----------------------------------------------------------
+
+void Commands::Log(const std::string& text) { view_.WriteLog(LogLine(LocalTimeText(), "", text)); }
+
+void Commands::SetStatus(const std::string& text)
+{
+    Log(text);
+    view_.ShowStatus(text);
+}
+
+void Commands::ShowMessage(const std::string& text)
+{
+    view_.WriteLog(LogLine(LocalTimeText(), "message: ", text));
+    view_.ShowMessage(text);
+}
+
+void Commands::ProcessMessages() { view_.ProcessMessages(); }
+
+void Commands::SetControlEnabled(ChipControl control, bool enabled) { view_.SetControlEnabled(control, enabled); }
+
+void Commands::SetModeChecks(bool programModeChecked) { view_.SetModeChecks(programModeChecked); }
+
+void Commands::SetProgress(int32_t position) { view_.SetProgress(position); }
+
+void Commands::SetLockBox(int n, bool checked)
+{
+    qvx::SetLockBox(selection_.Locks, n, checked);
+    view_.ShowLockBoxes(selection_.Locks);
+}
+
+bool Commands::LockBox(int n) const { return selection_.Locks.Box(n); }
+
+void Commands::SetX2Clock(bool checked)
+{
+    selection_.X2Clock = checked;
+    view_.ShowX2Clock(checked);
+}
+
+bool Commands::X2Clock() const { return selection_.X2Clock; }
+
+void Commands::ShowBuffer() { view_.ShowBuffer(); }
+
+bool Commands::AutoReload() const { return selection_.AutoReload; }
+
+} // namespace qvx

@@ -1,0 +1,149 @@
+// The command sequences of the programmer, without any window: ERASE, BLANK,
+// VERIFY CODE, PROGRAM, AUTO-PROGRAM, READ CHIP, the key button's lock
+// write, WR, loading and saving code files. Each chooses the variant of its
+// chip operations from the device catalogue, shows its status texts in a
+// fixed order and ends honestly: an operation the target refused or that
+// failed ends its command with a text that says so.
+//
+// The command layer is the front panel of the chip operations. It keeps the
+// lock boxes, the "x2 Clock" box and the options in the Selection, writes
+// every status text and message to the operation log and hands them on to
+// its view, the front end that shows them (CommandView.h).
+//
+// One command runs at a time: a command started while another runs does
+// nothing.
+#pragma once
+
+#include "ChipOps.h"
+#include "CommandView.h"
+#include "HexFile.h"
+#include "Selection.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace qvx {
+
+// How a command ended.
+enum class Outcome {
+    Succeeded,  // every step did what it should
+    ChipFailed, // a chip step failed or was refused (verify not matching,
+                // chip not blank, programming time-out, no answer, ...)
+    FileFailed, // a file could not be read, written or parsed, or does not
+                // fit the device
+    NotRun,     // another command was running, no device was selected, or
+                // the file dialog was cancelled
+};
+
+// The status text of a command ended by a stop request.
+inline const std::string kCommandStopped = "Command stopped";
+
+class Commands : public FrontPanel {
+public:
+    // Asks for a file name; nothing when the user cancels.
+    using FileChooser = std::function<std::optional<std::string>()>;
+
+    // Becomes the link's front panel. All four must outlive it.
+    Commands(LinkState& link, CodeBuffer& buffer, Selection& selection, CommandView& view);
+
+    // True while a command runs.
+    bool Busy() const { return busy_; }
+
+    // The chip commands.
+    Outcome Erase();
+    Outcome BlankCheck();
+    Outcome Verify();
+    Outcome Program();
+    Outcome AutoProgram();
+    Outcome ReadChip();
+    // The key button: the lock write at the current lock level.
+    Outcome WriteLockBits();
+    // WR: the user fuse from the "x2 Clock" box.
+    Outcome WriteFuse();
+
+    // "&Load Code": loads the file `choose` names, reports it and checks
+    // its size against the device. `endAddress`, when given, receives the
+    // end address of what was loaded.
+    Outcome LoadCode(const FileChooser& choose, int32_t* endAddress = nullptr);
+    // Clears the buffer, asks for a file and loads it. Returns the end
+    // address (0 when cancelled), or nothing when the file could not be
+    // loaded (reported in a message).
+    std::optional<int32_t> LoadHexFile(const FileChooser& choose);
+    // "&Save Code As...": writes the code buffer for the selected device's
+    // size to the file `choose` names, as Intel HEX or raw binary by its name.
+    Outcome SaveCode(const FileChooser& choose);
+
+    // The start of the program: the port whose data register is `dataPort`
+    // selected, its program-mode lines set, the cleared code buffer shown.
+    void PowerUp(uint16_t dataPort);
+    // At the end of the program: the target is left running.
+    void LeaveRunning();
+
+    // One line in the operation log, shown nowhere else.
+    void Log(const std::string& text);
+
+    // FrontPanel, for the chip operations and the mode switch.
+    void SetStatus(const std::string& text) override;
+    void ProcessMessages() override;
+    void ShowMessage(const std::string& text) override;
+    void SetControlEnabled(ChipControl control, bool enabled) override;
+    void SetModeChecks(bool programModeChecked) override;
+    void SetProgress(int32_t position) override;
+    void SetLockBox(int n, bool checked) override;
+    bool LockBox(int n) const override;
+    void SetX2Clock(bool checked) override;
+    bool X2Clock() const override;
+    void ShowBuffer() override;
+    bool AutoReload() const override;
+    std::optional<int32_t> ReloadHexFile() override;
+
+private:
+    // How a command that runs one chip operation ends, set by the operation.
+    struct Ending {
+        std::string Text;   // its closing status text
+        bool Passed = true; // false: the command failed
+        std::string Detail; // a line for the log before the closing text
+    };
+    using Operation = std::function<OpResult(ChipSession&, Ending&)>;
+
+    // Starts a command: false (and nothing done) while another one runs.
+    // `needsDevice`: refused with a status text when no device is selected.
+    bool Start(bool needsDevice);
+    void Finish();
+    ChipSession Session();
+    // Shows `starting`, runs `operation`, then (unless the target refused)
+    // enters program mode and shows the operation's closing text.
+    Outcome RunChecked(const std::string& starting, const Operation& operation);
+    // A verify or blank check: its closing texts, and its name in the log
+    // line that says where it failed.
+    struct CheckTexts {
+        const char* Passed;
+        const char* Failed;
+        const char* What;
+    };
+    Outcome RunCheck(const std::string& starting, CheckResult (*check)(ChipSession&), const CheckTexts& texts);
+    // Ends the command's status for a refusal or stop; true when `result`
+    // is one.
+    bool Refused(OpResult result);
+    // The fuse write that follows programming on a fuse device; false when
+    // it failed (and said so).
+    bool FuseAfterProgramming(ChipSession& s);
+    // The lock write of the selected device at the lock level, then its
+    // status text. False when it failed (and said so).
+    bool WriteLock();
+    // Reports a code file that could not be loaded; returns nothing.
+    std::optional<int32_t> LoadFailed(const std::string& path, const HexResult& result);
+
+    LinkState& link_;
+    CodeBuffer& buffer_;
+    Selection& selection_;
+    CommandView& view_;
+    bool busy_ = false;
+};
+
+// Where a verify or blank check failed, as a line for the operation log:
+// "Verify failed at 1A2F: expected 5C, read FF" (`what` = "Verify").
+std::string CheckFailure(const std::string& what, const CheckResult& result);
+
+} // namespace qvx

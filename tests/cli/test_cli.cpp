@@ -1,0 +1,465 @@
+// qvx-isp-cli run as its own process against the simulated cable and chip:
+// exit statuses, the log on standard error, files read and written, and the
+// chip as its state file keeps it afterwards.
+#include "HexFile.h"
+#include "HexText.h"
+#include "SimPort.h"
+#include "Version.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace qvx::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Ran {
+    int status = -1; // exit status
+    std::string out, err;
+
+    // The log lines of standard error without their time of day; a line
+    // that does not start with one is kept whole.
+    std::vector<std::string> Log() const
+    {
+        static const std::regex time("^[0-2][0-9]:[0-5][0-9]:[0-5][0-9] ");
+        std::vector<std::string> lines;
+        std::istringstream in(err);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(std::regex_search(line, time) ? line.substr(9) : line);
+        return lines;
+    }
+    bool Logged(const std::string& text) const
+    {
+        const std::vector<std::string> lines = Log();
+        return std::find(lines.begin(), lines.end(), text) != lines.end();
+    }
+};
+
+// Reads everything from the descriptors until each reports its end.
+void Drain(std::vector<std::pair<int, std::string*>> sources)
+{
+    while (!sources.empty()) {
+        std::vector<pollfd> fds;
+        for (const auto& source : sources)
+            fds.push_back({source.first, POLLIN, 0});
+        if (::poll(fds.data(), fds.size(), 20000) <= 0)
+            break; // a hang: the exit status will say
+        for (size_t i = fds.size(); i-- > 0;) {
+            if (!fds[i].revents)
+                continue;
+            char chunk[4096];
+            const ssize_t n = ::read(fds[i].fd, chunk, sizeof chunk);
+            if (n > 0) {
+                sources[i].second->append(chunk, size_t(n));
+            } else if (n == 0 || errno != EINTR) { // a terminal ends with EIO
+                ::close(fds[i].fd);
+                sources.erase(sources.begin() + long(i));
+            }
+        }
+    }
+}
+
+// Runs the program in `dir` with `args`. QVX_PORT is taken away unless
+// `qvxPort` names one; the user's configuration folder is `dir`/config,
+// never the real one. With `terminal`, standard error is a terminal.
+Ran RunCli(const std::vector<std::string>& args, const fs::path& dir,
+           const std::optional<std::string>& qvxPort = std::nullopt, bool terminal = false)
+{
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        if (entry.rfind("QVX_PORT=", 0) != 0 && entry.rfind("XDG_CONFIG_HOME=", 0) != 0)
+            env.push_back(entry);
+    }
+    env.push_back("XDG_CONFIG_HOME=" + (dir / "config").string());
+    if (qvxPort)
+        env.push_back("QVX_PORT=" + *qvxPort);
+    std::vector<char*> envp, argv;
+    for (std::string& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string program = QVX_CLI;
+    std::vector<std::string> all = args;
+    argv.push_back(program.data());
+    for (std::string& a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const std::string where = dir.string();
+
+    int out[2], err[2] = {-1, -1};
+    std::string terminalName;
+    EXPECT_EQ(::pipe(out), 0);
+    if (terminal) {
+        err[0] = ::posix_openpt(O_RDWR | O_NOCTTY);
+        EXPECT_GE(err[0], 0);
+        EXPECT_EQ(::grantpt(err[0]), 0);
+        EXPECT_EQ(::unlockpt(err[0]), 0);
+        terminalName = ::ptsname(err[0]);
+    } else {
+        EXPECT_EQ(::pipe(err), 0);
+    }
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (terminal)
+            err[1] = ::open(terminalName.c_str(), O_RDWR | O_NOCTTY);
+        if (::chdir(where.c_str()) != 0 || ::dup2(out[1], 1) < 0 || ::dup2(err[1], 2) < 0)
+            ::_exit(126);
+        ::close(out[0]);
+        ::close(err[0]);
+        ::execve(program.c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    if (!terminal)
+        ::close(err[1]);
+    Ran ran;
+    Drain({{out[0], &ran.out}, {err[0], &ran.err}});
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return ran;
+}
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    CliTest()
+    {
+        dir = fs::temp_directory_path() / ("qvx-cli-" + std::to_string(::getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        Write("CONFIG.QVX", "[0000]\n[0000]\n"); // no waits: the simulated chip is instant
+    }
+    ~CliTest() override { fs::remove_all(dir); }
+
+    std::string Write(const std::string& name, const std::string& bytes) const
+    {
+        std::ofstream((dir / name).string(), std::ios::binary) << bytes;
+        return (dir / name).string();
+    }
+    std::string Path(const std::string& name) const { return (dir / name).string(); }
+    // The simulated chip kept in "chip.bin" beside the test's files.
+    std::string Sim(const std::string& device, const std::string& more = "") const
+    {
+        return "sim:" + device + ",timing=instant,state=" + Path("chip.bin") + more;
+    }
+    Ran Run(const std::vector<std::string>& args) const { return RunCli(args, dir); }
+    // The chip as the state file holds it after a run.
+    std::unique_ptr<SimPort> Chip(const std::string& device) const
+    {
+        std::string error;
+        std::unique_ptr<SimPort> port = MakeSimPort(device + ",state=" + Path("chip.bin"), error);
+        EXPECT_NE(port, nullptr) << error;
+        return port;
+    }
+
+    fs::path dir;
+};
+
+// A program for a chip of `size` bytes: code at the start, a table in the
+// middle, bytes at the very end.
+std::map<int32_t, std::vector<uint8_t>> Program(int32_t size)
+{
+    std::vector<uint8_t> start(100), table(40);
+    for (size_t i = 0; i < start.size(); ++i)
+        start[i] = uint8_t(0x02 + i * 5);
+    for (size_t i = 0; i < table.size(); ++i)
+        table[i] = uint8_t(0xC3 ^ i);
+    return {{0x0000, start}, {size / 2, table}, {size - 2, {0x12, 0x34}}};
+}
+
+std::string Image(const std::map<int32_t, std::vector<uint8_t>>& program, int32_t size)
+{
+    std::string image(size_t(size), '\xFF');
+    for (const auto& [address, bytes] : program)
+        for (size_t i = 0; i < bytes.size(); ++i)
+            image[size_t(address) + i] = char(bytes[i]);
+    return image;
+}
+
+TEST_F(CliTest, AutoThenReadGivesTheProgrammedImageBack)
+{
+    const auto program = Program(0x2000);
+    Write("app.hex", HexText(program));
+    const Ran ran = Run({"--device", "at89s52", "--port", Sim("AT89S52", ",trace=" + Path("wire.txt")), "--auto",
+                         "app.hex", "--read", "back.hex", "--read", Path("back.bin")});
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    EXPECT_EQ(ran.out, "");
+    EXPECT_EQ(ran.Log(),
+              (std::vector<std::string>{"Load file complete.", "PROGRAM MODE.", "Erase Chip...", "Programming...",
+                                        "Program finished.", "Verify code ...", "Verify complete.",
+                                        "Auto Programming finished.", "RUN MODE.", "Read Chip...", "PROGRAM MODE.",
+                                        "Read Chip finished", "Save file complete.", "Read Chip...",
+                                        "PROGRAM MODE.", "Read Chip finished", "Save file complete.", "RUN MODE."}));
+    const std::string image = Image(program, 0x2000);
+    EXPECT_EQ(ReadFile(Path("chip.bin")), image);
+    EXPECT_EQ(ReadFile(Path("back.bin")), image);
+    auto back = std::make_unique<CodeBuffer>();
+    const HexResult hex = LoadHexFromFile(Path("back.hex"), *back);
+    ASSERT_TRUE(hex.Ok()) << hex.Error;
+    EXPECT_EQ(hex.EndAddress, 0x2000);
+    for (int32_t a = 0; a < 0x2000; ++a)
+        ASSERT_EQ(HexByteValue(back->CodeHigh[a], back->CodeLow[a]), uint8_t(image[size_t(a)])) << a;
+    // The target is left running: RST went low last.
+    const std::string wire = ReadFile(Path("wire.txt"));
+    EXPECT_EQ(wire.substr(wire.size() - 6), "RESET\n");
+}
+
+TEST_F(CliTest, LockLevelAndNoRunApplyToTheWholeRun)
+{
+    Write("app.hex", HexText(Program(0x2000)));
+    const Ran ran = Run({"--lock-level", "2", "--auto", "app.hex", "--no-run", "--device", "AT89S8252", "--port",
+                         Sim("AT89S8252")});
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    const std::vector<std::string> log = ran.Log();
+    ASSERT_GE(log.size(), 4u);
+    // Program mode after AUTO; run mode only at the end of the run.
+    EXPECT_EQ(std::vector<std::string>(log.end() - 4, log.end()),
+              (std::vector<std::string>{"Verify complete.", "Lock bit level 2", "Auto Programming finished.",
+                                        "RUN MODE."}));
+    auto chip = Chip("AT89S8252");
+    EXPECT_TRUE(chip->Chip().LockBit(1));
+    EXPECT_TRUE(chip->Chip().LockBit(2));
+    EXPECT_FALSE(chip->Chip().LockBit(3));
+}
+
+TEST_F(CliTest, VerifyOfADifferentFileExitsOneAndRunsNothingAfter)
+{
+    const std::string image = Image(Program(0x1000), 0x1000);
+    Write("chip.bin", image); // the chip holds the program already
+    auto other = Program(0x1000);
+    other[0x0000][3] ^= 0x40;
+    Write("other.hex", HexText(other));
+    const Ran ran = Run({"--device", "AT89S51", "--port", Sim("AT89S51"), "--verify", "other.hex", "--erase"});
+    EXPECT_EQ(ran.status, 1) << ran.err;
+    char detail[64];
+    std::snprintf(detail, sizeof detail, "Verify failed at 0003: expected %02X, read %02X", other[0][3],
+                  uint8_t(image[3]));
+    EXPECT_EQ(ran.Log(), (std::vector<std::string>{"Load file complete.", "Verify Code...", "PROGRAM MODE.", detail,
+                                                   "Verify not match", "RUN MODE."}));
+    EXPECT_EQ(ReadFile(Path("chip.bin")), image); // no erase
+
+    // The same file verifies: exit 0.
+    Write("same.hex", HexText(Program(0x1000)));
+    EXPECT_EQ(Run({"--device", "AT89S51", "--port", Sim("AT89S51"), "--verify", "same.hex"}).status, 0);
+}
+
+TEST_F(CliTest, UnknownDeviceExitsTwoBeforeTouchingThePort)
+{
+    const Ran ran = Run({"--device", "AT89C51", "--port", Sim("AT89S52", ",trace=" + Path("wire.txt")), "--erase"});
+    EXPECT_EQ(ran.status, 2);
+    EXPECT_NE(ran.err.find("qvx-isp-cli: unknown device \"AT89C51\"; the devices are AT89S51, AT89S52, AT89S53, "
+                           "AT89S8252, AT89S8253, AT89S2051, AT89S4051"),
+              std::string::npos)
+        << ran.err;
+    EXPECT_FALSE(fs::exists(Path("wire.txt")));
+}
+
+TEST_F(CliTest, MalformedHexExitsTwoWithItsLineAndLeavesTheChip)
+{
+    const std::string image = Image(Program(0x2000), 0x2000);
+    Write("chip.bin", image);
+    const std::string bad = Write("bad.hex", ":0300000002000AF1\n:0300030002FFBF39\n:00000001FF\n");
+    const Ran ran = Run({"--device", "AT89S52", "--port", Sim("AT89S52"), "--auto", "bad.hex"});
+    EXPECT_EQ(ran.status, 2);
+    EXPECT_TRUE(ran.Logged("message: The file bad.hex is no valid Intel HEX file; nothing was loaded. / Line 2: "
+                           "the checksum is 39, the record's bytes need 3A."))
+        << ran.err;
+    EXPECT_TRUE(ran.Logged("Load file failed."));
+    EXPECT_FALSE(ran.Logged("Erase Chip..."));
+    EXPECT_EQ(ReadFile(Path("chip.bin")), image);
+
+    // A file that holds nothing to program is refused too.
+    Write("empty.hex", ":00000001FF\n");
+    const Ran empty = Run({"--device", "AT89S52", "--port", Sim("AT89S52"), "--program", "empty.hex"});
+    EXPECT_EQ(empty.status, 2);
+    EXPECT_TRUE(empty.Logged("message: The file empty.hex holds no code.")) << empty.err;
+    // So is one larger than the chip.
+    Write("large.hex", HexText(Program(0x3000)));
+    const Ran large = Run({"--device", "AT89S52", "--port", Sim("AT89S52"), "--verify", "large.hex"});
+    EXPECT_EQ(large.status, 2);
+    EXPECT_TRUE(large.Logged("Code over MCU memory [8191]")) << large.err;
+    EXPECT_FALSE(large.Logged("Verify Code..."));
+}
+
+TEST_F(CliTest, NoCableEndsWithTheTargetsRefusal)
+{
+    const Ran ran = Run({"--device", "AT89S52", "--port", "sim:AT89S52,fault=nocable", "--erase", "--blank"});
+    EXPECT_EQ(ran.status, 1);
+    EXPECT_EQ(ran.Log(), (std::vector<std::string>{"Erase Chip...", "message: Device have not in program mode",
+                                                   "Device have not in program mode", "RUN MODE."}));
+}
+
+TEST_F(CliTest, PortThatCannotBeOpenedExitsThree)
+{
+    Ran ran = Run({"--device", "AT89S52", "--port", "sim:AT89S99", "--erase"});
+    EXPECT_EQ(ran.status, 3);
+    EXPECT_NE(ran.err.find("message: Cannot open the port \"sim:AT89S99\""), std::string::npos) << ran.err;
+
+    // QVX_PORT serves when --port is not given.
+    ran = RunCli({"--device", "AT89S52", "--erase"}, dir, "parallel");
+    EXPECT_EQ(ran.status, 3);
+    EXPECT_NE(ran.err.find("Unknown QVX_PORT value \"parallel\""), std::string::npos) << ran.err;
+    ran = RunCli({"--device", "AT89S52", "--blank"}, dir, Sim("AT89S52"));
+    EXPECT_EQ(ran.status, 0) << ran.err;
+
+    // ppdev, on a machine without a parallel port at LPT2's address.
+    bool lpt2 = false;
+    if (fs::exists("/proc/sys/dev/parport"))
+        for (const auto& entry : fs::directory_iterator("/proc/sys/dev/parport"))
+            lpt2 = lpt2 || ReadFile(entry.path() / "base-addr").rfind("632", 0) == 0;
+    if (!lpt2) {
+        ran = Run({"--device", "AT89S52", "--port", "ppdev", "--lpt", "2", "--erase"});
+        EXPECT_EQ(ran.status, 3);
+        EXPECT_NE(ran.err.find("Cannot open the parallel port LPT2: no parallel port at address 0x278"),
+                  std::string::npos)
+            << ran.err;
+    }
+}
+
+TEST_F(CliTest, CommandLineMistakesExitTwoWithWhatIsWrong)
+{
+    const std::string sim = Sim("AT89S2051");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{}, "--device is required"},
+        {{"--device", "AT89S52"}, "no operation given"},
+        {{"--device", "AT89S52", "--erase", "--frobnicate"}, "unknown option \"--frobnicate\""},
+        {{"--device", "AT89S52", "erase"}, "unexpected argument \"erase\""},
+        {{"--device", "AT89S52", "--lock-level", "4", "--erase"}, "--lock-level takes 0, 1, 2 or 3, not \"4\""},
+        {{"--device", "AT89S52", "--lpt=3", "--erase"}, "--lpt takes 1 or 2, not \"3\""},
+        {{"--device", "AT89S52", "--read"}, "--read needs a file name"},
+        {{"--device", "AT89S52", "--read", "--erase"}, "--read needs a file name"},
+        {{"--device", "AT89S52", "--device", "AT89S51", "--erase"}, "--device is given twice"},
+        {{"--device", "AT89S52", "--erase=now"}, "--erase takes no value"},
+        {{"--device", "AT89S52", "--write-fuse"}, "--write-fuse: the AT89S52 has no user fuse"},
+        {{"--device", "AT89S8252", "--x2", "--erase"}, "--x2: the AT89S8252 has no x2 Clock fuse"},
+    };
+    for (const auto& [args, problem] : cases) {
+        std::vector<std::string> withPort = args;
+        withPort.insert(withPort.end(), {"--port", sim});
+        const Ran ran = Run(withPort);
+        SCOPED_TRACE(problem);
+        EXPECT_EQ(ran.status, 2);
+        EXPECT_EQ(ran.err, "qvx-isp-cli: " + problem + "\nTry 'qvx-isp-cli --help' for more.\n");
+        EXPECT_EQ(ran.out, "");
+    }
+    EXPECT_FALSE(fs::exists(Path("chip.bin"))); // the chip was never opened
+
+    const Ran help = Run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Usage: qvx-isp-cli --device NAME [--port SPEC] [settings...] OPERATION...\n", 0), 0u)
+        << help.out;
+    EXPECT_NE(help.out.find("Exit status: 0"), std::string::npos);
+    EXPECT_EQ(help.err, "");
+    const Ran version = Run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("qvx-isp-cli ") + kVersion + "\n");
+}
+
+TEST_F(CliTest, ReadIntoAFolderThatCannotBeWrittenExitsTwo)
+{
+    // A path under a regular file fails for every user, root included.
+    Write("plain", "a file, not a folder");
+    const Ran ran = Run({"--device", "AT89S52", "--port", Sim("AT89S52"), "--read", "plain/out.hex", "--erase"});
+    EXPECT_EQ(ran.status, 2);
+    EXPECT_TRUE(ran.Logged("message: Cannot write the file plain/out.hex / Not a directory")) << ran.err;
+    EXPECT_TRUE(ran.Logged("Save file failed."));
+    EXPECT_FALSE(ran.Logged("Erase Chip..."));
+    EXPECT_EQ(ReadFile(Path("plain")), "a file, not a folder");
+}
+
+TEST_F(CliTest, ProgressBarOnlyWhenStandardErrorIsATerminal)
+{
+    const std::string full = "[" + std::string(30, '#') + "] 100%";
+    const Ran terminal = RunCli({"--device", "AT89S2051", "--port", Sim("AT89S2051"), "--blank"}, dir, {}, true);
+    EXPECT_EQ(terminal.status, 0) << terminal.err;
+    EXPECT_NE(terminal.err.find("\r  ["), std::string::npos) << terminal.err;
+    EXPECT_NE(terminal.err.find(full + "  0:00"), std::string::npos) << terminal.err;
+    EXPECT_NE(terminal.err.find("Blank chip [OK]"), std::string::npos);
+
+    const Ran piped = Run({"--device", "AT89S2051", "--port", Sim("AT89S2051"), "--blank"});
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(piped.err.find('%'), std::string::npos) << piped.err;
+    EXPECT_EQ(piped.err.find('\r'), std::string::npos);
+}
+
+TEST_F(CliTest, ConfigurationFromTheWorkingDirectoryOrTheOneNamed)
+{
+    Ran ran = Run({"--device", "AT89S52", "--port", Sim("AT89S52"), "--config", "missing.qvx", "--blank"});
+    EXPECT_EQ(ran.status, 2);
+    EXPECT_NE(ran.err.find("message: Cannot read the configuration file " + Path("missing.qvx") +
+                           ": No such file or directory"),
+              std::string::npos)
+        << ran.err;
+    EXPECT_FALSE(ran.Logged("Blank Check..."));
+
+    fs::create_directory(dir / "etc");
+    fs::rename(dir / "CONFIG.QVX", dir / "etc" / "timing.qvx");
+    ran = Run({"--device", "AT89S52", "--port", Sim("AT89S52"), "--config", "etc/timing.qvx", "--blank"});
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    EXPECT_EQ(ran.Log().front(), "Blank Check...");
+
+    // Without one anywhere the run goes on with the fastest timing, as the
+    // window does, after naming every place looked at.
+    ran = Run({"--device", "AT89S52", "--port", Sim("AT89S52"), "--blank"});
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    const std::string said = ran.Log().front();
+    EXPECT_EQ(said.rfind("message: Cannot find the configuration file CONFIG.QVX. Looked for:", 0), 0u) << said;
+    EXPECT_NE(said.find(Path("CONFIG.QVX")), std::string::npos) << said;
+    EXPECT_NE(said.find((dir / "config" / "qvx-isp" / "CONFIG.QVX").string()), std::string::npos) << said;
+
+    // The user's folder serves when the working directory has none.
+    fs::create_directories(dir / "config" / "qvx-isp");
+    fs::rename(dir / "etc" / "timing.qvx", dir / "config" / "qvx-isp" / "CONFIG.QVX");
+    ran = Run({"--device", "AT89S52", "--port", Sim("AT89S52"), "--blank"});
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    EXPECT_EQ(ran.Log().front(), "Blank Check...");
+}
+
+TEST_F(CliTest, SecondPortAndTheUserFuse)
+{
+    Write("app.hex", HexText(Program(0x0800)));
+    Ran ran = Run({"--device", "at89s2051", "--port", Sim("AT89S2051", ",lpt2"), "--lpt", "2", "--x2", "--auto",
+                   "app.hex"});
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    EXPECT_TRUE(Chip("AT89S2051")->Chip().X2Clock());
+
+    // Without --x2 the fuse write turns it off.
+    ran = Run({"--device", "AT89S2051", "--port", Sim("AT89S2051", ",lpt2"), "--lpt", "2", "--write-fuse"});
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    EXPECT_FALSE(Chip("AT89S2051")->Chip().X2Clock());
+
+    // The cable on LPT2 does not answer on LPT1.
+    ran = Run({"--device", "AT89S2051", "--port", Sim("AT89S2051", ",lpt2"), "--erase"});
+    EXPECT_EQ(ran.status, 1);
+    EXPECT_TRUE(ran.Logged("Device have not in program mode"));
+    EXPECT_EQ(ReadFile(Path("chip.bin")), Image(Program(0x0800), 0x0800));
+}
+
+} // namespace
+} // namespace qvx::test

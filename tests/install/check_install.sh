@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# Installs a build into a temporary DESTDIR and checks what a user gets: every
+# file in its place and nothing else, the desktop entry and the metadata
+# passing their validators and naming each other and the icon, icons of the
+# sizes their folders say, man pages that format, and the installed programs
+# answering --help and --version without a display.
+#
+# check_install.sh BUILD-DIR PREFIX APP-ID VERSION PROGRAM...
+# (the default install folders: bin, share, share/man)
+set -uo pipefail
+build=$1 prefix=$2 id=$3 version=$4
+shift 4
+programs=("$@")
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+dest=$work/dest
+root=$dest$prefix
+
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+has() { # has PROGRAM: is PROGRAM one of the built programs?
+    local p
+    for p in "${programs[@]}"; do [ "$p" = "$1" ] && return 0; done
+    return 1
+}
+# Runs an installed program as from a desktop session without a display.
+run_installed() {
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u QVX_PORT "$@"
+}
+
+if ! DESTDIR=$dest cmake --install "$build" >"$work/install.log" 2>&1; then
+    cat "$work/install.log" >&2
+    echo "FAIL: cmake --install" >&2
+    exit 1
+fi
+
+# The files, and only these.
+expected=(
+    share/qvx-isp/CONFIG.QVX
+    share/doc/qvx-isp/README.md
+    share/doc/qvx-isp/copyright
+    share/doc/qvx-isp/changelog.gz
+)
+for p in "${programs[@]}"; do
+    expected+=("bin/$p" "share/man/man1/$p.1.gz")
+done
+icon_sizes=(16 22 24 32 48 64 128 256)
+if has qvx-isp; then
+    expected+=("share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml"
+               "share/icons/hicolor/scalable/apps/$id.svg")
+    for size in "${icon_sizes[@]}"; do
+        expected+=("share/icons/hicolor/${size}x$size/apps/$id.png")
+    done
+fi
+(cd "$root" && find . -type f | sed 's|^\./||' | sort) >"$work/installed"
+printf '%s\n' "${expected[@]}" | sort >"$work/expected"
+echo "Installed below $prefix:"
+sed 's/^/  /' "$work/installed"
+if ! diff -u "$work/expected" "$work/installed" >"$work/diff"; then
+    fail "the installed files differ from the expected ones (- missing, + unexpected):"
+    grep '^[-+][^-+]' "$work/diff" >&2
+fi
+for f in "${expected[@]}"; do
+    [ -s "$root/$f" ] || fail "$f is empty or missing"
+done
+for p in "${programs[@]}"; do
+    [ -x "$root/bin/$p" ] || fail "bin/$p is not executable"
+done
+
+# The installed copy of CONFIG.QVX is the shipped one.
+cmp -s "$root/share/qvx-isp/CONFIG.QVX" "$(dirname "$0")/../../CONFIG.QVX" ||
+    fail "share/qvx-isp/CONFIG.QVX is not the shipped CONFIG.QVX"
+
+# The changelog names this release.
+zcat "$root/share/doc/qvx-isp/changelog.gz" | head -n1 | grep -qF "qvx-isp ($version) " ||
+    fail "the changelog does not begin with release $version"
+
+# Desktop entry, metadata, icon.
+if has qvx-isp; then
+    desktop=$root/share/applications/$id.desktop
+    metainfo=$root/share/metainfo/$id.metainfo.xml
+    desktop-file-validate "$desktop" || fail "desktop-file-validate $id.desktop"
+    appstreamcli validate --no-net "$metainfo" || fail "appstreamcli validate $id.metainfo.xml"
+
+    exec_line=$(sed -n 's/^Exec=//p' "$desktop")
+    [ -x "$root/bin/${exec_line%% *}" ] || fail "the desktop entry starts '$exec_line', which is not installed in bin"
+    [ "$(sed -n 's/^Icon=//p' "$desktop")" = "$id" ] || fail "the desktop entry's icon is not $id"
+    grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo" ||
+        fail "the metadata does not launch $id.desktop"
+    grep -q "<release version=\"$version\"" "$metainfo" || fail "the metadata does not name release $version"
+    for p in "${programs[@]}"; do
+        grep -q "<binary>$p</binary>" "$metainfo" || fail "the metadata does not provide $p"
+    done
+
+    # A PNG's width and height: big-endian words at bytes 16 and 20.
+    for size in "${icon_sizes[@]}"; do
+        png=$root/share/icons/hicolor/${size}x$size/apps/$id.png
+        read -r w h < <(od -An -tu1 -j16 -N8 "$png" |
+            awk '{print $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8}')
+        [ "$(head -c 8 "$png" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || fail "$png is no PNG"
+        [ "$w x $h" = "$size x $size" ] || fail "the ${size}x$size icon is $w x $h"
+    done
+    grep -q '<svg' "$root/share/icons/hicolor/scalable/apps/$id.svg" || fail "the scalable icon is no SVG"
+fi
+
+# Man pages: compressed, with a NAME line, formatting without warnings.
+for p in "${programs[@]}"; do
+    page=$root/share/man/man1/$p.1.gz
+    gzip -t "$page" || fail "$p.1.gz is not gzip"
+    lexgrog "$page" | grep -q "\"$p - " || fail "$p.1 has no NAME line for $p"
+    warnings=$(MANWIDTH=80 LC_ALL=C.UTF-8 man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || fail "man $p.1: $warnings"
+    MANWIDTH=80 LC_ALL=C.UTF-8 man -l "$page" 2>/dev/null | grep -q "$prefix/share/qvx-isp/CONFIG.QVX" ||
+        fail "$p.1 does not name the installed CONFIG.QVX"
+done
+
+# The installed programs answer --version without a display.
+for p in "${programs[@]}"; do
+    out=$(run_installed "$root/bin/$p" --version 2>&1)
+    status=$?
+    echo "$p --version: $(head -n1 <<<"$out")"
+    [ $status -eq 0 ] || fail "$p --version exited $status: $out"
+    [ "$(head -n1 <<<"$out")" = "$p $version" ] || fail "$p --version says '$(head -n1 <<<"$out")'"
+done
+
+# The window's --help lists the places of CONFIG.QVX in order, the last the
+# installed copy.
+if has qvx-isp; then
+    mkdir -p "$work/cwd" "$work/home"
+    help=$(cd "$work/cwd" && run_installed env -u XDG_CONFIG_HOME HOME="$work/home" "$root/bin/qvx-isp" --help)
+    status=$?
+    [ $status -eq 0 ] || fail "qvx-isp --help exited $status"
+    places=$(grep '^  /.*CONFIG.QVX$' <<<"$help" | sed 's/^  //')
+    want=$(printf '%s\n' "$work/cwd/CONFIG.QVX" "$work/home/.config/qvx-isp/CONFIG.QVX" \
+                         "$prefix/share/qvx-isp/CONFIG.QVX")
+    [ "$places" = "$want" ] || fail "qvx-isp --help lists the places"$'\n'"$places"$'\n'"instead of"$'\n'"$want"
+    [ -f "$dest$(tail -n1 <<<"$places")" ] || fail "the last place in --help is not where CONFIG.QVX is installed"
+fi
+
+if [ $failures -ne 0 ]; then
+    echo "$failures check(s) failed" >&2
+    exit 1
+fi
+echo "install tree: all checks passed"
