@@ -79,7 +79,7 @@ std::string HexImageText(const CodeBuffer& buffer, int32_t size)
     size = Clamp(size);
     std::string text;
     text.reserve(size_t(size / 16 + 2) * 44);
-    char field[8];
+    char field[24]; // room for any two numbers, so no output is ever cut
     for (int32_t address = 0; address < size; address += 16) {
         const int32_t count = std::min<int32_t>(16, size - address);
         unsigned sum = unsigned(count) + unsigned(address >> 8) + unsigned(address & 0xFF);

@@ -33,7 +33,7 @@ protected:
     std::unique_ptr<PpdevPort> ppdev;
 };
 
-TEST_P(PortDiagnosisTest, TheFirstRunMessageSaysWhyAndWhatToDo)
+TEST_P(PortDiagnosisTest, SaysWhyAndWhatToDo)
 {
     auto fake = std::make_unique<FakePpdevSystem>();
     GetParam().arrange(*fake);
