@@ -47,18 +47,6 @@ std::vector<std::string> PpdevSystem::ListDir(const std::string& path)
     return names;
 }
 
-PpdevPort::PpdevPort(std::unique_ptr<PpdevSystem> system) : sys_(std::move(system)) {}
-
-PpdevPort::~PpdevPort()
-{
-    for (Lpt& lpt : lpts_) {
-        if (lpt.fd >= 0) {
-            sys_->Ioctl(lpt.fd, PPRELEASE, nullptr);
-            sys_->Close(lpt.fd);
-        }
-    }
-}
-
 namespace {
 
 const std::string kParportRoot = "/proc/sys/dev/parport/";
@@ -98,6 +86,23 @@ std::string HexAddress(long value)
 std::string LptName(uint16_t base) { return base == kLpt1Data ? "LPT1" : "LPT2"; }
 
 } // namespace
+
+PpdevPort::PpdevPort(std::unique_ptr<PpdevSystem> system) : sys_(std::move(system)) {}
+
+PpdevPort::~PpdevPort()
+{
+    for (Lpt& lpt : lpts_) {
+        if (lpt.fd >= 0) {
+            if (sys_->Ioctl(lpt.fd, PPRELEASE, nullptr) < 0) {
+                const int err = errno;
+                std::cerr << "QVX-ISP: " << LptName(lpt.base) << ": cannot release the port: " << std::strerror(err)
+                          << std::endl;
+            }
+            sys_->Close(lpt.fd);
+        }
+    }
+}
+
 
 std::optional<std::string> PpdevPort::DeviceFor(uint16_t base)
 {

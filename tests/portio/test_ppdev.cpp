@@ -84,6 +84,18 @@ TEST_F(PpdevTest, DriverInstalledWhenAPortCanBeClaimed)
     EXPECT_EQ(std::count(log.begin(), log.end(), "close"), 2);
 }
 
+TEST_F(PpdevTest, AReleaseThatFailsAtTheEndIsReported)
+{
+    ASSERT_TRUE(port->IsDriverInstalled());
+    sys->ports["parport1"].releaseErrno = ENODEV;
+    std::vector<std::string> log;
+    sys->logAfterDestruction = &log;
+    ::testing::internal::CaptureStderr();
+    port.reset();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "QVX-ISP: LPT1: cannot release the port: No such device\n");
+    EXPECT_EQ(std::count(log.begin(), log.end(), "close"), 2) << "closed all the same";
+}
+
 TEST_F(PpdevTest, NoDriverWhenNothingOpensOrClaims)
 {
     sys->ports["parport0"].openErrno = EACCES;

@@ -33,6 +33,7 @@ struct FakeParport {
     int readDataErrno = 0;
     int writeDataErrno = 0;
     int readStatusErrno = 0;
+    int releaseErrno = 0;
     bool exclusive = false;
     bool claimed = false;
 };
@@ -88,6 +89,8 @@ public:
             return 0;
         case PPRELEASE:
             log.push_back("release");
+            if (p.releaseErrno)
+                return fail(p.releaseErrno);
             p.claimed = false;
             return 0;
         case PPDATADIR:
