@@ -6,23 +6,53 @@
 #include <cstring>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace qvx {
 
 std::string ReadWholeFile(const std::string& path, std::string& text)
 {
     text.clear();
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
+    // Without blocking: a named pipe would otherwise wait for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
         return std::strerror(errno);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        const int err = errno;
+        ::close(fd);
+        return S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : info.st_mode ? "not a regular file (a pipe or a device)" : std::strerror(err);
+    }
+    if (uint64_t(info.st_size) > kLargestTextFile) {
+        ::close(fd);
+        return "it holds " + std::to_string(info.st_size) + " bytes, more than the " +
+               std::to_string(kLargestTextFile >> 20) + " MB a text file of this program may have";
+    }
     char chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        text.append(chunk, n);
-    const int err = std::ferror(file) ? errno : 0;
-    std::fclose(file);
-    return err ? std::strerror(err) : std::string();
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int err = errno;
+            ::close(fd);
+            text.clear();
+            return std::strerror(err);
+        }
+        if (n == 0)
+            break;
+        text.append(chunk, size_t(n));
+        if (text.size() > kLargestTextFile) { // it grew while being read
+            ::close(fd);
+            text.clear();
+            return "it grew beyond " + std::to_string(kLargestTextFile >> 20) + " MB while being read";
+        }
+    }
+    ::close(fd);
+    return {};
 }
 
 // Character of code 26: the end-of-file mark of text files.

@@ -55,8 +55,13 @@ std::string FindConfig(const std::vector<std::string>& places);
 std::string ReadFirstConfig(const std::vector<std::string>& places, int32_t (&values)[5],
                             std::string& found);
 
-// Reads a whole file into `text`. Returns an empty string on success, else
-// the system's error text.
+// The largest HEX or configuration file read: a HEX file of the whole
+// 64 KB takes some 180 KB, so anything near this is no such file.
+inline constexpr uint64_t kLargestTextFile = uint64_t(64) << 20;
+
+// Reads a whole regular file of at most kLargestTextFile bytes into `text`.
+// Returns an empty string on success, else the system's error text or what
+// is wrong with the file (a folder, a pipe or a device; too large).
 std::string ReadWholeFile(const std::string& path, std::string& text);
 
 // The same parse on text already in memory.

@@ -23,10 +23,10 @@ int DigitValue(char c)
     return -1;
 }
 
-std::string Hex(uint32_t value, int digits)
+std::string Hex(uint64_t value, int digits)
 {
-    char text[16];
-    std::snprintf(text, sizeof text, "%0*X", digits, value);
+    char text[24];
+    std::snprintf(text, sizeof text, "%0*llX", digits, static_cast<unsigned long long>(value));
     return text;
 }
 
@@ -89,7 +89,9 @@ HexResult LoadHexText(std::string_view text, CodeBuffer& buffer)
     text = text.substr(0, end);
 
     HexResult result;
-    uint32_t base = 0; // from the extended address records
+    // Every address is worked out in 64 bits, so that no base and record
+    // address can add up past 2^32 and come out small again.
+    uint64_t base = 0; // from the extended address records
     int line = 1;
     size_t pos = 0;
     std::vector<uint8_t> bytes;
@@ -116,27 +118,30 @@ HexResult LoadHexText(std::string_view text, CodeBuffer& buffer)
             return fail(line, std::move(problem));
 
         const int count = bytes[0];
-        const uint32_t address = uint32_t(bytes[1]) << 8 | bytes[2];
+        const uint64_t address = uint64_t(bytes[1]) << 8 | bytes[2];
         const int type = bytes[3];
         const uint8_t* data = bytes.data() + 4;
 
         switch (type) {
         case 0x00: {
-            const uint32_t first = base + address;
-            if (count > 0 && first + uint32_t(count) - 1 > 0xFFFF)
-                return fail(line, "data at address " + Hex(first, 4) + " to " +
-                                      Hex(first + count - 1, 4) +
+            const uint64_t first = base + address;
+            const uint64_t end = first + uint64_t(count); // one past the last byte
+            if (end > uint64_t(kBufferSize))
+                return fail(line, "data at address " + Hex(first, 4) + " to " + Hex(end - (count > 0), 4) +
                                       " lies beyond the 64 KB code memory (0000 to FFFF)");
             for (int j = 0; j < count; ++j) {
-                buffer.CodeHigh[first + j] = HexDigitChar(data[j] >> 4);
-                buffer.CodeLow[first + j] = HexDigitChar(data[j] & 0x0F);
+                const size_t at = static_cast<size_t>(first) + size_t(j);
+                buffer.CodeHigh[at] = HexDigitChar(data[j] >> 4);
+                buffer.CodeLow[at] = HexDigitChar(data[j] & 0x0F);
             }
-            const auto reach = static_cast<int32_t>(std::min<uint32_t>(first + count, 0x10000));
-            result.EndAddress = std::max(result.EndAddress, reach);
+            result.EndAddress = std::max(result.EndAddress, static_cast<int32_t>(end));
             break;
         }
         case 0x01: // end of file: its own address counts like a data record's
-            result.EndAddress = std::max(result.EndAddress, static_cast<int32_t>(address + count));
+            if (count != 0)
+                return fail(line, "an end-of-file record holds no data, this one has " + std::to_string(count) +
+                                      " bytes");
+            result.EndAddress = std::max(result.EndAddress, static_cast<int32_t>(address));
             return result;
         case 0x02:
         case 0x04:
@@ -144,10 +149,14 @@ HexResult LoadHexText(std::string_view text, CodeBuffer& buffer)
                 return fail(line, std::string(type == 2 ? "an extended segment" : "an extended linear") +
                                       " address record needs 2 data bytes, this one has " +
                                       std::to_string(count));
-            base = (uint32_t(data[0]) << 8 | data[1]) << (type == 2 ? 4 : 16);
+            base = (uint64_t(data[0]) << 8 | data[1]) << (type == 2 ? 4 : 16);
             break;
         case 0x03:
         case 0x05: // start address: nothing to store for a chip programmer
+            if (count != 4)
+                return fail(line, std::string(type == 3 ? "a start segment" : "a start linear") +
+                                      " address record needs 4 data bytes, this one has " +
+                                      std::to_string(count));
             break;
         default:
             return fail(line, "the record type " + Hex(type, 2) + " is unknown (types 00 to 05 exist)");

@@ -6,11 +6,13 @@
 // outside records (before the ":" of a record, blank lines, comments without
 // a ":") is skipped; a character of code 26 ends the file.
 //
-// Record types: 00 data, 01 end of file (nothing after it is read), 02
-// extended segment address (base = value * 16), 04 extended linear address
-// (base = value * 65536), 03 and 05 start addresses (ignored). The base is
-// added to the address of every later data record. Data is stored as
-// upper-case digits; nothing is ever stored outside 0000 to FFFF.
+// Record types: 00 data, 01 end of file (no data; nothing after it is
+// read), 02 extended segment address (2 bytes, base = value * 16), 04
+// extended linear address (2 bytes, base = value * 65536), 03 and 05 start
+// addresses (4 bytes, ignored). The base is added to the address of every
+// later data record, in 64-bit arithmetic: a record any byte of which would
+// lie above FFFF is refused. Data is stored as upper-case digits; nothing is
+// ever stored outside 0000 to FFFF.
 //
 // A record that is malformed refuses the whole load: the buffer is left
 // cleared (FF everywhere) and the result names the line and the fault.

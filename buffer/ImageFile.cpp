@@ -57,6 +57,8 @@ HexResult LoadImageFile(const std::string& path, CodeBuffer& buffer)
 
 uint8_t BufferByte(const CodeBuffer& buffer, int32_t address)
 {
+    if (address < 0 || address >= kBufferSize)
+        return 0xFF; // no such byte: as erased
     const int32_t high = HexDigitValue(buffer.CodeHigh[address]);
     const int32_t low = HexDigitValue(buffer.CodeLow[address]);
     return static_cast<uint8_t>((high < 0 ? 0xF : high) << 4 | (low < 0 ? 0xF : low));
@@ -77,7 +79,7 @@ std::string HexImageText(const CodeBuffer& buffer, int32_t size)
     size = Clamp(size);
     std::string text;
     text.reserve(size_t(size / 16 + 2) * 44);
-    char field[8];
+    char field[24]; // room for any two numbers, so no output is ever cut
     for (int32_t address = 0; address < size; address += 16) {
         const int32_t count = std::min<int32_t>(16, size - address);
         unsigned sum = unsigned(count) + unsigned(address >> 8) + unsigned(address & 0xFF);

@@ -33,7 +33,8 @@ ImageFormat FormatOfName(const std::string& path);
 HexResult LoadImageFile(const std::string& path, CodeBuffer& buffer);
 
 // The byte at an address of the buffer. A digit cell that holds no hex
-// digit counts as F, as in an erased chip.
+// digit counts as F, as in an erased chip; so does an address outside
+// 0000 to FFFF.
 uint8_t BufferByte(const CodeBuffer& buffer, int32_t address);
 
 // The first `size` bytes of the buffer (at most 64 KB) as raw binary and as

@@ -22,6 +22,9 @@ public:
     virtual bool GetPortBit(uint16_t port, uint8_t bit) = 0;
     // True when port access works.
     virtual bool IsDriverInstalled() = 0;
+    // When it does not: why, and what the user can do about it, one line
+    // each. Empty when there is nothing to add.
+    virtual std::string DriverDiagnosis() { return {}; }
 
     // --- Time on the wire ---------------------------------------------------
     // The clock the target lives by, monotonic, in nanoseconds from an

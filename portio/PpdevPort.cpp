@@ -1,10 +1,13 @@
 #include "PpdevPort.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -44,34 +47,77 @@ std::vector<std::string> PpdevSystem::ListDir(const std::string& path)
     return names;
 }
 
+namespace {
+
+const std::string kParportRoot = "/proc/sys/dev/parport/";
+
+struct Parport {
+    std::string name; // "parport0"
+    long base;
+};
+
+// The parallel ports the kernel knows, with their base addresses.
+std::vector<Parport> ListParports(PpdevSystem& sys)
+{
+    std::vector<Parport> ports;
+    for (const std::string& name : sys.ListDir(kParportRoot)) {
+        if (name.rfind("parport", 0) != 0)
+            continue;
+        std::optional<std::string> text = sys.ReadText(kParportRoot + name + "/base-addr");
+        if (!text)
+            continue;
+        // "888\t1912": the first number is the base address in decimal.
+        std::istringstream in(*text);
+        long value = -1;
+        if (in >> value)
+            ports.push_back({name, value});
+    }
+    std::sort(ports.begin(), ports.end(), [](const Parport& a, const Parport& b) { return a.name < b.name; });
+    return ports;
+}
+
+std::string HexAddress(long value)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%lX", value);
+    return text;
+}
+
+std::string LptName(uint16_t base) { return base == kLpt1Data ? "LPT1" : "LPT2"; }
+
+} // namespace
+
 PpdevPort::PpdevPort(std::unique_ptr<PpdevSystem> system) : sys_(std::move(system)) {}
 
 PpdevPort::~PpdevPort()
 {
     for (Lpt& lpt : lpts_) {
         if (lpt.fd >= 0) {
-            sys_->Ioctl(lpt.fd, PPRELEASE, nullptr);
+            if (sys_->Ioctl(lpt.fd, PPRELEASE, nullptr) < 0) {
+                const int err = errno;
+                std::cerr << "QVX-ISP: " << LptName(lpt.base) << ": cannot release the port: " << std::strerror(err)
+                          << std::endl;
+            }
             sys_->Close(lpt.fd);
         }
     }
 }
 
+
 std::optional<std::string> PpdevPort::DeviceFor(uint16_t base)
 {
-    static const std::string root = "/proc/sys/dev/parport/";
-    for (const std::string& name : sys_->ListDir(root)) {
-        if (name.rfind("parport", 0) != 0)
-            continue;
-        std::optional<std::string> text = sys_->ReadText(root + name + "/base-addr");
-        if (!text)
-            continue;
-        // "888\t1912": the first number is the base address in decimal.
-        std::istringstream in(*text);
-        long value = -1;
-        if (in >> value && value == base)
-            return "/dev/" + name;
-    }
+    for (const Parport& p : ListParports(*sys_))
+        if (p.base == base)
+            return "/dev/" + p.name;
     return std::nullopt;
+}
+
+std::string PpdevPort::PortsFound()
+{
+    std::string text;
+    for (const Parport& p : ListParports(*sys_))
+        text += (text.empty() ? "" : ", ") + p.name + " at " + HexAddress(p.base);
+    return text;
 }
 
 PpdevPort::Lpt* PpdevPort::LptFor(uint16_t port)
@@ -82,7 +128,20 @@ PpdevPort::Lpt* PpdevPort::LptFor(uint16_t port)
     return nullptr;
 }
 
-void PpdevPort::Fail(Lpt& lpt, const std::string& what) { lpt.error = what + ": " + std::strerror(errno); }
+void PpdevPort::Fail(Lpt& lpt, Problem problem, const std::string& what, int err)
+{
+    lpt.problem = problem;
+    lpt.error = err ? what + ": " + std::strerror(err) : what;
+}
+
+void PpdevPort::Broken(Lpt& lpt, const std::string& what, int err)
+{
+    Fail(lpt, Problem::Failed, LptName(lpt.base) + ": " + what, err);
+    std::cerr << "QVX-ISP: " << lpt.error << "; the port is no longer used" << std::endl;
+    sys_->Ioctl(lpt.fd, PPRELEASE, nullptr);
+    sys_->Close(lpt.fd);
+    lpt.fd = -1;
+}
 
 std::string PpdevPort::LastError() const
 {
@@ -100,38 +159,60 @@ bool PpdevPort::Ready(Lpt& lpt)
     lpt.tried = true;
     std::optional<std::string> device = DeviceFor(lpt.base);
     if (!device) {
-        char address[8];
-        std::snprintf(address, sizeof address, "%X", lpt.base);
-        lpt.error = std::string("no parallel port at address 0x") + address;
+        Fail(lpt, Problem::NoPort, "no parallel port at address " + HexAddress(lpt.base), 0);
         return false;
     }
-    int fd = sys_->Open(*device, O_RDWR);
+    const int fd = sys_->Open(*device, O_RDWR | O_CLOEXEC);
     if (fd < 0) {
-        Fail(lpt, "cannot open " + *device);
+        const int err = errno;
+        const Problem problem = err == ENOENT || err == ENODEV || err == ENXIO ? Problem::NoDevice
+                                : err == EACCES || err == EPERM                ? Problem::Denied
+                                : err == EBUSY                                 ? Problem::Busy
+                                                                               : Problem::Failed;
+        Fail(lpt, problem, "cannot open " + *device, err);
         return false;
     }
-    if (sys_->Ioctl(fd, PPCLAIM, nullptr) < 0) {
-        Fail(lpt, "cannot claim " + *device);
+    // Each failure's errno is taken at once, before any message is built.
+    int err = 0;
+    auto refuse = [&](Problem problem, const std::string& what) {
+        Fail(lpt, problem, what, err);
         sys_->Close(fd);
         return false;
+    };
+    // Exclusive: no other driver (the printer driver lp) may share the port
+    // while the cable is driven. A claim that cannot be exclusive fails.
+    if (sys_->Ioctl(fd, PPEXCL, nullptr) < 0) {
+        err = errno;
+        return refuse(err == EBUSY ? Problem::Busy : Problem::Failed, "cannot get " + *device + " for this program alone");
     }
-    int forward = 0;
-    sys_->Ioctl(fd, PPDATADIR, &forward); // data lines drive the cable
+    if (sys_->Ioctl(fd, PPCLAIM, nullptr) < 0) {
+        err = errno;
+        return refuse(err == EBUSY || err == ENXIO ? Problem::Busy : Problem::Failed, "cannot claim " + *device);
+    }
+    int forward = 0; // the data lines drive the cable
+    unsigned char data = 0;
+    const bool output = sys_->Ioctl(fd, PPDATADIR, &forward) == 0;
+    if (!output || sys_->Ioctl(fd, PPRDATA, &data) < 0) {
+        err = errno;
+        sys_->Ioctl(fd, PPRELEASE, nullptr);
+        return refuse(Problem::Failed, output ? "cannot read the data register of " + *device
+                                              : "cannot set the data lines of " + *device + " to output");
+    }
+    lpt.data = data;
     lpt.fd = fd;
     return true;
 }
 
 void PpdevPort::WriteDataBit(Lpt& lpt, uint8_t bit, bool value)
 {
-    unsigned char data = 0;
-    if (sys_->Ioctl(lpt.fd, PPRDATA, &data) < 0) {
-        Fail(lpt, "cannot read the data register");
+    const unsigned char mask = static_cast<unsigned char>(1u << (bit & 7));
+    unsigned char data = value ? static_cast<unsigned char>(lpt.data | mask) : static_cast<unsigned char>(lpt.data & ~mask);
+    if (sys_->Ioctl(lpt.fd, PPWDATA, &data) < 0) {
+        const int err = errno;
+        Broken(lpt, "cannot write the data register", err);
         return;
     }
-    const unsigned char mask = static_cast<unsigned char>(1u << (bit & 7));
-    data = value ? static_cast<unsigned char>(data | mask) : static_cast<unsigned char>(data & ~mask);
-    if (sys_->Ioctl(lpt.fd, PPWDATA, &data) < 0)
-        Fail(lpt, "cannot write the data register");
+    lpt.data = data;
 }
 
 void PpdevPort::SetPortBit(uint16_t port, uint8_t bit)
@@ -154,10 +235,10 @@ bool PpdevPort::GetPortBit(uint16_t port, uint8_t bit)
     Lpt* lpt = LptFor(port);
     if (!lpt || !Ready(*lpt))
         return false;
-    unsigned char value = 0;
-    const unsigned long request = port == lpt->base ? PPRDATA : PPRSTATUS;
-    if (sys_->Ioctl(lpt->fd, request, &value) < 0) {
-        Fail(*lpt, port == lpt->base ? "cannot read the data register" : "cannot read the status register");
+    unsigned char value = lpt->data;
+    if (port != lpt->base && sys_->Ioctl(lpt->fd, PPRSTATUS, &value) < 0) {
+        const int err = errno;
+        Broken(*lpt, "cannot read the status register", err);
         return false;
     }
     return (value >> (bit & 7)) & 1u;
@@ -169,6 +250,58 @@ bool PpdevPort::IsDriverInstalled()
     for (Lpt& lpt : lpts_)
         any = Ready(lpt) || any;
     return any;
+}
+
+std::string PpdevPort::DriverDiagnosis()
+{
+    if (IsDriverInstalled())
+        return {};
+    std::vector<std::string> reasons, remedies;
+    auto add = [](std::vector<std::string>& lines, const std::string& line) {
+        if (std::find(lines.begin(), lines.end(), line) == lines.end())
+            lines.push_back(line);
+    };
+    // A port that is not there is worth a word only when neither is: a
+    // port that is there but cannot be used is the user's problem.
+    const bool neither = std::all_of(std::begin(lpts_), std::end(lpts_),
+                                     [](const Lpt& lpt) { return lpt.problem == Problem::NoPort; });
+    for (const Lpt& lpt : lpts_) {
+        const std::string name = LptName(lpt.base) + " (" + HexAddress(lpt.base) + ")";
+        switch (lpt.problem) {
+        case Problem::None:
+            break;
+        case Problem::NoPort: {
+            if (!neither)
+                break;
+            const std::string found = PortsFound();
+            add(reasons, "No parallel port at 0x378 (LPT1) or 0x278 (LPT2). " +
+                             (found.empty() ? std::string("The kernel lists no parallel port at all (no /dev/parport*).")
+                                            : "Ports found: " + found + "."));
+            add(remedies, "Load the parallel port drivers: sudo modprobe parport_pc ppdev");
+            break;
+        }
+        case Problem::NoDevice:
+            add(reasons, name + ": " + lpt.error + ". The ppdev driver is not loaded.");
+            add(remedies, "Load the parallel port drivers: sudo modprobe parport_pc ppdev");
+            break;
+        case Problem::Denied:
+            add(reasons, name + ": " + lpt.error + ".");
+            add(remedies, "Join the group lp, which owns /dev/parport*: sudo usermod -aG lp $USER, then log out and in again.");
+            break;
+        case Problem::Busy:
+            add(reasons, name + ": " + lpt.error + ". The printer driver lp or another program holds the port.");
+            add(remedies, "Unload the printer driver (sudo rmmod lp) or end the other program.");
+            break;
+        case Problem::Failed:
+            add(reasons, name + ": " + lpt.error + ".");
+            break;
+        }
+    }
+    std::string text;
+    for (const std::vector<std::string>* lines : {&reasons, &remedies})
+        for (const std::string& line : *lines)
+            text += (text.empty() ? "" : "\n") + line;
+    return text;
 }
 
 } // namespace qvx

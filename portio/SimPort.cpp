@@ -210,7 +210,10 @@ bool SimPort::LoadState(std::string& error)
 {
     if (cable_.statePath.empty())
         return true;
-    stateLoaded_ = sim::LoadState(chip_, cable_.statePath, error);
+    stateLock_ = sim::LockState(cable_.statePath, error);
+    stateLoaded_ = stateLock_ && sim::LoadState(chip_, cable_.statePath, error);
+    if (!stateLoaded_)
+        stateLock_.reset();
     return stateLoaded_;
 }
 
@@ -238,7 +241,7 @@ bool SimPort::OpenTrace(const std::string& path, std::string& error)
     return true;
 }
 
-std::unique_ptr<SimPort> MakeSimPort(std::string_view options, std::string& error)
+bool ParseSimOptions(std::string_view options, SimSettings& settings, std::string& error)
 {
     error.clear();
     std::vector<std::string_view> parts;
@@ -254,11 +257,13 @@ std::unique_ptr<SimPort> MakeSimPort(std::string_view options, std::string& erro
     if (!device) {
         error = parts[0].empty() ? "name the chip first, as in sim:AT89S52[,option...]; DEVICE is one of " + DeviceList()
                                  : "unknown device \"" + std::string(parts[0]) + "\"; DEVICE is one of " + DeviceList();
-        return nullptr;
+        return false;
     }
 
-    SimCableOptions cable;
-    sim::ChipOptions chip;
+    SimCableOptions& cable = settings.cable;
+    sim::ChipOptions& chip = settings.chip;
+    cable = {};
+    chip = {};
     std::string weakText;
     for (size_t i = 1; i < parts.size(); ++i) {
         const std::string_view part = parts[i];
@@ -268,7 +273,7 @@ std::unique_ptr<SimPort> MakeSimPort(std::string_view options, std::string& erro
         const bool hasValue = eq != std::string_view::npos;
         auto bad = [&](const std::string& what) {
             error = "option \"" + std::string(part) + "\": " + what;
-            return nullptr;
+            return false;
         };
 
         if (key == "lpt1" && !hasValue) {
@@ -324,11 +329,20 @@ std::unique_ptr<SimPort> MakeSimPort(std::string_view options, std::string& erro
         } else {
             error = (part.empty() ? std::string("empty option") : "unknown option \"" + std::string(part) + "\"") +
                     "; " + kAcceptedOptions;
-            return nullptr;
+            return false;
         }
     }
+    settings.device = device;
+    return true;
+}
 
-    auto port = std::make_unique<SimPort>(*device, cable, chip);
+std::unique_ptr<SimPort> MakeSimPort(std::string_view options, std::string& error)
+{
+    SimSettings settings;
+    if (!ParseSimOptions(options, settings, error))
+        return nullptr;
+    const SimCableOptions& cable = settings.cable;
+    auto port = std::make_unique<SimPort>(*settings.device, cable, settings.chip);
     if (!port->LoadState(error)) {
         error = "state file: " + error; // the files stay as they are: nothing is saved over them
         return nullptr;

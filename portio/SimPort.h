@@ -22,6 +22,7 @@
 
 #include "PortAccess.h"
 #include "Chip.h"
+#include "StateFile.h"
 
 #include <fstream>
 #include <memory>
@@ -92,8 +93,21 @@ private:
     uint64_t charged_ = 0;
     int64_t tickNs_ = 0; // virtual time per access
     bool stateLoaded_ = false;
+    std::unique_ptr<sim::StateLock> stateLock_; // held from loading the state files to the last save
     std::ofstream trace_;
 };
+
+// What the text after "sim:" asks for.
+struct SimSettings {
+    const sim::Device* device = nullptr;
+    SimCableOptions cable;
+    sim::ChipOptions chip;
+};
+
+// Reads the text after "sim:" without opening or creating anything. Returns
+// false and fills `error` (naming the accepted forms) for a device or option
+// it does not accept.
+bool ParseSimOptions(std::string_view options, SimSettings& settings, std::string& error);
 
 // Builds the cable and chip from the text after "sim:", e.g.
 // "AT89S52,timing=instant,trace=/tmp/t.txt". Returns null and fills `error`

@@ -478,7 +478,12 @@ void TfrmMain::FormActivate()
 {
     if (link_.Port->IsDriverInstalled())
         return;
-    Message(QStringLiteral("First Time setup for driver installation\rTry to RUN program again"));
+    QString text = QStringLiteral("First Time setup for driver installation\rTry to RUN program again");
+    // Below it, why the port cannot be used and what to do about it.
+    const std::string diagnosis = link_.Port->DriverDiagnosis();
+    if (!diagnosis.empty())
+        text += QStringLiteral("\n\n") + QString::fromStdString(diagnosis);
+    Message(text);
     close();
 }
 

@@ -1,4 +1,5 @@
 // Intel HEX loading into the code buffer, on real files.
+#include "Config.h"
 #include "HexFile.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace qvx {
@@ -234,7 +236,46 @@ INSTANTIATE_TEST_SUITE_P(
                 3, "10000"},
         Refusal{"SegmentBaseBeyondTheEnd",
                 Record(2, 0, {0xF0, 0x00}) + "\n" + Record(0, 0xFFF0, std::vector<uint8_t>(16, 1)) + "\n",
-                2, "beyond the 64 KB"}),
+                2, "beyond the 64 KB"},
+        // Base FFFF0000 plus FFFF plus the offset passes 2^32: in 32 bits the
+        // end would come out as a small number.
+        Refusal{"LinearBaseFFFFThenDataAtFFFF",
+                kGood + Record(4, 0, {0xFF, 0xFF}) + "\n" + Record(0, 0xFFFF, std::vector<uint8_t>(16, 0x5A)) +
+                    "\n" + kEof + "\n",
+                3, "FFFFFFFF to 10000000E"},
+        Refusal{"LinearBaseFFFFThenOneByteAtFFFF",
+                Record(4, 0, {0xFF, 0xFF}) + "\r\n" + Record(0, 0xFFFF, {1}) + "\r\n", 2, "FFFFFFFF to FFFFFFFF"},
+        Refusal{"SegmentBaseFFFFThenDataAtFFFF",
+                Record(2, 0, {0xFF, 0xFF}) + "\n" + Record(0, 0xFFFF, {1, 2}) + "\n", 2, "10FFEF to 10FFF0"},
+        Refusal{"OneByteBeyondFFFF", Record(0, 0xFFFF, {1, 2}) + "\n", 1, "FFFF to 10000"},
+        Refusal{"EmptyDataRecordAboveFFFF", Record(4, 0, {0x00, 0x02}) + "\n" + Record(0, 0x0001, {}) + "\n", 2,
+                "20001"},
+        Refusal{"StrayDigitAfterTheChecksum", kGood + Record(0, 0x10, {0xAA}) + "5\n", 2, "but the record has 13"},
+        Refusal{"ChecksumMissing", [] {
+                    const std::string r = Record(0, 0x10, {0xAA, 0xBB});
+                    return r.substr(0, r.size() - 2) + "\n";
+                }(),
+                1, "announces 2 data bytes"},
+        Refusal{"CountZeroWithData", ":00001000AA46\n", 1, "announces 0 data bytes"},
+        Refusal{"CountFFOnAShortRecord", ":FF001000AABB\n", 1, "announces 255 data bytes"},
+        Refusal{"RecordTypeFF", kGood + Record(0xFF, 0, {}) + "\n", 2, "record type FF"},
+        Refusal{"EndRecordWithData", kGood + Record(1, 0, {0x00}) + "\n", 2, "end-of-file record holds no data"},
+        Refusal{"StartSegmentRecordOfWrongSize", Record(3, 0, {0x00, 0x00}) + "\n", 1, "start segment"},
+        Refusal{"StartLinearRecordOfWrongSize", kGood + Record(5, 0, {1, 2, 3, 4, 5}) + "\n", 2, "start linear"},
+        Refusal{"NulInsideRecord", std::string(":03001000AA") + '\0' + "BBCC6E\n", 1, "code 0"},
+        Refusal{"TabInsideRecord", ":03001000AA\tBBCC6E\n", 1, "code 9"},
+        Refusal{"NonAsciiInsideRecord", ":03001000AA\xC3\xA4" "BBCC6E\n", 1, "code 195"},
+        Refusal{"LowerCaseLetterThatIsNoDigit", kGood + kGood + ":03001000AABgCC6E\n", 3, "'g'"},
+        Refusal{"NonDigitInTheChecksum", [] {
+                    std::string r = Record(0, 0x20, {0x12});
+                    r.back() = 'Z';
+                    return kGood + r + "\n";
+                }(),
+                2, "'Z'"},
+        Refusal{"CutByTheEndOfFileCharacter", kGood + ":03001000\x1A" "AABBCC6E\n", 2, "it has 8 digits"},
+        Refusal{"CutByTheEndOfTheFile", kGood + ":03001000AABB", 2, "announces 3 data bytes"},
+        Refusal{"TwoRecordsOnOneLine", Record(0, 0, {1}) + Record(0, 1, {2}) + "\n", 1, "':'"},
+        Refusal{"CommentAfterARecordOnItsLine", kGood + Record(0, 0x30, {1}) + " ; reset vector\n", 2, "code 32"}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
 
 TEST_F(HexFileTest, ExtendedAddressRecordsMoveLaterData)
@@ -287,6 +328,34 @@ TEST_F(HexFileTest, FileThatCannotBeOpenedSaysWhy)
     r = LoadHexFromFile(fs::temp_directory_path().string(), *buffer);
     EXPECT_EQ(r.Status, HexStatus::CannotOpen);
     EXPECT_FALSE(r.Error.empty());
+}
+
+TEST_F(HexFileTest, OnlyRegularFilesOfSensibleSizeAreRead)
+{
+    Dirty();
+    // A named pipe without a writer: refused at once instead of waiting.
+    const std::string pipe = Write("", "pipe.hex");
+    fs::remove(pipe);
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    HexResult r = LoadHexFromFile(pipe, *buffer);
+    EXPECT_EQ(r.Status, HexStatus::CannotOpen);
+    EXPECT_EQ(r.Error, "not a regular file (a pipe or a device)");
+    // A device that never ends.
+    r = LoadHexFromFile("/dev/zero", *buffer);
+    EXPECT_EQ(r.Status, HexStatus::CannotOpen);
+    EXPECT_EQ(r.Error, "not a regular file (a pipe or a device)");
+    // A file far larger than any HEX file (sparse: it takes no room).
+    const std::string huge = Write(Record(0, 0, {1}) + "\n", "huge.hex");
+    fs::resize_file(huge, kLargestTextFile + 1);
+    r = LoadHexFromFile(huge, *buffer);
+    EXPECT_EQ(r.Status, HexStatus::CannotOpen);
+    EXPECT_NE(r.Error.find("holds 67108865 bytes"), std::string::npos) << r.Error;
+    EXPECT_TRUE(Loaded().empty());
+    // Exactly at the limit it is read: the record, then NULs between records.
+    fs::resize_file(huge, kLargestTextFile);
+    r = LoadHexFromFile(huge, *buffer);
+    ASSERT_TRUE(r.Ok()) << r.Error;
+    EXPECT_EQ(Loaded(), (std::vector<int32_t>{0}));
 }
 
 // The sample programs in examples/, built with SDCC.

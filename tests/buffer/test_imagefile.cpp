@@ -154,6 +154,17 @@ TEST_F(ImageFileTest, CellsThatHoldNoDigitAreWrittenAsErased)
     EXPECT_EQ(BinaryImage(*buffer, 2), std::string("\xF3\xFF"));
 }
 
+TEST_F(ImageFileTest, AddressesOutsideTheBufferReadAsErased)
+{
+    for (int32_t a = 0; a < kBufferSize; ++a)
+        buffer->CodeHigh[a] = buffer->CodeLow[a] = '0';
+    EXPECT_EQ(BufferByte(*buffer, 0xFFFF), 0x00);
+    for (int32_t outside : {-1, 0x10000, INT32_MIN, INT32_MAX})
+        EXPECT_EQ(BufferByte(*buffer, outside), 0xFF) << outside;
+    EXPECT_EQ(BinaryImage(*buffer, INT32_MAX).size(), size_t(kBufferSize));
+    EXPECT_EQ(BinaryImage(*buffer, -5), "");
+}
+
 // Tests may run as root, for whom permission bits stop nothing: these
 // failures hold for every user.
 TEST_F(ImageFileTest, WriteIntoAFolderThatCannotHoldFilesFailsWithTheSystemsReason)

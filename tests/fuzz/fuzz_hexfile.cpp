@@ -1,6 +1,7 @@
 // libFuzzer target for the Intel HEX loader. Whatever the input, the loader
 // must stay inside the buffer, leave only upper-case digits in it, and leave
 // it all FF when it refuses the file.
+#include "BufferCheck.h"
 #include "HexFile.h"
 
 #include <cstdlib>
@@ -13,14 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const qvx::HexResult result =
         qvx::LoadHexText(std::string_view(reinterpret_cast<const char*>(data), size), *buffer);
 
-    auto digit = [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); };
-    for (int32_t a = 0; a < qvx::kBufferSize; ++a) {
-        const char high = buffer->CodeHigh[a], low = buffer->CodeLow[a];
-        if (!digit(high) || !digit(low))
-            std::abort();
-        if (!result.Ok() && (high != 'F' || low != 'F'))
-            std::abort();
-    }
+    if (!BufferSound(*buffer, !result.Ok()))
+        std::abort();
     if (result.Ok() && (result.EndAddress < 0 || result.EndAddress > 0x10000 + 0xFF))
         std::abort();
     if (result.Status == qvx::HexStatus::Invalid && (result.Line < 1 || result.Error.empty()))

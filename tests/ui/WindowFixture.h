@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -42,10 +43,13 @@ protected:
     WindowTest()
     {
         previous_ = std::filesystem::current_path();
-        dir_ = std::filesystem::temp_directory_path() /
-               ("qvx-ui-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name() + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::string name = std::string("qvx-ui-") + std::to_string(::getpid()) + "-" +
+                           ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name() + "-" +
+                           ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        // Parameterised tests are named "Prefix/Suite" and "Test/Case": one
+        // folder, not nested ones that would be left behind.
+        std::replace(name.begin(), name.end(), '/', '-');
+        dir_ = std::filesystem::temp_directory_path() / name;
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);
         std::filesystem::current_path(dir_);

@@ -1,0 +1,22 @@
+// What a QVX_PORT value asks for, read without opening or creating
+// anything: the backend, and for the simulated cable its chip and options.
+#pragma once
+
+#include "SimPort.h"
+
+#include <string>
+#include <string_view>
+
+namespace qvx {
+
+struct PortSelection {
+    bool simulated = false; // false: the real parallel port through ppdev
+    SimSettings sim;        // when simulated
+};
+
+// Returns false and fills `error` (naming the accepted forms) for a value
+// that OpenPortAccess would refuse for its form; a state or trace file that
+// cannot be used is found only when the port is opened.
+bool ParsePortSelection(std::string_view selection, PortSelection& chosen, std::string& error);
+
+} // namespace qvx
