@@ -203,6 +203,7 @@ int main(int argc, char* argv[])
         CalibrateWait(link);
     selection.DeviceCode = device->Code;
     selection.AutoRun = !options.NoRun;
+    link.CrystalHz = options.CrystalHz.value_or(kDefaultCrystalHz);
     selection.AutoReload = false; // each operation loads its file just before
 
     Run run(commands);
