@@ -1,0 +1,337 @@
+#include "FtdiPort.h"
+
+#include <algorithm>
+#include <charconv>
+#include <iostream>
+#include <thread>
+
+namespace qvx {
+
+namespace {
+
+constexpr uint8_t kRstBit = 4, kMosiBit = 5, kSckBit = 6; // data register
+constexpr uint8_t kSenseBit = 4, kMisoBit = 6;            // status register
+
+const char* const kPinNames[8] = {"txd", "rxd", "rts", "cts", "dtr", "dsr", "dcd", "ri"};
+
+const char* const kAcceptedOptions =
+    "accepted options: serial=SERIAL, pins=MOSI/MISO/SCK/RST[/SENSE] with pin names txd, rxd, rts, cts, dtr, "
+    "dsr, dcd, ri or d0 to d7 (default txd/rxd/rts/dtr, no sense line), rate=BYTES_PER_SECOND (1000 to 1000000)";
+
+int PinNamed(std::string_view name)
+{
+    for (int i = 0; i < 8; ++i)
+        if (name == kPinNames[i])
+            return i;
+    if (name.size() == 2 && name[0] == 'd' && name[1] >= '0' && name[1] <= '7')
+        return name[1] - '0';
+    return -1;
+}
+
+bool DataPortOf(uint16_t port) { return port == kLpt1Data || port == kLpt2Data; }
+bool StatusPortOf(uint16_t port) { return port == kLpt1Data + 1 || port == kLpt2Data + 1; }
+
+} // namespace
+
+std::chrono::nanoseconds FtdiSystem::Now()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch());
+}
+
+void FtdiSystem::SleepUntil(std::chrono::nanoseconds deadline)
+{
+    const std::chrono::nanoseconds now = Now();
+    if (deadline > now)
+        std::this_thread::sleep_for(deadline - now);
+}
+
+bool ParseFtdiOptions(std::string_view options, FtdiSettings& settings, std::string& error)
+{
+    settings = {};
+    error.clear();
+    while (!options.empty()) {
+        const size_t comma = options.find(',');
+        const std::string_view part = options.substr(0, comma);
+        options = comma == std::string_view::npos ? std::string_view() : options.substr(comma + 1);
+        const size_t eq = part.find('=');
+        const std::string_view key = part.substr(0, eq);
+        const std::string_view value = eq == std::string_view::npos ? std::string_view() : part.substr(eq + 1);
+        auto bad = [&](const std::string& what) {
+            error = "option \"" + std::string(part) + "\": " + what;
+            return false;
+        };
+        if (eq == std::string_view::npos || value.empty()) {
+            error = (part.empty() ? std::string("empty option") : "unknown option \"" + std::string(part) + "\"") +
+                    "; " + kAcceptedOptions;
+            return false;
+        }
+        if (key == "serial") {
+            settings.serial = std::string(value);
+        } else if (key == "pins") {
+            int pins[5] = {-1, -1, -1, -1, -1};
+            size_t count = 0;
+            for (std::string_view rest = value; count < 5;) {
+                const size_t slash = rest.find('/');
+                const int pin = PinNamed(rest.substr(0, slash));
+                if (pin < 0)
+                    return bad("\"" + std::string(rest.substr(0, slash)) +
+                               "\" is no FT232R pin; the pins are txd, rxd, rts, cts, dtr, dsr, dcd, ri (or d0 to d7)");
+                pins[count++] = pin;
+                if (slash == std::string_view::npos)
+                    break;
+                rest = rest.substr(slash + 1);
+                if (count == 5)
+                    return bad("name four or five pins: MOSI/MISO/SCK/RST[/SENSE]");
+            }
+            if (count < 4)
+                return bad("name four or five pins: MOSI/MISO/SCK/RST[/SENSE]");
+            for (size_t i = 0; i < count; ++i)
+                for (size_t j = i + 1; j < count; ++j)
+                    if (pins[i] == pins[j])
+                        return bad(std::string("pin ") + kPinNames[pins[i]] + " is named twice");
+            settings.pins = {pins[0], pins[1], pins[2], pins[3], count == 5 ? pins[4] : -1};
+        } else if (key == "rate") {
+            uint32_t rate = 0;
+            const auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), rate);
+            if (ec != std::errc() || ptr != value.data() + value.size() || rate < 1000 || rate > kFtdiDefaultRate)
+                return bad("the rate is a whole number of bytes per second from 1000 to 1000000");
+            settings.rate = rate;
+        } else {
+            error = "unknown option \"" + std::string(part) + "\"; " + kAcceptedOptions;
+            return false;
+        }
+    }
+    return true;
+}
+
+FtdiPort::FtdiPort(FtdiSettings settings, std::unique_ptr<FtdiSystem> system)
+    : settings_(std::move(settings)), sys_(std::move(system)), byteNs_((1'000'000'000 + settings_.rate - 1) / settings_.rate)
+{
+}
+
+FtdiPort::~FtdiPort()
+{
+    if (state_ != State::Open)
+        return;
+    Flush();
+    if (state_ == State::Open)
+        sys_->Close();
+}
+
+bool FtdiPort::Ready()
+{
+    if (state_ == State::Closed) {
+        state_ = State::Unusable;
+        FtdiSystem::Result r = sys_->Open(settings_.serial, name_);
+        if (r.ok()) {
+            const FtdiPins& p = settings_.pins;
+            const uint8_t outputs = static_cast<uint8_t>(1u << p.rst | 1u << p.mosi | 1u << p.sck);
+            r = sys_->StartBitBang(outputs, Levels(), settings_.rate);
+            if (!r.ok())
+                sys_->Close();
+        }
+        if (r.ok()) {
+            state_ = State::Open;
+        } else {
+            problem_ = r.status;
+            error_ = r.detail;
+        }
+    }
+    return state_ == State::Open;
+}
+
+uint8_t FtdiPort::PinByte(bool rst, bool mosi, bool sck) const
+{
+    const FtdiPins& p = settings_.pins;
+    return static_cast<uint8_t>((rst ? 1u << p.rst : 0u) | (mosi ? 1u << p.mosi : 0u) | (sck ? 1u << p.sck : 0u));
+}
+
+uint8_t FtdiPort::Levels() const
+{
+    return PinByte((data_ >> kRstBit) & 1, (data_ >> kMosiBit) & 1, (data_ >> kSckBit) & 1);
+}
+
+int64_t FtdiPort::PhaseBytes(int64_t ns) const { return std::max<int64_t>(1, (ns + byteNs_ - 1) / byteNs_); }
+
+void FtdiPort::Lost(const std::string& what, const FtdiSystem::Result& result)
+{
+    failure_ = name_ + ": " + what + ": " + result.detail +
+               (result.status == FtdiSystem::Status::Lost ? " (the USB cable was unplugged or lost)" : "");
+    std::cerr << "QVX-ISP: " << failure_ << "; the cable is no longer used" << std::endl;
+    state_ = State::Unusable;
+    queue_.clear();
+    sys_->Close();
+}
+
+bool FtdiPort::Transfer(const std::vector<uint8_t>& bytes, std::vector<uint8_t>& samples)
+{
+    samples.resize(bytes.size());
+    for (size_t at = 0; at < bytes.size(); at += kFtdiMaxTransfer) {
+        const size_t n = std::min(kFtdiMaxTransfer, bytes.size() - at);
+        const std::chrono::nanoseconds start = sys_->Now();
+        FtdiSystem::Result r = sys_->Write(bytes.data() + at, n);
+        if (!r.ok()) {
+            Lost("cannot write to the cable", r);
+            return false;
+        }
+        r = sys_->Read(samples.data() + at, n);
+        if (!r.ok()) {
+            Lost("no answer from the cable", r);
+            return false;
+        }
+        ++transfers_;
+        const std::chrono::nanoseconds roundTrip = sys_->Now() - start - std::chrono::nanoseconds(byteNs_ * int64_t(n));
+        if (!gap_ || roundTrip < *gap_)
+            gap_ = std::max(roundTrip, std::chrono::nanoseconds{});
+    }
+    return true;
+}
+
+void FtdiPort::Flush()
+{
+    if (queue_.empty() || state_ != State::Open)
+        return;
+    std::vector<uint8_t> bytes, samples;
+    bytes.swap(queue_);
+    Transfer(bytes, samples);
+}
+
+void FtdiPort::WriteDataBit(uint16_t port, uint8_t bit, bool value)
+{
+    if (!DataPortOf(port) || bit > 7)
+        return; // status lines are inputs; other addresses are no port
+    const uint8_t before = Levels();
+    data_ = value ? static_cast<uint8_t>(data_ | 1u << bit) : static_cast<uint8_t>(data_ & ~(1u << bit));
+    if (Levels() == before || !Ready())
+        return;
+    queue_.push_back(Levels());
+    if (queue_.size() >= kFtdiMaxTransfer)
+        Flush();
+}
+
+void FtdiPort::SetPortBit(uint16_t port, uint8_t bit) { WriteDataBit(port, bit, true); }
+
+void FtdiPort::ClrPortBit(uint16_t port, uint8_t bit) { WriteDataBit(port, bit, false); }
+
+bool FtdiPort::GetPortBit(uint16_t port, uint8_t bit)
+{
+    if (DataPortOf(port))
+        return (data_ >> (bit & 7)) & 1;
+    if (!StatusPortOf(port) || !Ready())
+        return false;
+    // One more byte of the present levels: its sample is the pins now.
+    std::vector<uint8_t> bytes, samples;
+    bytes.swap(queue_);
+    bytes.push_back(Levels());
+    if (!Transfer(bytes, samples))
+        return false;
+    const uint8_t sample = samples.back();
+    const FtdiPins& p = settings_.pins;
+    if (bit == kMisoBit)
+        return Bit(p.miso, sample);
+    if (bit == kSenseBit)
+        return p.sense >= 0 ? Bit(p.sense, sample) : Bit(p.rst, sample);
+    return false;
+}
+
+bool FtdiPort::IsDriverInstalled() { return Ready(); }
+
+std::string FtdiPort::DriverDiagnosis()
+{
+    if (Ready())
+        return {};
+    const std::string which = settings_.serial.empty() ? "No FT232R USB cable (USB ID 0403:6001) is connected"
+                                                       : "No FT232R USB cable with serial number " + settings_.serial +
+                                                             " is connected";
+    const std::string detail = error_.empty() ? "" : " (" + error_ + ")";
+    switch (problem_) {
+    case FtdiSystem::Status::NotFound:
+        return which + detail + ".\nPlug the cable in; lsusb lists it as 0403:6001 Future Technology Devices "
+                                "International. With several cables, choose one with QVX_PORT=ftdi:serial=SERIAL.";
+    case FtdiSystem::Status::Denied:
+        return "The FT232R USB cable cannot be opened: permission denied" + detail +
+               ".\nAllow the group plugdev to use it: echo 'SUBSYSTEM==\"usb\", ATTRS{idVendor}==\"0403\", "
+               "ATTRS{idProduct}==\"6001\", MODE=\"0660\", GROUP=\"plugdev\"' | sudo tee "
+               "/etc/udev/rules.d/60-qvx-ft232r.rules, then sudo udevadm control --reload, sudo usermod -aG plugdev "
+               "$USER, log out and in again and plug the cable in again.";
+    case FtdiSystem::Status::Busy:
+        return "The FT232R USB cable is in use by another program" + detail + ".\nEnd the other program.";
+    default:
+        return "The FT232R USB cable cannot be used" + detail + ".";
+    }
+}
+
+std::chrono::nanoseconds FtdiPort::Now()
+{
+    return sys_->Now() + std::chrono::nanoseconds(byteNs_ * int64_t(queue_.size()));
+}
+
+void FtdiPort::WaitUntil(std::chrono::nanoseconds deadline)
+{
+    const std::chrono::nanoseconds now = Now();
+    if (deadline <= now)
+        return;
+    if (!queue_.empty()) {
+        const int64_t idle = ((deadline - now).count() + byteNs_ - 1) / byteNs_;
+        if (queue_.size() + size_t(idle) <= kFtdiMaxTransfer) {
+            queue_.insert(queue_.end(), size_t(idle), Levels());
+            return;
+        }
+        Flush();
+    }
+    sys_->SleepUntil(deadline);
+}
+
+int FtdiPort::InstructionsPerExchange(const SerialClock& clock, size_t length) const
+{
+    const int64_t perBit = PhaseBytes(clock.minLowNs) + PhaseBytes(clock.minHighNs);
+    const int64_t perInstruction = int64_t(length) * 8 * perBit;
+    return int(std::max<int64_t>(1, int64_t(kFtdiMaxTransfer - 1) / perInstruction));
+}
+
+ExchangeResult FtdiPort::ExchangeInstructions(uint16_t dataPort, const SerialClock& clock,
+                                              std::span<const uint8_t> out, std::span<uint8_t> in)
+{
+    (void)dataPort; // the cable answers on either LPT address
+    if (!Ready())
+        return {true, true}; // no cable: refused
+    // The lines queued so far, then SCK low until the floor allows it up.
+    std::vector<uint8_t> bytes;
+    bytes.swap(queue_);
+    const std::chrono::nanoseconds start = sys_->Now() + std::chrono::nanoseconds(byteNs_ * int64_t(bytes.size()));
+    const bool rst = (data_ >> kRstBit) & 1;
+    bool mosi = (data_ >> kMosiBit) & 1;
+    if (clock.lowUntil > start)
+        bytes.insert(bytes.end(), size_t(PhaseBytes((clock.lowUntil - start).count())), PinByte(rst, mosi, false));
+    const size_t first = bytes.size();
+    const int64_t low = PhaseBytes(clock.minLowNs), high = PhaseBytes(clock.minHighNs);
+    std::vector<size_t> sampleAt; // the sample of each bit: the last moment SCK is high
+    sampleAt.reserve(out.size() * 8);
+    for (uint8_t value : out) {
+        for (int b = 7; b >= 0; --b) {
+            mosi = (value >> b) & 1;
+            bytes.insert(bytes.end(), size_t(low), PinByte(rst, mosi, false));
+            bytes.insert(bytes.end(), size_t(high), PinByte(rst, mosi, true));
+            sampleAt.push_back(bytes.size()); // taken before the next byte applies
+        }
+    }
+    bytes.push_back(PinByte(rst, mosi, false)); // SCK falls after the last bit
+    data_ = static_cast<uint8_t>((data_ & ~(1u << kSckBit | 1u << kMosiBit)) | (mosi ? 1u << kMosiBit : 0u));
+
+    std::vector<uint8_t> samples;
+    if (!Transfer(bytes, samples))
+        return {true, true};
+    const FtdiPins& p = settings_.pins;
+    bool senseLow = false;
+    for (size_t k = first + 1; k < samples.size(); ++k)
+        senseLow = senseLow || !(p.sense >= 0 ? Bit(p.sense, samples[k]) : Bit(p.rst, samples[k]));
+    for (size_t i = 0; i < out.size() && i < in.size(); ++i) {
+        unsigned value = 0;
+        for (int b = 0; b < 8; ++b)
+            value = value << 1 | (Bit(p.miso, samples[sampleAt[i * 8 + b]]) ? 1u : 0u);
+        in[i] = static_cast<uint8_t>(value);
+    }
+    return {true, senseLow};
+}
+
+} // namespace qvx

@@ -1,0 +1,208 @@
+#include "GpioPort.h"
+
+#include <charconv>
+#include <cstring>
+#include <iostream>
+#include <thread>
+
+namespace qvx {
+
+namespace {
+
+constexpr uint8_t kRstBit = 4, kMosiBit = 5, kSckBit = 6; // data register
+constexpr uint8_t kSenseBit = 4, kMisoBit = 6;            // status register
+
+const char* const kForm = "the form is gpio:CHIP,rst=N,mosi=N,sck=N,miso=N[,sense=N], e.g. "
+                          "gpio:gpiochip0,rst=25,mosi=10,sck=11,miso=9";
+
+bool DataPortOf(uint16_t port) { return port == kLpt1Data || port == kLpt2Data; }
+bool StatusPortOf(uint16_t port) { return port == kLpt1Data + 1 || port == kLpt2Data + 1; }
+
+} // namespace
+
+std::chrono::nanoseconds GpioSystem::Now()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch());
+}
+
+void GpioSystem::SleepUntil(std::chrono::nanoseconds deadline)
+{
+    // Sleeping overshoots by up to a scheduler tick: spin the last stretch.
+    using namespace std::chrono_literals;
+    for (std::chrono::nanoseconds now = Now(); now < deadline; now = Now())
+        if (deadline - now > 2ms)
+            std::this_thread::sleep_for(deadline - now - 2ms);
+}
+
+bool ParseGpioOptions(std::string_view options, GpioSettings& settings, std::string& error)
+{
+    settings = {};
+    error.clear();
+    const size_t comma = options.find(',');
+    settings.chip = std::string(options.substr(0, comma));
+    if (settings.chip.empty() || settings.chip.find('=') != std::string::npos) {
+        error = std::string("name the GPIO chip first; ") + kForm;
+        return false;
+    }
+    std::string_view rest = comma == std::string_view::npos ? std::string_view() : options.substr(comma + 1);
+    while (!rest.empty()) {
+        const size_t next = rest.find(',');
+        const std::string_view part = rest.substr(0, next);
+        rest = next == std::string_view::npos ? std::string_view() : rest.substr(next + 1);
+        const size_t eq = part.find('=');
+        const std::string_view key = part.substr(0, eq);
+        const std::string_view value = eq == std::string_view::npos ? std::string_view() : part.substr(eq + 1);
+        int* line = key == "rst" ? &settings.rst : key == "mosi" ? &settings.mosi : key == "sck" ? &settings.sck
+                  : key == "miso" ? &settings.miso : key == "sense" ? &settings.sense : nullptr;
+        unsigned number = 0;
+        const auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
+        if (!line || eq == std::string_view::npos) {
+            error = "unknown option \"" + std::string(part) + "\"; " + kForm;
+            return false;
+        }
+        if (value.empty() || ec != std::errc() || ptr != value.data() + value.size() || number > 1023) {
+            error = "option \"" + std::string(part) + "\": a line is a number from 0 to 1023";
+            return false;
+        }
+        *line = int(number);
+    }
+    const int lines[] = {settings.rst, settings.mosi, settings.sck, settings.miso, settings.sense};
+    if (settings.rst < 0 || settings.mosi < 0 || settings.sck < 0 || settings.miso < 0) {
+        error = std::string("rst, mosi, sck and miso each need a line; ") + kForm;
+        return false;
+    }
+    for (int i = 0; i < 5; ++i)
+        for (int j = i + 1; j < 5; ++j)
+            if (lines[i] >= 0 && lines[i] == lines[j]) {
+                error = "line " + std::to_string(lines[i]) + " is named twice; " + kForm;
+                return false;
+            }
+    return true;
+}
+
+GpioPort::GpioPort(GpioSettings settings, std::unique_ptr<GpioSystem> system)
+    : settings_(std::move(settings)), sys_(std::move(system))
+{
+}
+
+GpioPort::~GpioPort()
+{
+    if (state_ != State::Open)
+        return;
+    // Run mode at exit, whatever the program did last: RST low, then every
+    // line given back.
+    sys_->Set(unsigned(settings_.rst), false);
+    sys_->Release();
+}
+
+bool GpioPort::Ready()
+{
+    if (state_ != State::Closed)
+        return state_ == State::Open;
+    state_ = State::Unusable;
+    int err = sys_->OpenChip(settings_.chip, name_);
+    if (err) {
+        openError_ = err;
+        error_ = "cannot open the GPIO chip " + settings_.chip + ": " + std::strerror(err);
+        return false;
+    }
+    const struct {
+        int line;
+        const char* what;
+        bool output;
+        bool level;
+    } lines[] = {
+        {settings_.rst, "RST", true, bool((data_ >> kRstBit) & 1)},
+        {settings_.mosi, "MOSI", true, bool((data_ >> kMosiBit) & 1)},
+        {settings_.sck, "SCK", true, bool((data_ >> kSckBit) & 1)},
+        {settings_.miso, "MISO", false, false},
+        {settings_.sense, "sense", false, false},
+    };
+    for (const auto& l : lines) {
+        if (l.line < 0)
+            continue;
+        err = l.output ? sys_->RequestOutput(unsigned(l.line), l.level) : sys_->RequestInput(unsigned(l.line));
+        if (err) {
+            openError_ = err;
+            error_ = "cannot request line " + std::to_string(l.line) + " of " + name_ + " for " + l.what + ": " +
+                     std::strerror(err);
+            sys_->Release();
+            return false;
+        }
+    }
+    state_ = State::Open;
+    return true;
+}
+
+void GpioPort::Broken(const std::string& what, int err)
+{
+    failure_ = name_ + ": " + what + ": " + std::strerror(err);
+    std::cerr << "QVX-ISP: " << failure_ << "; the GPIO lines are no longer used" << std::endl;
+    sys_->Release();
+    state_ = State::Unusable;
+}
+
+int GpioPort::LineOf(uint8_t dataBit) const
+{
+    return dataBit == kRstBit ? settings_.rst : dataBit == kMosiBit ? settings_.mosi : dataBit == kSckBit ? settings_.sck : -1;
+}
+
+void GpioPort::WriteDataBit(uint16_t port, uint8_t bit, bool value)
+{
+    if (!DataPortOf(port) || bit > 7)
+        return;
+    data_ = value ? static_cast<uint8_t>(data_ | 1u << bit) : static_cast<uint8_t>(data_ & ~(1u << bit));
+    const int line = LineOf(bit);
+    if (line < 0 || !Ready())
+        return;
+    if (const int err = sys_->Set(unsigned(line), value))
+        Broken("cannot set line " + std::to_string(line), err);
+}
+
+void GpioPort::SetPortBit(uint16_t port, uint8_t bit) { WriteDataBit(port, bit, true); }
+
+void GpioPort::ClrPortBit(uint16_t port, uint8_t bit) { WriteDataBit(port, bit, false); }
+
+bool GpioPort::GetPortBit(uint16_t port, uint8_t bit)
+{
+    if (DataPortOf(port))
+        return (data_ >> (bit & 7)) & 1;
+    if (!StatusPortOf(port) || !Ready())
+        return false;
+    int line = bit == kMisoBit ? settings_.miso : bit == kSenseBit ? settings_.sense : -1;
+    if (bit == kSenseBit && line < 0)
+        return (data_ >> kRstBit) & 1; // no sense line: RST's own level
+    if (line < 0)
+        return false;
+    bool value = false;
+    if (const int err = sys_->Get(unsigned(line), value)) {
+        Broken("cannot read line " + std::to_string(line), err);
+        return false;
+    }
+    return value;
+}
+
+bool GpioPort::IsDriverInstalled() { return Ready(); }
+
+std::string GpioPort::DriverDiagnosis()
+{
+    if (Ready())
+        return {};
+    switch (openError_) {
+    case ENOENT:
+    case ENODEV:
+        return error_ + ".\nName a chip that exists: gpiodetect lists them (package gpiod).";
+    case EACCES:
+    case EPERM:
+        return error_ + ".\nAllow yourself to use it: join the group that owns /dev/gpiochip* (ls -l /dev/gpiochip*; "
+                        "on Raspberry Pi OS the group gpio: sudo usermod -aG gpio $USER), then log out and in again.";
+    case EBUSY:
+        return error_ + ".\nAnother driver or program holds the line: gpioinfo names it (package gpiod).";
+    case EINVAL:
+        return error_ + ".\nName lines the chip has: gpioinfo lists them (package gpiod).";
+    default:
+        return error_ + ".";
+    }
+}
+
+} // namespace qvx
