@@ -1,7 +1,8 @@
 #include "FtdiPort.h"
+#include "PortOptions.h"
 
 #include <algorithm>
-#include <charconv>
+#include <cctype>
 #include <iostream>
 #include <thread>
 
@@ -18,13 +19,16 @@ const char* const kAcceptedOptions =
     "accepted options: serial=SERIAL, pins=MOSI/MISO/SCK/RST[/SENSE] with pin names txd, rxd, rts, cts, dtr, "
     "dsr, dcd, ri or d0 to d7 (default txd/rxd/rts/dtr, no sense line), rate=BYTES_PER_SECOND (1000 to 1000000)";
 
+// A pin by its serial-port or bit-bang name, in either letter case.
 int PinNamed(std::string_view name)
 {
+    std::string lower(name);
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return char(std::tolower(c)); });
     for (int i = 0; i < 8; ++i)
-        if (name == kPinNames[i])
+        if (lower == kPinNames[i])
             return i;
-    if (name.size() == 2 && name[0] == 'd' && name[1] >= '0' && name[1] <= '7')
-        return name[1] - '0';
+    if (lower.size() == 2 && lower[0] == 'd' && lower[1] >= '0' && lower[1] <= '7')
+        return lower[1] - '0';
     return -1;
 }
 
@@ -49,39 +53,43 @@ bool ParseFtdiOptions(std::string_view options, FtdiSettings& settings, std::str
 {
     settings = {};
     error.clear();
-    while (!options.empty()) {
-        const size_t comma = options.find(',');
-        const std::string_view part = options.substr(0, comma);
-        options = comma == std::string_view::npos ? std::string_view() : options.substr(comma + 1);
-        const size_t eq = part.find('=');
-        const std::string_view key = part.substr(0, eq);
-        const std::string_view value = eq == std::string_view::npos ? std::string_view() : part.substr(eq + 1);
+    if (options.empty())
+        return true; // plain "ftdi": the only cable, the default pins and rate
+    for (const PortOption& o : SplitPortOptions(options)) {
         auto bad = [&](const std::string& what) {
-            error = "option \"" + std::string(part) + "\": " + what;
+            error = OptionError(o, what);
             return false;
         };
-        if (eq == std::string_view::npos || value.empty()) {
-            error = (part.empty() ? std::string("empty option") : "unknown option \"" + std::string(part) + "\"") +
+        if (o.key != "serial" && o.key != "pins" && o.key != "rate") {
+            error = (o.text.empty() ? std::string("empty option") : "unknown option \"" + std::string(o.text) + "\"") +
                     "; " + kAcceptedOptions;
             return false;
         }
-        if (key == "serial") {
+        const std::string_view value = o.value;
+        if (value.empty())
+            return bad("give it a value, as in " + std::string(o.key) + "=...; " + kAcceptedOptions);
+        if (o.key == "serial") {
+            // The serial number as the cable's USB string gives it: FTDI's
+            // are eight letters and digits.
+            const bool printable = std::all_of(value.begin(), value.end(), [](char c) { return c > ' ' && c < 127; });
+            if (!printable || value.size() > kFtdiMaxSerial)
+                return bad("a serial number is 1 to " + std::to_string(kFtdiMaxSerial) +
+                           " printable characters without spaces (lsusb -v shows it as iSerial)");
             settings.serial = std::string(value);
-        } else if (key == "pins") {
+        } else if (o.key == "pins") {
             int pins[5] = {-1, -1, -1, -1, -1};
             size_t count = 0;
-            for (std::string_view rest = value; count < 5;) {
+            for (std::string_view rest = value;;) {
                 const size_t slash = rest.find('/');
-                const int pin = PinNamed(rest.substr(0, slash));
-                if (pin < 0)
-                    return bad("\"" + std::string(rest.substr(0, slash)) +
+                const std::string_view name = rest.substr(0, slash);
+                if (count == 5)
+                    return bad("name four or five pins: MOSI/MISO/SCK/RST[/SENSE]");
+                if ((pins[count++] = PinNamed(name)) < 0)
+                    return bad("\"" + std::string(name) +
                                "\" is no FT232R pin; the pins are txd, rxd, rts, cts, dtr, dsr, dcd, ri (or d0 to d7)");
-                pins[count++] = pin;
                 if (slash == std::string_view::npos)
                     break;
                 rest = rest.substr(slash + 1);
-                if (count == 5)
-                    return bad("name four or five pins: MOSI/MISO/SCK/RST[/SENSE]");
             }
             if (count < 4)
                 return bad("name four or five pins: MOSI/MISO/SCK/RST[/SENSE]");
@@ -90,15 +98,12 @@ bool ParseFtdiOptions(std::string_view options, FtdiSettings& settings, std::str
                     if (pins[i] == pins[j])
                         return bad(std::string("pin ") + kPinNames[pins[i]] + " is named twice");
             settings.pins = {pins[0], pins[1], pins[2], pins[3], count == 5 ? pins[4] : -1};
-        } else if (key == "rate") {
+        } else { // rate
             uint32_t rate = 0;
-            const auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), rate);
-            if (ec != std::errc() || ptr != value.data() + value.size() || rate < 1000 || rate > kFtdiDefaultRate)
-                return bad("the rate is a whole number of bytes per second from 1000 to 1000000");
+            if (!ParseInteger(value, rate) || rate < kFtdiMinRate || rate > kFtdiMaxRate)
+                return bad("the rate is a whole number of bytes per second from " + std::to_string(kFtdiMinRate) +
+                           " to " + std::to_string(kFtdiMaxRate));
             settings.rate = rate;
-        } else {
-            error = "unknown option \"" + std::string(part) + "\"; " + kAcceptedOptions;
-            return false;
         }
     }
     return true;

@@ -32,21 +32,27 @@ struct FtdiPins {
     int sense = -1; // none; CTS# (3) when wired
 };
 
-struct FtdiSettings {
-    std::string serial;           // the cable's serial number; empty: the only one
-    FtdiPins pins;
-    uint32_t rate = 1'000'000;    // bit-bang bytes per second
-};
-
-// The bit-bang rate the program uses unless told otherwise: AN232R-01 clocks
-// synchronous bit-bang at sixteen times the baud rate, and 62,500 baud gives
-// one byte every microsecond; the FT232R's baud rate generator goes to
-// 3 MBaud.
+// The bit-bang rate the program uses unless told otherwise. FTDI's
+// application note AN232R-01 (Bit Bang Modes for the FT232R and FT245R)
+// clocks bit-bang bytes at sixteen times the baud rate, and the FT232R's
+// baud rate generator divides 3 MHz by 2 to 16384 in eighths (FTDI's "What
+// baud rates are achievable?"): 62,500 baud, a divisor of exactly 48, gives
+// one byte every microsecond.
 inline constexpr uint32_t kFtdiDefaultRate = 1'000'000;
+// The rates the rate option takes: none above the documented one.
+inline constexpr uint32_t kFtdiMinRate = 1'000, kFtdiMaxRate = kFtdiDefaultRate;
+// The longest serial number the ftdi option takes.
+inline constexpr size_t kFtdiMaxSerial = 64;
 // The bytes one transfer may hold: every byte written yields a sample, and
 // the samples of a transfer must fit the chip's 256-byte transmit buffer
 // until they are read, or the chip stops clocking and the write never ends.
 inline constexpr size_t kFtdiMaxTransfer = 256;
+
+struct FtdiSettings {
+    std::string serial; // the cable's serial number; empty: the only one
+    FtdiPins pins;
+    uint32_t rate = kFtdiDefaultRate; // bit-bang bytes per second
+};
 
 // What libftdi1 does for the backend, behind a seam so tests can put a
 // virtual FT232R there. The default implementation (MakeLibFtdiSystem) drives

@@ -1,6 +1,8 @@
 #include "GpioPort.h"
+#include "PortOptions.h"
 
-#include <charconv>
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <iostream>
 #include <thread>
@@ -34,34 +36,55 @@ void GpioSystem::SleepUntil(std::chrono::nanoseconds deadline)
             std::this_thread::sleep_for(deadline - now - 2ms);
 }
 
+GpioChipName ClassifyGpioChip(std::string_view chip)
+{
+    auto digits = [](std::string_view t) {
+        return !t.empty() && t.size() <= 4 && std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    constexpr std::string_view dev = "/dev/gpiochip", name = "gpiochip";
+    if (chip.substr(0, dev.size()) == dev)
+        return digits(chip.substr(dev.size())) ? GpioChipName::Path : GpioChipName::Invalid;
+    if (digits(chip))
+        return GpioChipName::Number;
+    if (chip.substr(0, name.size()) == name && digits(chip.substr(name.size())))
+        return GpioChipName::Name;
+    const bool label = !chip.empty() && chip.size() <= 64 && std::all_of(chip.begin(), chip.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.' || c == ':';
+    });
+    return label ? GpioChipName::Label : GpioChipName::Invalid;
+}
+
 bool ParseGpioOptions(std::string_view options, GpioSettings& settings, std::string& error)
 {
     settings = {};
     error.clear();
-    const size_t comma = options.find(',');
-    settings.chip = std::string(options.substr(0, comma));
-    if (settings.chip.empty() || settings.chip.find('=') != std::string::npos) {
+    const std::vector<PortOption> parts = SplitPortOptions(options);
+    if (parts[0].text.empty() || parts[0].hasValue) {
         error = std::string("name the GPIO chip first; ") + kForm;
         return false;
     }
-    std::string_view rest = comma == std::string_view::npos ? std::string_view() : options.substr(comma + 1);
-    while (!rest.empty()) {
-        const size_t next = rest.find(',');
-        const std::string_view part = rest.substr(0, next);
-        rest = next == std::string_view::npos ? std::string_view() : rest.substr(next + 1);
-        const size_t eq = part.find('=');
-        const std::string_view key = part.substr(0, eq);
-        const std::string_view value = eq == std::string_view::npos ? std::string_view() : part.substr(eq + 1);
-        int* line = key == "rst" ? &settings.rst : key == "mosi" ? &settings.mosi : key == "sck" ? &settings.sck
-                  : key == "miso" ? &settings.miso : key == "sense" ? &settings.sense : nullptr;
-        unsigned number = 0;
-        const auto [ptr, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
-        if (!line || eq == std::string_view::npos) {
-            error = "unknown option \"" + std::string(part) + "\"; " + kForm;
+    if (ClassifyGpioChip(parts[0].text) == GpioChipName::Invalid) {
+        error = "\"" + std::string(parts[0].text) + "\" is no GPIO chip: name it gpiochipN, N, /dev/gpiochipN or by "
+                "its label (gpiodetect lists them); " + kForm;
+        return false;
+    }
+    settings.chip = std::string(parts[0].text);
+    for (size_t i = 1; i < parts.size(); ++i) {
+        const PortOption& o = parts[i];
+        int* line = o.key == "rst" ? &settings.rst : o.key == "mosi" ? &settings.mosi : o.key == "sck" ? &settings.sck
+                  : o.key == "miso" ? &settings.miso : o.key == "sense" ? &settings.sense : nullptr;
+        if (!line || !o.hasValue) {
+            error = (o.text.empty() ? std::string("empty option") : "unknown option \"" + std::string(o.text) + "\"") +
+                    "; " + kForm;
             return false;
         }
-        if (value.empty() || ec != std::errc() || ptr != value.data() + value.size() || number > 1023) {
-            error = "option \"" + std::string(part) + "\": a line is a number from 0 to 1023";
+        unsigned number = 0;
+        if (!ParseInteger(o.value, number) || number > kGpioMaxLine) {
+            error = OptionError(o, "a line is a number from 0 to " + std::to_string(kGpioMaxLine));
+            return false;
+        }
+        if (*line >= 0) {
+            error = OptionError(o, std::string(o.key) + " is named twice");
             return false;
         }
         *line = int(number);

@@ -17,7 +17,7 @@
 namespace qvx {
 
 struct GpioSettings {
-    std::string chip; // "gpiochip0", "0" or "/dev/gpiochip0"
+    std::string chip; // "gpiochip0", "0", "/dev/gpiochip0" or a label ("pinctrl-bcm2835")
     int rst = -1, mosi = -1, sck = -1, miso = -1;
     int sense = -1; // none
 };
@@ -42,6 +42,15 @@ public:
 };
 
 std::unique_ptr<GpioSystem> MakeLibGpiodSystem();
+
+// The highest line number the gpio option takes.
+inline constexpr unsigned kGpioMaxLine = 1023;
+
+// How the gpio option names the chip: /dev/gpiochipN, N, gpiochipN, or its
+// label (letters, digits, "_", "-", "." and ":"); anything else is no chip,
+// so no other device file is ever opened as one.
+enum class GpioChipName { Invalid, Path, Number, Name, Label };
+GpioChipName ClassifyGpioChip(std::string_view chip);
 
 // Reads the text after "gpio:". False with `error` for a form it does not
 // accept.

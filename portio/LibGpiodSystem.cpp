@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <map>
+#include <string>
 
 namespace qvx {
 
@@ -16,10 +17,18 @@ class LibGpiodSystem : public GpioSystem {
 public:
     ~LibGpiodSystem() override { Release(); }
 
+    // Opens only GPIO chips: a path or name the option has checked to be
+    // /dev/gpiochipN, or a chip found among them by its label.
     int OpenChip(const std::string& chip, std::string& name) override
     {
         errno = 0;
-        chip_ = gpiod_chip_open_lookup(chip.c_str());
+        switch (ClassifyGpioChip(chip)) {
+        case GpioChipName::Path: chip_ = gpiod_chip_open(chip.c_str()); break;
+        case GpioChipName::Number: chip_ = gpiod_chip_open_by_number(unsigned(std::stoul(chip))); break;
+        case GpioChipName::Name: chip_ = gpiod_chip_open_by_name(chip.c_str()); break;
+        case GpioChipName::Label: chip_ = gpiod_chip_open_by_label(chip.c_str()); break;
+        case GpioChipName::Invalid: return EINVAL;
+        }
         if (!chip_)
             return errno ? errno : ENOENT;
         name = gpiod_chip_name(chip_);

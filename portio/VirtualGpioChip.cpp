@@ -11,8 +11,9 @@ VirtualGpioChip::VirtualGpioChip(SimPort& cable, GpioSettings wiring, VirtualGpi
 
 int VirtualGpioChip::OpenChip(const std::string& chip, std::string& name)
 {
-    const std::string number = options_.name.substr(options_.name.find_first_of("0123456789"));
-    if (chip != options_.name && chip != "/dev/" + options_.name && chip != number)
+    const size_t digits = options_.name.find_first_of("0123456789");
+    const bool byNumber = digits != std::string::npos && chip == options_.name.substr(digits);
+    if (chip != options_.name && chip != "/dev/" + options_.name && !byNumber && chip != options_.label)
         return ENOENT;
     if (options_.denied)
         return EACCES;

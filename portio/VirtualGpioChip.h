@@ -15,6 +15,7 @@ namespace qvx {
 
 struct VirtualGpioOptions {
     std::string name = "gpiochip0";
+    std::string label = "pinctrl-bcm2835"; // the chip of a Raspberry Pi's header
     unsigned lines = 54;           // line numbers 0 to lines - 1
     bool denied = false;           // the chip's device file is not ours
     std::set<unsigned> busy;       // lines another driver holds

@@ -255,6 +255,9 @@ TEST(FtdiOptions, FormsAndTheirMistakes)
     EXPECT_EQ(chosen.ftdi.pins.rst, 2);
     EXPECT_EQ(chosen.ftdi.pins.sense, 3);
     EXPECT_EQ(chosen.ftdi.rate, 250000u);
+    ASSERT_TRUE(ParsePortSelection("ftdi:pins=D7/D6/Rts/DTR", chosen, error)) << error;
+    EXPECT_EQ(chosen.ftdi.pins.mosi, 7);
+    EXPECT_EQ(chosen.ftdi.pins.sck, 2);
 
     const struct {
         const char* value;
@@ -266,7 +269,11 @@ TEST(FtdiOptions, FormsAndTheirMistakes)
         {"ftdi:pins=txd/rxd/rts/xyz", "\"xyz\" is no FT232R pin"},
         {"ftdi:rate=3000000", "from 1000 to 1000000"},
         {"ftdi:speed=1", "unknown option \"speed=1\""},
-        {"ftdi:serial", "unknown option \"serial\""},
+        {"ftdi:serial", "option \"serial\": give it a value"},
+        {"ftdi:serial=", "option \"serial=\": give it a value"},
+        {"ftdi:serial=A5 0285", "a serial number is 1 to 64 printable characters"},
+        {"ftdi:pins=txd/rxd/rts/dtr,", "empty option"},
+        {"ftdi:rate=1e6", "from 1000 to 1000000"},
         {"ftdix", "Unknown QVX_PORT value"},
     };
     for (const auto& w : wrong) {

@@ -211,6 +211,13 @@ TEST(GpioOptions, FormsAndTheirMistakes)
     EXPECT_EQ(chosen.gpio.sense, 8);
     ASSERT_TRUE(ParsePortSelection("gpio:0,miso=9,sck=11,mosi=10,rst=25", chosen, error)) << error;
     EXPECT_EQ(chosen.gpio.sense, -1);
+    // The chip by path, number, name or label; never another device file.
+    EXPECT_EQ(ClassifyGpioChip("/dev/gpiochip4"), GpioChipName::Path);
+    EXPECT_EQ(ClassifyGpioChip("4"), GpioChipName::Number);
+    EXPECT_EQ(ClassifyGpioChip("gpiochip4"), GpioChipName::Name);
+    EXPECT_EQ(ClassifyGpioChip("pinctrl-rp1"), GpioChipName::Label);
+    for (const char* notAChip : {"/dev/ttyS0", "/dev/gpiochip", "../gpiochip0", "/tmp/x", "gpio chip", ""})
+        EXPECT_EQ(ClassifyGpioChip(notAChip), GpioChipName::Invalid) << notAChip;
 
     const struct {
         const char* value;
@@ -222,6 +229,11 @@ TEST(GpioOptions, FormsAndTheirMistakes)
         {"gpio:gpiochip0,rst=1,mosi=2,sck=3,miso=2", "line 2 is named twice"},
         {"gpio:gpiochip0,rst=x,mosi=2,sck=3,miso=4", "option \"rst=x\": a line is a number"},
         {"gpio:gpiochip0,rst=1,mosi=2,sck=3,miso=4,clk=5", "unknown option \"clk=5\""},
+        {"gpio:gpiochip0,rst=1,mosi=2,sck=3,miso=4,", "empty option"},
+        {"gpio:gpiochip0,rst=1,mosi=2,sck=3,miso=4,rst=5", "option \"rst=5\": rst is named twice"},
+        {"gpio:gpiochip0,rst=1,mosi=2,sck=3,miso=1024", "a line is a number from 0 to 1023"},
+        {"gpio:gpiochip0,rst,mosi=2,sck=3,miso=4", "unknown option \"rst\""},
+        {"gpio:/dev/ttyS0,rst=1,mosi=2,sck=3,miso=4", "\"/dev/ttyS0\" is no GPIO chip"},
         {"gpio", "Unknown QVX_PORT value"},
     };
     for (const auto& w : wrong) {
