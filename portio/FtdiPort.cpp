@@ -161,7 +161,7 @@ int64_t FtdiPort::PhaseBytes(int64_t ns) const { return std::max<int64_t>(1, (ns
 void FtdiPort::Lost(const std::string& what, const FtdiSystem::Result& result)
 {
     failure_ = name_ + ": " + what + ": " + result.detail +
-               (result.status == FtdiSystem::Status::Lost ? " (the USB cable was unplugged or lost)" : "");
+               (result.status == FtdiSystem::Status::Lost ? "; the USB cable was unplugged or lost" : "");
     std::cerr << "QVX-ISP: " << failure_ << "; the cable is no longer used" << std::endl;
     state_ = State::Unusable;
     queue_.clear();
@@ -260,7 +260,8 @@ std::string FtdiPort::DriverDiagnosis()
                "/etc/udev/rules.d/60-qvx-ft232r.rules, then sudo udevadm control --reload, sudo usermod -aG plugdev "
                "$USER, log out and in again and plug the cable in again.";
     case FtdiSystem::Status::Busy:
-        return "The FT232R USB cable is in use by another program" + detail + ".\nEnd the other program.";
+        return "The FT232R USB cable is in use by another program" + detail +
+               ".\nEnd the other program (a serial terminal on /dev/ttyUSB0, say, or another programmer).";
     default:
         return "The FT232R USB cable cannot be used" + detail + ".";
     }

@@ -126,7 +126,7 @@ bool GpioPort::Ready()
     int err = sys_->OpenChip(settings_.chip, name_);
     if (err) {
         openError_ = err;
-        error_ = "cannot open the GPIO chip " + settings_.chip + ": " + std::strerror(err);
+        error_ = "Cannot open the GPIO chip " + settings_.chip + ": " + std::strerror(err);
         return false;
     }
     const struct {
@@ -147,7 +147,7 @@ bool GpioPort::Ready()
         err = l.output ? sys_->RequestOutput(unsigned(l.line), l.level) : sys_->RequestInput(unsigned(l.line));
         if (err) {
             openError_ = err;
-            error_ = "cannot request line " + std::to_string(l.line) + " of " + name_ + " for " + l.what + ": " +
+            error_ = "Cannot request line " + std::to_string(l.line) + " of " + name_ + " for " + l.what + ": " +
                      std::strerror(err);
             sys_->Release();
             return false;

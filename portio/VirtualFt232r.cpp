@@ -20,6 +20,8 @@ FtdiSystem::Result VirtualFt232r::Open(const std::string& serial, std::string& n
         return {Status::NotFound, ""};
     if (options_.denied)
         return {Status::Denied, "/dev/bus/usb/001/004: Permission denied"};
+    if (options_.busy)
+        return {Status::Busy, "cannot claim the USB device: unable to claim usb device"};
     open_ = true;
     name = "FT232R " + options_.serial;
     return {};

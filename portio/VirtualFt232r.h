@@ -21,6 +21,7 @@ namespace qvx {
 struct VirtualFt232rOptions {
     bool present = true;         // false: no FT232R on the bus
     bool denied = false;         // present, but its device file is not ours
+    bool busy = false;           // present, but claimed by another program
     std::string serial = "QVX00001";
     FtdiPins wiring;             // how the cable's wires meet the chip
     bool senseWired = false;     // a sense line on wiring.sense: the target's RST level

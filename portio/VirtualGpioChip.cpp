@@ -103,4 +103,27 @@ void VirtualGpioChip::Release()
     open_ = false;
 }
 
+namespace {
+
+class LentGpioChip : public GpioSystem {
+public:
+    explicit LentGpioChip(VirtualGpioChip& chip) : chip_(chip) {}
+    int OpenChip(const std::string& chip, std::string& name) override { return chip_.OpenChip(chip, name); }
+    int RequestOutput(unsigned line, bool value) override { return chip_.RequestOutput(line, value); }
+    int RequestInput(unsigned line) override { return chip_.RequestInput(line); }
+    int Set(unsigned line, bool value) override { return chip_.Set(line, value); }
+    int Get(unsigned line, bool& value) override { return chip_.Get(line, value); }
+    void SetFromSignal(unsigned line, bool value) noexcept override { chip_.SetFromSignal(line, value); }
+    void Release() override { chip_.Release(); }
+    std::chrono::nanoseconds Now() override { return chip_.Now(); }
+    void SleepUntil(std::chrono::nanoseconds deadline) override { chip_.SleepUntil(deadline); }
+
+private:
+    VirtualGpioChip& chip_;
+};
+
+} // namespace
+
+std::unique_ptr<GpioSystem> Lend(VirtualGpioChip& chip) { return std::make_unique<LentGpioChip>(chip); }
+
 } // namespace qvx

@@ -55,4 +55,8 @@ private:
     uint64_t accesses_ = 0;
 };
 
+// The chip handed to a port that does not own it, so that a test can look
+// at its lines once the port is gone.
+std::unique_ptr<GpioSystem> Lend(VirtualGpioChip& chip);
+
 } // namespace qvx

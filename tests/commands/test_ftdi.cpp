@@ -213,6 +213,12 @@ TEST_F(FtdiCableTest, MissingCableAndDeniedPermissionAreToldApart)
         << diagnosis;
     EXPECT_NE(diagnosis.find("60-qvx-ft232r.rules"), std::string::npos);
 
+    VirtualFt232rOptions busy;
+    busy.busy = true;
+    Open("AT89S52", busy);
+    EXPECT_EQ(port->DriverDiagnosis().rfind("The FT232R USB cable is in use by another program", 0), 0u);
+    EXPECT_NE(port->DriverDiagnosis().find("End the other program"), std::string::npos);
+
     FtdiSettings other;
     other.serial = "NOTTHIS";
     Open("AT89S52", {}, other);

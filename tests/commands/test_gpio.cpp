@@ -122,21 +122,20 @@ TEST(GpioLines, ProgramVerifyAndReadCostWhatTheParallelPortCosts)
 TEST(GpioLines, ExitLeavesTheTargetRunningAndReleasesEveryLine)
 {
     Bench b("AT89S8252,timing=instant");
-    auto chip = std::make_unique<VirtualGpioChip>(*b.cable, PiWiring());
-    VirtualGpioChip* lines = chip.get();
+    VirtualGpioChip lines(*b.cable, PiWiring());
     {
-        GpioPort port(PiWiring(), std::move(chip));
+        GpioPort port(PiWiring(), Lend(lines));
         b.Use(port);
         const std::vector<uint8_t> image = b.Fill(32);
         EXPECT_EQ(b.commands.Program(), Outcome::Succeeded);
         EXPECT_EQ(b.cable->Chip().Code(), image);
-        EXPECT_TRUE(lines->Requested(25));
+        EXPECT_TRUE(lines.Requested(25));
         EXPECT_TRUE(b.cable->Register(kLpt1Data) & 0x10); // RST high: program mode
     }
     EXPECT_FALSE(b.cable->Register(kLpt1Data) & 0x10);
     for (unsigned line : {25u, 10u, 11u, 9u})
-        EXPECT_FALSE(lines->Requested(line)) << line;
-    EXPECT_FALSE(lines->IsOpen());
+        EXPECT_FALSE(lines.Requested(line)) << line;
+    EXPECT_FALSE(lines.IsOpen());
 }
 
 TEST(GpioLines, SenseLineRefusesAMissingCable)
@@ -161,13 +160,13 @@ TEST(GpioLines, OpeningProblemsAreNamedWithTheirRemedy)
         const char* remedy;
     } cases[] = {
         {[] { auto s = PiWiring(); s.chip = "gpiochip7"; return s; }(), {},
-         "cannot open the GPIO chip gpiochip7: No such file or directory", "gpiodetect"},
+         "Cannot open the GPIO chip gpiochip7: No such file or directory", "gpiodetect"},
         {PiWiring(), [] { VirtualGpioOptions o; o.denied = true; return o; }(),
-         "cannot open the GPIO chip gpiochip0: Permission denied", "usermod -aG gpio"},
+         "Cannot open the GPIO chip gpiochip0: Permission denied", "usermod -aG gpio"},
         {PiWiring(), [] { VirtualGpioOptions o; o.busy = {11}; return o; }(),
-         "cannot request line 11 of gpiochip0 for SCK: Device or resource busy", "gpioinfo"},
+         "Cannot request line 11 of gpiochip0 for SCK: Device or resource busy", "gpioinfo"},
         {[] { auto s = PiWiring(); s.miso = 60; return s; }(), {},
-         "cannot request line 60 of gpiochip0 for MISO: Invalid argument", "gpioinfo"},
+         "Cannot request line 60 of gpiochip0 for MISO: Invalid argument", "gpioinfo"},
     };
     for (const auto& c : cases) {
         auto chip = std::make_unique<VirtualGpioChip>(*b.cable, c.settings, c.chip);
