@@ -84,13 +84,11 @@ static void ShiftOut(LinkState& link, const int32_t (&bits)[8])
     }
 }
 
-static void SetBitsFrom(int32_t (&bits)[8], uint8_t value)
+void SetBits(int32_t (&bits)[8], uint8_t value)
 {
     for (int i = 0; i < 8; ++i)
         bits[i] = (value >> (7 - i)) & 1;
 }
-
-void SetBits(int32_t (&bits)[8], uint8_t value) { SetBitsFrom(bits, value); }
 
 // Where the program-mode sense is checked: here, for every transfer. On a
 // port clocked bit by bit it is read before each byte (SenseReady), so a
@@ -115,7 +113,7 @@ bool ExchangeInstructions(LinkState& link, std::span<const uint8_t> out, std::sp
             if (!SenseReady(link))
                 return false;
             int32_t bits[8];
-            SetBitsFrom(bits, out[i]);
+            SetBits(bits, out[i]);
             ShiftOut(link, bits);
             in[i] = BitsValue(link.ReceivedBits);
         }
@@ -128,7 +126,7 @@ bool ExchangeInstructions(LinkState& link, std::span<const uint8_t> out, std::sp
         return false;
     }
     if (!in.empty())
-        SetBitsFrom(link.ReceivedBits, in.back());
+        SetBits(link.ReceivedBits, in.back());
     return true;
 }
 

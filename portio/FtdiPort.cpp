@@ -184,7 +184,6 @@ bool FtdiPort::Transfer(const std::vector<uint8_t>& bytes, std::vector<uint8_t>&
             Lost("no answer from the cable", r);
             return false;
         }
-        ++transfers_;
         const std::chrono::nanoseconds roundTrip = sys_->Now() - start - std::chrono::nanoseconds(byteNs_ * int64_t(n));
         if (!gap_ || roundTrip < *gap_)
             gap_ = std::max(roundTrip, std::chrono::nanoseconds{});

@@ -113,9 +113,6 @@ public:
     // a longer one sends what is queued and sleeps.
     void WaitUntil(std::chrono::nanoseconds deadline) override;
 
-    const FtdiSettings& Settings() const { return settings_; }
-    // USB transfers made so far (each one write and one read).
-    uint64_t Transfers() const { return transfers_; }
 
 private:
     enum class State { Closed, Open, Unusable };
@@ -139,7 +136,6 @@ private:
     uint8_t data_ = 0;            // the data register as the program wrote it
     std::vector<uint8_t> queue_;  // line changes not yet sent
     int64_t byteNs_ = 1000;
-    uint64_t transfers_ = 0;
     std::optional<std::chrono::nanoseconds> gap_; // shortest round trip seen
 };
 

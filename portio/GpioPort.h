@@ -32,9 +32,6 @@ public:
     virtual int RequestInput(unsigned line) = 0;
     virtual int Set(unsigned line, bool value) = 0;
     virtual int Get(unsigned line, bool& value) = 0;
-    // Sets a requested output line from a signal handler: one system call,
-    // nothing allocated, no lock taken.
-    virtual void SetFromSignal(unsigned line, bool value) noexcept = 0;
     // Releases every line and closes the chip.
     virtual void Release() = 0;
     virtual std::chrono::nanoseconds Now();

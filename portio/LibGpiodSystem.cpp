@@ -65,16 +65,6 @@ public:
         return 0;
     }
 
-    // gpiod_line_set_value fills a request on the stack and makes one
-    // ioctl on the line's descriptor: nothing allocated, nothing locked.
-    // The map is only read, and not changed while lines are in use.
-    void SetFromSignal(unsigned line, bool value) noexcept override
-    {
-        for (const auto& [number, l] : lines_)
-            if (number == line)
-                gpiod_line_set_value(l, value ? 1 : 0);
-    }
-
     void Release() override
     {
         for (auto& [number, l] : lines_)

@@ -47,10 +47,9 @@ public:
 
     sim::Chip& Chip() { return chip_; }
     bool IsOpen() const { return open_; }
-    // What the host did: transfers, bytes, the largest transfer, writes
-    // that overran the buffers.
+    // What the host did: transfers, the largest transfer, writes that
+    // overran the buffers.
     uint64_t Transfers() const { return transfers_; }
-    uint64_t BytesWritten() const { return written_; }
     size_t LargestWrite() const { return largest_; }
     uint64_t Overruns() const { return overruns_; }
     // The pins as last driven.

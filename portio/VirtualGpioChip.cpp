@@ -86,16 +86,6 @@ int VirtualGpioChip::Get(unsigned line, bool& value)
     return 0;
 }
 
-void VirtualGpioChip::SetFromSignal(unsigned line, bool value) noexcept
-{
-    if (outputs_.count(line) && DataBit(line) >= 0) {
-        if (value)
-            cable_.SetPortBit(cable_.CableDataPort(), uint8_t(DataBit(line)));
-        else
-            cable_.ClrPortBit(cable_.CableDataPort(), uint8_t(DataBit(line)));
-    }
-}
-
 void VirtualGpioChip::Release()
 {
     outputs_.clear();
@@ -113,7 +103,6 @@ public:
     int RequestInput(unsigned line) override { return chip_.RequestInput(line); }
     int Set(unsigned line, bool value) override { return chip_.Set(line, value); }
     int Get(unsigned line, bool& value) override { return chip_.Get(line, value); }
-    void SetFromSignal(unsigned line, bool value) noexcept override { chip_.SetFromSignal(line, value); }
     void Release() override { chip_.Release(); }
     std::chrono::nanoseconds Now() override { return chip_.Now(); }
     void SleepUntil(std::chrono::nanoseconds deadline) override { chip_.SleepUntil(deadline); }

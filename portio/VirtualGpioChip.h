@@ -32,14 +32,12 @@ public:
     int RequestInput(unsigned line) override;
     int Set(unsigned line, bool value) override;
     int Get(unsigned line, bool& value) override;
-    void SetFromSignal(unsigned line, bool value) noexcept override;
     void Release() override;
     std::chrono::nanoseconds Now() override { return cable_.Now(); }
     void SleepUntil(std::chrono::nanoseconds deadline) override { cable_.WaitUntil(deadline); }
 
     bool Requested(unsigned line) const { return outputs_.count(line) || inputs_.count(line); }
     bool IsOpen() const { return open_; }
-    uint64_t Accesses() const { return accesses_; }
 
 private:
     bool Failing();
