@@ -4,14 +4,10 @@
 #include <algorithm>
 #include <cctype>
 #include <iostream>
-#include <thread>
 
 namespace qvx {
 
 namespace {
-
-constexpr uint8_t kRstBit = 4, kMosiBit = 5, kSckBit = 6; // data register
-constexpr uint8_t kSenseBit = 4, kMisoBit = 6;            // status register
 
 const char* const kPinNames[8] = {"txd", "rxd", "rts", "cts", "dtr", "dsr", "dcd", "ri"};
 
@@ -32,22 +28,8 @@ int PinNamed(std::string_view name)
     return -1;
 }
 
-bool DataPortOf(uint16_t port) { return port == kLpt1Data || port == kLpt2Data; }
-bool StatusPortOf(uint16_t port) { return port == kLpt1Data + 1 || port == kLpt2Data + 1; }
 
 } // namespace
-
-std::chrono::nanoseconds FtdiSystem::Now()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch());
-}
-
-void FtdiSystem::SleepUntil(std::chrono::nanoseconds deadline)
-{
-    const std::chrono::nanoseconds now = Now();
-    if (deadline > now)
-        std::this_thread::sleep_for(deadline - now);
-}
 
 bool ParseFtdiOptions(std::string_view options, FtdiSettings& settings, std::string& error)
 {
@@ -153,7 +135,7 @@ uint8_t FtdiPort::PinByte(bool rst, bool mosi, bool sck) const
 
 uint8_t FtdiPort::Levels() const
 {
-    return PinByte((data_ >> kRstBit) & 1, (data_ >> kMosiBit) & 1, (data_ >> kSckBit) & 1);
+    return PinByte((data_ >> cableline::Rst) & 1, (data_ >> cableline::Mosi) & 1, (data_ >> cableline::Sck) & 1);
 }
 
 int64_t FtdiPort::PhaseBytes(int64_t ns) const { return std::max<int64_t>(1, (ns + byteNs_ - 1) / byteNs_); }
@@ -202,7 +184,7 @@ void FtdiPort::Flush()
 
 void FtdiPort::WriteDataBit(uint16_t port, uint8_t bit, bool value)
 {
-    if (!DataPortOf(port) || bit > 7)
+    if (!IsLptData(port) || bit > 7)
         return; // status lines are inputs; other addresses are no port
     const uint8_t before = Levels();
     data_ = value ? static_cast<uint8_t>(data_ | 1u << bit) : static_cast<uint8_t>(data_ & ~(1u << bit));
@@ -219,9 +201,9 @@ void FtdiPort::ClrPortBit(uint16_t port, uint8_t bit) { WriteDataBit(port, bit, 
 
 bool FtdiPort::GetPortBit(uint16_t port, uint8_t bit)
 {
-    if (DataPortOf(port))
+    if (IsLptData(port))
         return (data_ >> (bit & 7)) & 1;
-    if (!StatusPortOf(port) || !Ready())
+    if (!IsLptStatus(port) || !Ready())
         return false;
     // One more byte of the present levels: its sample is the pins now.
     std::vector<uint8_t> bytes, samples;
@@ -231,9 +213,9 @@ bool FtdiPort::GetPortBit(uint16_t port, uint8_t bit)
         return false;
     const uint8_t sample = samples.back();
     const FtdiPins& p = settings_.pins;
-    if (bit == kMisoBit)
+    if (bit == cableline::Miso)
         return Bit(p.miso, sample);
-    if (bit == kSenseBit)
+    if (bit == cableline::Sense)
         return p.sense >= 0 ? Bit(p.sense, sample) : Bit(p.rst, sample);
     return false;
 }
@@ -304,8 +286,8 @@ ExchangeResult FtdiPort::ExchangeInstructions(uint16_t dataPort, const SerialClo
     std::vector<uint8_t> bytes;
     bytes.swap(queue_);
     const std::chrono::nanoseconds start = sys_->Now() + std::chrono::nanoseconds(byteNs_ * int64_t(bytes.size()));
-    const bool rst = (data_ >> kRstBit) & 1;
-    bool mosi = (data_ >> kMosiBit) & 1;
+    const bool rst = (data_ >> cableline::Rst) & 1;
+    bool mosi = (data_ >> cableline::Mosi) & 1;
     if (clock.lowUntil > start)
         bytes.insert(bytes.end(), size_t(PhaseBytes((clock.lowUntil - start).count())), PinByte(rst, mosi, false));
     const size_t first = bytes.size();
@@ -321,7 +303,8 @@ ExchangeResult FtdiPort::ExchangeInstructions(uint16_t dataPort, const SerialClo
         }
     }
     bytes.push_back(PinByte(rst, mosi, false)); // SCK falls after the last bit
-    data_ = static_cast<uint8_t>((data_ & ~(1u << kSckBit | 1u << kMosiBit)) | (mosi ? 1u << kMosiBit : 0u));
+    data_ = static_cast<uint8_t>((data_ & ~(1u << cableline::Sck | 1u << cableline::Mosi)) |
+                                 (mosi ? 1u << cableline::Mosi : 0u));
 
     std::vector<uint8_t> samples;
     if (!Transfer(bytes, samples))

@@ -78,8 +78,8 @@ public:
     virtual Result Read(uint8_t* data, size_t n) = 0;
     virtual void Close() = 0;
     // The clock the cable's bytes are timed on, and a sleep on it.
-    virtual std::chrono::nanoseconds Now();
-    virtual void SleepUntil(std::chrono::nanoseconds deadline);
+    virtual std::chrono::nanoseconds Now() { return SteadyNow(); }
+    virtual void SleepUntil(std::chrono::nanoseconds deadline) { WaitOnSteadyClock(deadline); }
 };
 
 std::unique_ptr<FtdiSystem> MakeLibFtdiSystem();

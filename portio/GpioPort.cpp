@@ -5,36 +5,15 @@
 #include <cctype>
 #include <cstring>
 #include <iostream>
-#include <thread>
 
 namespace qvx {
 
 namespace {
 
-constexpr uint8_t kRstBit = 4, kMosiBit = 5, kSckBit = 6; // data register
-constexpr uint8_t kSenseBit = 4, kMisoBit = 6;            // status register
-
 const char* const kForm = "the form is gpio:CHIP,rst=N,mosi=N,sck=N,miso=N[,sense=N], e.g. "
                           "gpio:gpiochip0,rst=25,mosi=10,sck=11,miso=9";
 
-bool DataPortOf(uint16_t port) { return port == kLpt1Data || port == kLpt2Data; }
-bool StatusPortOf(uint16_t port) { return port == kLpt1Data + 1 || port == kLpt2Data + 1; }
-
 } // namespace
-
-std::chrono::nanoseconds GpioSystem::Now()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch());
-}
-
-void GpioSystem::SleepUntil(std::chrono::nanoseconds deadline)
-{
-    // Sleeping overshoots by up to a scheduler tick: spin the last stretch.
-    using namespace std::chrono_literals;
-    for (std::chrono::nanoseconds now = Now(); now < deadline; now = Now())
-        if (deadline - now > 2ms)
-            std::this_thread::sleep_for(deadline - now - 2ms);
-}
 
 GpioChipName ClassifyGpioChip(std::string_view chip)
 {
@@ -135,9 +114,9 @@ bool GpioPort::Ready()
         bool output;
         bool level;
     } lines[] = {
-        {settings_.rst, "RST", true, bool((data_ >> kRstBit) & 1)},
-        {settings_.mosi, "MOSI", true, bool((data_ >> kMosiBit) & 1)},
-        {settings_.sck, "SCK", true, bool((data_ >> kSckBit) & 1)},
+        {settings_.rst, "RST", true, bool((data_ >> cableline::Rst) & 1)},
+        {settings_.mosi, "MOSI", true, bool((data_ >> cableline::Mosi) & 1)},
+        {settings_.sck, "SCK", true, bool((data_ >> cableline::Sck) & 1)},
         {settings_.miso, "MISO", false, false},
         {settings_.sense, "sense", false, false},
     };
@@ -167,12 +146,15 @@ void GpioPort::Broken(const std::string& what, int err)
 
 int GpioPort::LineOf(uint8_t dataBit) const
 {
-    return dataBit == kRstBit ? settings_.rst : dataBit == kMosiBit ? settings_.mosi : dataBit == kSckBit ? settings_.sck : -1;
+    return dataBit == cableline::Rst    ? settings_.rst
+           : dataBit == cableline::Mosi ? settings_.mosi
+           : dataBit == cableline::Sck  ? settings_.sck
+                                        : -1;
 }
 
 void GpioPort::WriteDataBit(uint16_t port, uint8_t bit, bool value)
 {
-    if (!DataPortOf(port) || bit > 7)
+    if (!IsLptData(port) || bit > 7)
         return;
     data_ = value ? static_cast<uint8_t>(data_ | 1u << bit) : static_cast<uint8_t>(data_ & ~(1u << bit));
     const int line = LineOf(bit);
@@ -188,13 +170,13 @@ void GpioPort::ClrPortBit(uint16_t port, uint8_t bit) { WriteDataBit(port, bit, 
 
 bool GpioPort::GetPortBit(uint16_t port, uint8_t bit)
 {
-    if (DataPortOf(port))
+    if (IsLptData(port))
         return (data_ >> (bit & 7)) & 1;
-    if (!StatusPortOf(port) || !Ready())
+    if (!IsLptStatus(port) || !Ready())
         return false;
-    int line = bit == kMisoBit ? settings_.miso : bit == kSenseBit ? settings_.sense : -1;
-    if (bit == kSenseBit && line < 0)
-        return (data_ >> kRstBit) & 1; // no sense line: RST's own level
+    int line = bit == cableline::Miso ? settings_.miso : bit == cableline::Sense ? settings_.sense : -1;
+    if (bit == cableline::Sense && line < 0)
+        return (data_ >> cableline::Rst) & 1; // no sense line: RST's own level
     if (line < 0)
         return false;
     bool value = false;

@@ -34,8 +34,9 @@ public:
     virtual int Get(unsigned line, bool& value) = 0;
     // Releases every line and closes the chip.
     virtual void Release() = 0;
-    virtual std::chrono::nanoseconds Now();
-    virtual void SleepUntil(std::chrono::nanoseconds deadline);
+    // The clock the lines are timed on, and a wait on it.
+    virtual std::chrono::nanoseconds Now() { return SteadyNow(); }
+    virtual void SleepUntil(std::chrono::nanoseconds deadline) { WaitOnSteadyClock(deadline); }
 };
 
 std::unique_ptr<GpioSystem> MakeLibGpiodSystem();

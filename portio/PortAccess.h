@@ -99,6 +99,23 @@ public:
 inline constexpr uint16_t kLpt1Data = 0x378;
 inline constexpr uint16_t kLpt2Data = 0x278;
 
+// Where a cable that is no parallel port takes the programmer's lines: the
+// bits of the parallel-port cable's data and status registers.
+namespace cableline {
+inline constexpr uint8_t Rst = 4, Mosi = 5, Sck = 6; // data register, outputs
+inline constexpr uint8_t Sense = 4, Miso = 6;        // status register, inputs
+} // namespace cableline
+
+// Whether an address is the data or the status register of LPT1 or LPT2:
+// a cable that is no parallel port answers on either.
+inline bool IsLptData(uint16_t port) { return port == kLpt1Data || port == kLpt2Data; }
+inline bool IsLptStatus(uint16_t port) { return port == kLpt1Data + 1 || port == kLpt2Data + 1; }
+
+// The steady clock in nanoseconds, and a wait on it: slept through while
+// more than a scheduler tick is left, busy-waited for the rest.
+std::chrono::nanoseconds SteadyNow();
+void WaitOnSteadyClock(std::chrono::nanoseconds deadline);
+
 // Opens the backend named by a QVX_PORT value: empty or "ppdev" for the real
 // parallel port, "sim:DEVICE[,option...]" for the simulated cable and chip.
 // Returns null and fills `error` for a value it does not accept.
