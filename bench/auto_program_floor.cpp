@@ -309,7 +309,7 @@ void PrintCables(const Options& o, std::mt19937& random, const QTemporaryDir& fi
         const double took = c.seconds;
         c.seconds = double(ft.Chip().NowNs() - start) / 1e9; // on the cable's clock
         row("FT232R, bit by bit (computed)", c, cableFloor, std::to_string(ft.Transfers()) + " transfers");
-        std::printf("    bit by bit, on the virtual FT232R's clock: %.1f min (computing it took %.0f s); a cable that\n"
+        std::printf("    bit by bit, on the virtual FT232R's clock: %.1f min (computing it took %.1f s); a cable that\n"
                     "    sent each of its %llu line changes and samples as a transfer of its own would take %.0f min\n",
                     c.seconds / 60, took, (unsigned long long)perBit.calls,
                     double(perBit.calls) * double(o.roundTripNs) / 60e9);
