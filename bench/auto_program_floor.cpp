@@ -1,4 +1,5 @@
-// AUTO-PROGRAM against its floor, for all seven devices in one run.
+// AUTO-PROGRAM against its floor, for all seven devices in one run, then
+// an AT89S52 through the other cables.
 //
 // Each device is programmed as a user would: the main window (offscreen) on
 // the simulated chip with realistic timing and 1 us per port access, the
@@ -13,15 +14,34 @@
 // lock writes), four accesses per clocked bit (MOSI, SCK up, MISO, SCK down),
 // each bit lasting at least the part's shortest SCK period.
 //
+// The second table clicks the same AUTO-PROGRAM of an AT89S52 through
+//  - the parallel port again, for comparison;
+//  - GPIO lines: the virtual GPIO chip whose line accesses are the simulated
+//    cable's register accesses, 1 us each; same floor as the parallel port;
+//  - the FT232R USB cable: a virtual FT232R in synchronous bit-bang mode at
+//    the documented 1,000,000 bytes a second (62,500 baud times sixteen),
+//    with a USB round trip of 1 ms per transfer, its clock kept in step with
+//    the wall clock. Its floor: the same instructions clocked at the cable's
+//    bytes per bit (each SCK phase as many bytes as the part's minimum
+//    needs), the erase and the write cycles, and one round trip;
+//  - the same cable driven bit by bit (each MISO sample and each sense
+//    check a round trip of its own), as the parallel port is: computed on
+//    the virtual FT232R's clock, not waited out.
+//
 //   auto_program_floor [DEVICE...] [--xtal=HZ] [--iodelay=NS] [--seed=N]
+//                      [--rtt=NS] [--devices-only | --cables-only]
 //
 // Run from the repository root so the shipped CONFIG.QVX is read:
 //   build/bench/auto_program_floor
 // A timing program, not a test: it takes a few minutes and keeps one core
 // busy; run it on a quiet machine.
 #include "Device.h"
+#include "FtdiPort.h"
+#include "GpioPort.h"
 #include "ISP_S8252.h"
 #include "SimPort.h"
+#include "VirtualFt232r.h"
+#include "VirtualGpioChip.h"
 
 #include <QAction>
 #include <QApplication>
@@ -31,6 +51,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -48,6 +69,8 @@ struct Options {
     uint32_t xtalHz = kDefaultCrystalHz;
     int64_t ioDelayNs = 1000;
     uint32_t seed = 2024;
+    int64_t roundTripNs = 1'000'000;
+    bool deviceTable = true, cableTable = true;
 };
 
 // Intel HEX of `image` from address 0, 16 bytes a record.
@@ -74,6 +97,8 @@ void WriteHex(const std::string& path, const std::vector<uint8_t>& image)
 struct Floor {
     double seconds;
     uint64_t accesses;
+    uint64_t bits;   // clocked by the sequence's instructions
+    double busyNs;   // the erase and write cycles
 };
 
 // The floor of an AUTO-PROGRAM at lock level 2 writing `written` bytes.
@@ -88,7 +113,7 @@ Floor FloorOf(const sim::Device& d, uint32_t xtalHz, int64_t ioDelayNs, uint64_t
     const uint32_t sckClocks = std::max(d.sck.minPeriod, d.sck.minHigh + d.sck.minLow);
     const double bitNs = std::max(4.0 * double(ioDelayNs), double(sckClocks) * 1e9 / xtalHz);
     const double busyNs = double(d.eraseNs) + double(written + fuseWrites + lockWrites) * double(sim::WriteCycleNs(d, xtalHz));
-    return {(double(instructions * bits) * bitNs + busyNs) / 1e9, accesses};
+    return {(double(instructions * bits) * bitNs + busyNs) / 1e9, accesses, instructions * bits, busyNs};
 }
 
 bool Parse(int argc, char** argv, Options& o)
@@ -101,6 +126,12 @@ bool Parse(int argc, char** argv, Options& o)
             o.ioDelayNs = std::stoll(arg.substr(10));
         else if (arg.rfind("--seed=", 0) == 0)
             o.seed = uint32_t(std::stoul(arg.substr(7)));
+        else if (arg.rfind("--rtt=", 0) == 0)
+            o.roundTripNs = std::stoll(arg.substr(6));
+        else if (arg == "--devices-only")
+            o.cableTable = false;
+        else if (arg == "--cables-only")
+            o.deviceTable = false;
         else if (sim::FindDevice(arg))
             o.devices.push_back(arg);
         else
@@ -109,7 +140,180 @@ bool Parse(int argc, char** argv, Options& o)
     if (o.devices.empty())
         for (const sim::Device& d : sim::Devices())
             o.devices.emplace_back(d.name);
-    return o.xtalHz > 0 && o.ioDelayNs > 0;
+    return o.xtalHz > 0 && o.ioDelayNs > 0 && o.roundTripNs >= 0 && (o.deviceTable || o.cableTable);
+}
+
+// One AUTO-PROGRAM click in a window on `port`, with `chip` on the wire.
+struct Click {
+    double seconds = 0;
+    bool ok = false;
+    std::vector<std::string> messages;
+    std::string lastStatus;
+};
+
+Click ClickAutoProgram(PortAccess& port, sim::Chip& chip, const std::string& name, const std::vector<uint8_t>& image,
+                       const QString& hex, uint32_t xtalHz)
+{
+    Click c;
+    std::vector<std::string> statuses;
+    TfrmMain::Hooks hooks;
+    hooks.OpenFile = [&]() -> std::optional<QString> { return hex; };
+    hooks.Message = [&](const QString& text) { c.messages.push_back(text.toStdString()); };
+    hooks.AskCrystal = [](const QStringList&, const QString&) -> std::optional<QString> { return std::nullopt; };
+    TfrmMain window(port, hooks);
+    window.Link().CrystalHz = xtalHz; // the board's crystal, whatever the user's setting says
+    window.DeviceMenuItem(DeviceCodeByName(name))->trigger();
+    window.btnLoadFile->click();
+    window.chkLock2->setChecked(true);
+    window.WindowHooks().Status = [&](const QString& text) { statuses.push_back(text.toStdString()); };
+
+    const auto start = std::chrono::steady_clock::now();
+    window.btnAuto->click();
+    c.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    chip.Settle();
+    c.ok = chip.Code() == image && chip.LockBit(1) && chip.LockBit(2) && !chip.LockBit(3) && c.messages.empty() &&
+           statuses.size() >= 2 && statuses[statuses.size() - 2] == "Auto Programming finished." &&
+           statuses.back() == "RUN MODE.";
+    c.lastStatus = statuses.empty() ? "" : statuses.back();
+    return c;
+}
+
+void PrintFailure(const Click& c)
+{
+    for (const std::string& m : c.messages)
+        std::printf("    message: %s\n", m.c_str());
+    std::printf("    last status: %s\n", c.lastStatus.c_str());
+}
+
+// Random data filling the chip, as a HEX file; the bytes that are not FF.
+uint64_t MakeImage(const sim::Device& d, std::mt19937& random, const QString& hex, std::vector<uint8_t>& image)
+{
+    image.assign(d.codeSize, 0);
+    for (uint8_t& b : image)
+        b = uint8_t(random());
+    WriteHex(hex.toStdString(), image);
+    return uint64_t(std::count_if(image.begin(), image.end(), [](uint8_t b) { return b != 0xFF; }));
+}
+
+std::unique_ptr<SimPort> RealisticChip(const std::string& name, const Options& o)
+{
+    std::string error;
+    std::unique_ptr<SimPort> sim = MakeSimPort(
+        name + ",timing=realistic,iodelay=" + std::to_string(o.ioDelayNs) + ",xtal=" + std::to_string(o.xtalHz), error);
+    if (!sim)
+        std::fprintf(stderr, "%s\n", error.c_str());
+    return sim;
+}
+
+// The floor of the same AUTO-PROGRAM on the FT232R cable: every bit as the
+// cable's bytes (each SCK phase as many bytes as the part's minimum needs,
+// one at least), the erase and write cycles, and the one round trip without
+// which no answer comes back.
+double CableFloorSeconds(const sim::Device& d, uint32_t xtalHz, uint32_t rate, int64_t roundTripNs, uint64_t written)
+{
+    const double byteNs = 1e9 / rate, clockNs = 1e9 / xtalHz;
+    const double high = std::max(1.0, std::ceil(d.sck.minHigh * clockNs / byteNs));
+    const double low = std::max(1.0, std::ceil(d.sck.minLow * clockNs / byteNs));
+    const double bitNs = std::max((high + low) * byteNs, d.sck.minPeriod * clockNs);
+    const Floor parallel = FloorOf(d, xtalHz, 1, written);
+    return (double(parallel.bits) * bitNs + parallel.busyNs + double(roundTripNs)) / 1e9;
+}
+
+// The FT232R cable as the parallel port is driven: no whole instructions,
+// so the link clocks every bit through the line functions and each MISO
+// sample and sense check waits for its own transfer.
+class BitByBit : public PortAccess {
+public:
+    explicit BitByBit(PortAccess& cable) : cable_(cable) {}
+    void SetPortBit(uint16_t port, uint8_t bit) override { ++calls, cable_.SetPortBit(port, bit); }
+    void ClrPortBit(uint16_t port, uint8_t bit) override { ++calls, cable_.ClrPortBit(port, bit); }
+    bool GetPortBit(uint16_t port, uint8_t bit) override { return ++calls, cable_.GetPortBit(port, bit); }
+    bool IsDriverInstalled() override { return cable_.IsDriverInstalled(); }
+    std::string Failure() const override { return cable_.Failure(); }
+    std::chrono::nanoseconds Now() override { return cable_.Now(); }
+    void WaitUntil(std::chrono::nanoseconds deadline) override { cable_.WaitUntil(deadline); }
+
+    uint64_t calls = 0; // line changes and samples
+
+private:
+    PortAccess& cable_;
+};
+
+void PrintCables(const Options& o, std::mt19937& random, const QTemporaryDir& files, int& failures)
+{
+    const std::string name = "AT89S52";
+    const sim::Device& d = *sim::FindDevice(name);
+    std::vector<uint8_t> image;
+    const QString hex = files.filePath(QStringLiteral("cables.hex"));
+    const uint64_t written = MakeImage(d, random, hex, image);
+    const Floor floor = FloorOf(d, o.xtalHz, o.ioDelayNs, written);
+    const double cableFloor = CableFloorSeconds(d, o.xtalHz, kFtdiDefaultRate, o.roundTripNs, written);
+
+    std::printf("\n%s AUTO-PROGRAM through each cable, %llu bytes written, lock level 2, Auto RUN on;\n"
+                "GPIO lines at %lld ns per line access; FT232R at %u bytes/s with a %.3f ms USB round trip\n\n",
+                name.c_str(), (unsigned long long)written, (long long)o.ioDelayNs, unsigned(kFtdiDefaultRate),
+                o.roundTripNs / 1e6);
+    std::printf("| cable | measured | floor | ratio | transfers or accesses |\n");
+    std::printf("|---|---:|---:|---:|---:|\n");
+    std::fflush(stdout);
+    auto row = [&](const char* cable, const Click& c, double floorSeconds, const std::string& count) {
+        std::printf("| %s | %.2f s | %.2f s | %.3f | %s |%s\n", cable, c.seconds, floorSeconds, c.seconds / floorSeconds,
+                    count.c_str(), c.ok ? "" : " FAILED");
+        if (!c.ok) {
+            ++failures;
+            PrintFailure(c);
+        }
+        std::fflush(stdout);
+    };
+
+    if (std::unique_ptr<SimPort> sim = RealisticChip(name, o)) {
+        const uint64_t before = sim->ChargedAccesses();
+        const Click c = ClickAutoProgram(*sim, sim->Chip(), name, image, hex, o.xtalHz);
+        row("parallel port", c, floor.seconds, std::to_string(sim->ChargedAccesses() - before) + " accesses");
+    }
+
+    if (std::unique_ptr<SimPort> sim = RealisticChip(name, o)) {
+        GpioSettings wiring;
+        wiring.chip = "gpiochip0";
+        wiring.rst = 25, wiring.mosi = 10, wiring.sck = 11, wiring.miso = 9;
+        GpioPort gpio(wiring, std::make_unique<VirtualGpioChip>(*sim, wiring));
+        const uint64_t before = sim->ChargedAccesses();
+        const Click c = ClickAutoProgram(gpio, sim->Chip(), name, image, hex, o.xtalHz);
+        row("GPIO lines", c, floor.seconds, std::to_string(sim->ChargedAccesses() - before) + " accesses");
+    }
+
+    sim::ChipOptions chip;
+    chip.xtalHz = o.xtalHz;
+    {
+        VirtualFt232rOptions usb;
+        usb.roundTripNs = o.roundTripNs;
+        usb.realtime = true;
+        auto system = std::make_unique<VirtualFt232r>(d, chip, usb);
+        VirtualFt232r& ft = *system;
+        FtdiPort cable(FtdiSettings{}, std::move(system));
+        const Click c = ClickAutoProgram(cable, ft.Chip(), name, image, hex, o.xtalHz);
+        row("FT232R, whole instructions", c, cableFloor, std::to_string(ft.Transfers()) + " transfers");
+        if (c.seconds > 15)
+            std::printf("    over the 15 s a full AT89S52 may take on this cable\n");
+    }
+    {
+        VirtualFt232rOptions usb;
+        usb.roundTripNs = o.roundTripNs;
+        auto system = std::make_unique<VirtualFt232r>(d, chip, usb);
+        VirtualFt232r& ft = *system;
+        FtdiPort cable(FtdiSettings{}, std::move(system));
+        BitByBit perBit(cable);
+        const int64_t start = ft.Chip().NowNs();
+        Click c = ClickAutoProgram(perBit, ft.Chip(), name, image, hex, o.xtalHz);
+        const double took = c.seconds;
+        c.seconds = double(ft.Chip().NowNs() - start) / 1e9; // on the cable's clock
+        row("FT232R, bit by bit (computed)", c, cableFloor, std::to_string(ft.Transfers()) + " transfers");
+        std::printf("    bit by bit, on the virtual FT232R's clock: %.1f min (computing it took %.1f s); a cable that\n"
+                    "    sent each of its %llu line changes and samples as a transfer of its own would take %.0f min\n",
+                    c.seconds / 60, took, (unsigned long long)perBit.calls,
+                    double(perBit.calls) * double(o.roundTripNs) / 60e9);
+    }
 }
 
 } // namespace
@@ -118,7 +322,9 @@ int main(int argc, char** argv)
 {
     Options o;
     if (!Parse(argc, argv, o)) {
-        std::fprintf(stderr, "usage: %s [DEVICE...] [--xtal=HZ] [--iodelay=NS] [--seed=N]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [DEVICE...] [--xtal=HZ] [--iodelay=NS] [--seed=N] [--rtt=NS] "
+                             "[--devices-only | --cables-only]\n",
+                     argv[0]);
         return 2;
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -127,62 +333,37 @@ int main(int argc, char** argv)
     std::mt19937 random(o.seed);
 
     std::printf("AUTO-PROGRAM, lock level 2, Auto RUN on, random data filling the chip;\n"
-                "simulated chip timing=realistic, crystal %.4f MHz, %lld ns per port access; CONFIG.QVX from %s\n\n",
+                "simulated chip timing=realistic, crystal %.4f MHz, %lld ns per port access; CONFIG.QVX from %s\n",
                 o.xtalHz / 1e6, (long long)o.ioDelayNs, qPrintable(QDir::currentPath()));
-    std::printf("| device | bytes written | measured | floor | ratio | port accesses (floor) |\n");
-    std::printf("|---|---:|---:|---:|---:|---:|\n");
-    std::fflush(stdout);
     int failures = 0;
-    for (const std::string& name : o.devices) {
+    if (o.deviceTable) {
+        std::printf("\n| device | bytes written | measured | floor | ratio | port accesses (floor) |\n");
+        std::printf("|---|---:|---:|---:|---:|---:|\n");
+        std::fflush(stdout);
+    }
+    for (const std::string& name : o.deviceTable ? o.devices : std::vector<std::string>{}) {
         const sim::Device& d = *sim::FindDevice(name);
-        std::string error;
-        std::unique_ptr<SimPort> sim = MakeSimPort(name + ",timing=realistic,iodelay=" + std::to_string(o.ioDelayNs) +
-                                                       ",xtal=" + std::to_string(o.xtalHz),
-                                                   error);
-        if (!sim) {
-            std::fprintf(stderr, "%s\n", error.c_str());
+        std::unique_ptr<SimPort> sim = RealisticChip(name, o);
+        if (!sim)
             return 2;
-        }
-        std::vector<uint8_t> image(d.codeSize);
-        for (uint8_t& b : image)
-            b = uint8_t(random());
-        const uint64_t written = std::count_if(image.begin(), image.end(), [](uint8_t b) { return b != 0xFF; });
+        std::vector<uint8_t> image;
         const QString hex = files.filePath(QString::fromStdString(name) + QStringLiteral(".hex"));
-        WriteHex(hex.toStdString(), image);
-
-        std::vector<std::string> statuses, messages;
-        TfrmMain::Hooks hooks;
-        hooks.OpenFile = [&]() -> std::optional<QString> { return hex; };
-        hooks.Message = [&](const QString& text) { messages.push_back(text.toStdString()); };
-        hooks.AskCrystal = [](const QStringList&, const QString&) -> std::optional<QString> { return std::nullopt; };
-        TfrmMain window(*sim, hooks);
-        window.Link().CrystalHz = o.xtalHz; // the board's crystal, whatever the user's setting says
-        window.DeviceMenuItem(DeviceCodeByName(name))->trigger();
-        window.btnLoadFile->click();
-        window.chkLock2->setChecked(true);
-        window.WindowHooks().Status = [&](const QString& text) { statuses.push_back(text.toStdString()); };
+        const uint64_t written = MakeImage(d, random, hex, image);
 
         const uint64_t before = sim->ChargedAccesses();
-        const auto start = std::chrono::steady_clock::now();
-        window.btnAuto->click();
-        const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const Click c = ClickAutoProgram(*sim, sim->Chip(), name, image, hex, o.xtalHz);
         const uint64_t accesses = sim->ChargedAccesses() - before;
-
-        sim->Chip().Settle();
-        const bool ok = sim->Chip().Code() == image && sim->Chip().LockBit(1) && sim->Chip().LockBit(2) &&
-                        !sim->Chip().LockBit(3) && messages.empty() && statuses.size() >= 2 &&
-                        statuses[statuses.size() - 2] == "Auto Programming finished." && statuses.back() == "RUN MODE.";
         const Floor floor = FloorOf(d, o.xtalHz, o.ioDelayNs, written);
-        std::printf("| %s | %llu | %.2f s | %.2f s | %.3f | %llu (%llu) |%s\n", name.c_str(), (unsigned long long)written,
-                    took, floor.seconds, took / floor.seconds, (unsigned long long)accesses,
-                    (unsigned long long)floor.accesses, ok ? "" : " FAILED");
-        if (!ok) {
+        std::printf("| %s | %llu | %.2f s | %.2f s | %.3f | %llu (%llu) |%s\n", name.c_str(),
+                    (unsigned long long)written, c.seconds, floor.seconds, c.seconds / floor.seconds,
+                    (unsigned long long)accesses, (unsigned long long)floor.accesses, c.ok ? "" : " FAILED");
+        if (!c.ok) {
             ++failures;
-            for (const std::string& m : messages)
-                std::printf("    message: %s\n", m.c_str());
-            std::printf("    last status: %s\n", statuses.empty() ? "" : statuses.back().c_str());
+            PrintFailure(c);
         }
         std::fflush(stdout);
     }
+    if (o.cableTable)
+        PrintCables(o, random, files, failures);
     return failures ? 1 : 0;
 }

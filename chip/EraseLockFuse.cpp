@@ -66,9 +66,7 @@ OpResult EraseChip3(ChipSession& s)
 {
     if (!OpenProgramming(s))
         return OpResult::Refused;
-    TransferByte(s.Link, 'A', 'C');
-    TransferByte(s.Link, '0', '4');
-    TransferByte(s.Link, '0', '0');
+    Instruction(s.Link).Digits('A', 'C').Digits('0', '4').Digits('0', '0').Send();
     if (s.Link.Refused)
         return OpResult::Refused;
     return AwaitErase(s);
@@ -78,10 +76,7 @@ OpResult EraseChip4(ChipSession& s)
 {
     if (!OpenProgramming(s))
         return OpResult::Refused;
-    TransferByte(s.Link, 'A', 'C');
-    TransferByte(s.Link, '8', '0');
-    TransferByte(s.Link, '0', '0');
-    TransferByte(s.Link, '0', '0');
+    Instruction(s.Link).Digits('A', 'C').Digits('8', '0').Digits('0', '0').Digits('0', '0').Send();
     if (s.Link.Refused)
         return OpResult::Refused;
     return AwaitErase(s);
@@ -98,9 +93,11 @@ OpResult WriteLockBits3(ChipSession& s, int32_t level)
     if (!OpenProgramming(s))
         return OpResult::Refused;
     // Bits 7, 6, 5 stand for lock bits 1, 2, 3: 0x7F, 0x3F, 0x1F.
-    TransferByte(s.Link, 'A', 'C');
-    TransferBits(s.Link, LockBitValue(level, 1), LockBitValue(level, 2), LockBitValue(level, 3), 1, 1, 1, 1, 1);
-    TransferByte(s.Link, 'F', 'F');
+    Instruction(s.Link)
+        .Digits('A', 'C')
+        .Bits(LockBitValue(level, 1), LockBitValue(level, 2), LockBitValue(level, 3), 1, 1, 1, 1, 1)
+        .Digits('F', 'F')
+        .Send();
     // The three-byte set cannot read its lock bits: wait the write out.
     if (!s.Link.Refused)
         WaitOnPort(s.Link, s.Chip.Timing.StatusWriteNs);
@@ -112,10 +109,12 @@ OpResult WriteLockBits4(ChipSession& s, int32_t level)
     if (!OpenProgramming(s))
         return OpResult::Refused;
     // 1,1,1,0,0 then bits 2, 1, 0 for lock bits 3, 2, 1: 0xE6, 0xE4, 0xE0.
-    TransferByte(s.Link, 'A', 'C');
-    TransferBits(s.Link, 1, 1, 1, 0, 0, LockBitValue(level, 3), LockBitValue(level, 2), LockBitValue(level, 1));
-    TransferByte(s.Link, 'F', 'F');
-    TransferByte(s.Link, 'F', 'F');
+    Instruction(s.Link)
+        .Digits('A', 'C')
+        .Bits(1, 1, 1, 0, 0, LockBitValue(level, 3), LockBitValue(level, 2), LockBitValue(level, 1))
+        .Digits('F', 'F')
+        .Digits('F', 'F')
+        .Send();
     if (s.Link.Refused)
         return OpResult::Refused;
     // Bits 0, 1, 2 for lock bits 1, 2, 3 read 0 once programmed.
@@ -137,10 +136,8 @@ static bool ReadLockByte(ChipSession& s, int n, bool judged, int64_t settleNs = 
 
 bool WriteLockStep(ChipSession& s, int32_t b1, int32_t b2)
 {
-    TransferByte(s.Link, 'A', 'C');
-    TransferBits(s.Link, 1, 1, 1, 0, 0, 0, b1, b2); // mode byte 0xE0 to 0xE3
-    TransferByte(s.Link, '0', '0');
-    TransferByte(s.Link, '0', '0');
+    // Mode byte 0xE0 to 0xE3.
+    Instruction(s.Link).Digits('A', 'C').Bits(1, 1, 1, 0, 0, 0, b1, b2).Digits('0', '0').Digits('0', '0').Send();
     CalibratedWait(s.Link, 1000);
     // The write cycle is waited out before reset pulses for the next enable:
     // a reset during it could cut it short, and the next step's write would
@@ -184,10 +181,8 @@ OpResult WriteFuses(ChipSession& s)
     const int32_t fuseBit = s.Panel().X2Clock() ? 0 : 1;
     if (!OpenProgramming(s))
         return OpResult::Refused;
-    TransferByte(s.Link, 'A', 'C');
-    TransferBits(s.Link, 0, 0, 0, 1, 1, 0, fuseBit, 0); // 0x18 with x2 clock, else 0x1A
-    TransferByte(s.Link, '5', '5');
-    TransferByte(s.Link, 'F', 'F');
+    // 0x18 with x2 clock, else 0x1A.
+    Instruction(s.Link).Digits('A', 'C').Bits(0, 0, 0, 1, 1, 0, fuseBit, 0).Digits('5', '5').Digits('F', 'F').Send();
     // The chip ignores instructions until the fuse's write cycle is over;
     // the lock write that follows a fuse write would otherwise be lost.
     CalibratedWait(s.Link, 1000);

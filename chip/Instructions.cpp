@@ -59,44 +59,84 @@ static HighAddress HighAddressOf(const AddressDigits& d)
     return a;
 }
 
-// Sends the instruction's leading bytes up to and including the low address
-// byte. `read` chooses read (01 / 0x20) or write (10 / 0x40).
-static void SendAddressed(ChipSession& s, bool read, const AddressDigits& d)
+// Appends the instruction's leading bytes up to and including the low
+// address byte, in the encoding of the chip's instruction set. `read`
+// chooses read (01 / 0x20) or write (10 / 0x40).
+static void AddAddressed(const ChipSession& s, Instruction& ins, bool read, const AddressDigits& d)
 {
-    LinkState& link = s.Link;
     const HighAddress a = HighAddressOf(d);
     if (s.Chip.Set == InstructionSet::ThreeByte) {
         // A12 A11 A10 A9 A8 A13, then 0 1 to read or 1 0 to write.
-        TransferBits(link, a.a12, a.a11, a.a10, a.a9, a.a8, a.a13, read ? 0 : 1, read ? 1 : 0);
+        ins.Bits(a.a12, a.a11, a.a10, a.a9, a.a8, a.a13, read ? 0 : 1, read ? 1 : 0);
     } else {
         if (read)
-            TransferBits(link, 0, 0, 1, 0, 0, 0, 0, 0); // 0x20
+            ins.Bits(0, 0, 1, 0, 0, 0, 0, 0); // 0x20
         else
-            TransferByte(link, '4', '0');
-        TransferBits(link, 0, 0, a.a13, a.a12, a.a11, a.a10, a.a9, a.a8);
+            ins.Digits('4', '0');
+        ins.Bits(0, 0, a.a13, a.a12, a.a11, a.a10, a.a9, a.a8);
     }
-    TransferByte(link, d.d3, d.d4);
+    ins.Digits(d.d3, d.d4);
 }
+
+static AddressDigits DigitsOf(int32_t address)
+{
+    return {HexDigitChar(address >> 12 & 15), HexDigitChar(address >> 8 & 15), HexDigitChar(address >> 4 & 15),
+            HexDigitChar(address & 15)};
+}
+
+void AddReadCode(const ChipSession& s, Instruction& ins, int32_t address)
+{
+    AddAddressed(s, ins, true, DigitsOf(address));
+    ins.Digits('0', '0'); // the data byte comes back meanwhile
+}
+
+void AddWriteCode(const ChipSession& s, Instruction& ins, int32_t address, char high, char low)
+{
+    AddAddressed(s, ins, false, DigitsOf(address));
+    ins.Digits(high, low);
+}
+
+size_t InstructionLength(const Device& chip) { return chip.Set == InstructionSet::ThreeByte ? 3 : 4; }
 
 void SendReadCode(ChipSession& s)
 {
-    SendAddressed(s, true, CounterDigits(s.Buffer));
-    TransferByte(s.Link, '0', '0'); // the data byte comes back meanwhile
+    Instruction ins(s.Link);
+    AddAddressed(s, ins, true, CounterDigits(s.Buffer));
+    ins.Digits('0', '0');
+    ins.Send();
 }
 
 void SendWriteCode(ChipSession& s, char high, char low)
 {
-    SendAddressed(s, false, CounterDigits(s.Buffer));
-    TransferByte(s.Link, high, low);
+    Instruction ins(s.Link);
+    AddAddressed(s, ins, false, CounterDigits(s.Buffer));
+    ins.Digits(high, low);
+    ins.Send();
 }
 
 void SendReadCodeAt(ChipSession& s, int32_t address)
 {
-    const AddressDigits d{HexDigitChar(address >> 12 & 15), HexDigitChar(address >> 8 & 15),
-                          HexDigitChar(address >> 4 & 15), HexDigitChar(address & 15)};
-    SendAddressed(s, true, d);
-    TransferByte(s.Link, '0', '0');
+    Instruction ins(s.Link);
+    AddReadCode(s, ins, address);
+    ins.Send();
 }
+
+bool ReadCodeBlock(ChipSession& s, int32_t first, int count, int repeat, std::vector<uint8_t>& answers)
+{
+    Instruction ins(s.Link);
+    for (int i = 0; i < count; ++i)
+        for (int r = 0; r < repeat; ++r)
+            AddReadCode(s, ins, first + i);
+    std::vector<uint8_t> in(ins.Bytes().size());
+    const bool sent = ExchangeInstructions(s.Link, ins.Bytes(), in);
+    const size_t length = InstructionLength(s.Chip);
+    answers.clear();
+    for (size_t at = length - 1; at < in.size(); at += length)
+        answers.push_back(in[at]);
+    return sent;
+}
+
+int ReadsPerExchange(const ChipSession& s) { return InstructionsPerExchange(s.Link, InstructionLength(s.Chip)); }
 
 bool PollUntil(ChipSession& s, int64_t forNs, int64_t intervalNs, const std::function<bool()>& done)
 {
@@ -128,10 +168,7 @@ void LoadExpected(LinkState& link, char high, char low)
 
 static void SendStatusRead(LinkState& link, char low)
 {
-    TransferByte(link, '2', low);
-    TransferByte(link, '5', '5');
-    TransferByte(link, '5', '5');
-    TransferByte(link, 'F', 'F');
+    Instruction(link).Digits('2', low).Digits('5', '5').Digits('5', '5').Digits('F', 'F').Send();
 }
 
 void SendReadLockBits(LinkState& link) { SendStatusRead(link, '4'); }

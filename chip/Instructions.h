@@ -5,6 +5,7 @@
 #include "ChipOps.h"
 
 #include <functional>
+#include <vector>
 
 namespace qvx {
 
@@ -31,6 +32,21 @@ bool EnterProgramming(ChipSession& s);
 bool OpenProgramming(ChipSession& s);
 // A later enable inside an operation, whose answer is not looked at.
 void ReenableProgramming(ChipSession& s);
+
+// Bytes of one instruction of the chip's set: 3 or 4.
+size_t InstructionLength(const Device& chip);
+
+// Appends the read or write of the code byte at `address` to `ins`, in the
+// encoding of the session's instruction set.
+void AddReadCode(const ChipSession& s, Instruction& ins, int32_t address);
+void AddWriteCode(const ChipSession& s, Instruction& ins, int32_t address, char high, char low);
+
+// Reads the code bytes at `count` addresses from `first` on, each `repeat`
+// times in a row, in one exchange: answers[i * repeat + r]. False (and
+// answers not to be used) when the command was refused.
+bool ReadCodeBlock(ChipSession& s, int32_t first, int count, int repeat, std::vector<uint8_t>& answers);
+// How many reads the port takes in one exchange.
+int ReadsPerExchange(const ChipSession& s);
 
 // Read and write code byte at the address counter's value.
 void SendReadCode(ChipSession& s);

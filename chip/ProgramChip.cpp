@@ -4,6 +4,7 @@
 #include "Instructions.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace qvx {
 
@@ -34,14 +35,31 @@ static PollTiming PollTimingFor(const ChipSession& s)
     return t;
 }
 
-// Writes the byte at the counter's address, waits, and polls it up to the
-// poll limit. True when a poll read it back as written.
+// Polls the byte at `i` up to the poll limit; true when it read back as
+// written.
+static bool PollWritten(ChipSession& s, int32_t i, int pollLimit)
+{
+    const char high = s.Buffer.CodeHigh[i], low = s.Buffer.CodeLow[i];
+    for (int poll = 1; poll <= pollLimit && !s.Link.Refused; ++poll) {
+        SendReadCodeAt(s, i);
+        LoadExpected(s.Link, high, low);
+        if (BitsMatch(s.Link))
+            return !s.Link.Refused;
+        CalibratedWait(s.Link, 1000);
+    }
+    return false;
+}
+
+// Writes the byte at `i` (the counter's address), waits, and polls it up to
+// the poll limit. True when a poll read it back as written.
 static bool WriteAndPoll(ChipSession& s, int32_t i, int pollLimit, PollTiming& t)
 {
     const char high = s.Buffer.CodeHigh[i], low = s.Buffer.CodeLow[i];
     PortAccess& port = *s.Link.Port;
     const std::chrono::nanoseconds start = port.Now();
-    SendWriteCode(s, high, low);
+    Instruction write(s.Link);
+    AddWriteCode(s, write, i, high, low);
+    write.Send();
     const std::chrono::nanoseconds written = port.Now();
     CalibratedWait(s.Link, 1000);
     if (t.cycle.count() > 0 && !s.Link.Refused) {
@@ -50,14 +68,86 @@ static bool WriteAndPoll(ChipSession& s, int32_t i, int pollLimit, PollTiming& t
         t.measured = true;
         port.WaitUntil(written + t.cycle - t.shortestWrite * t.answerByte / t.length);
     }
-    for (int poll = 1; poll <= pollLimit && !s.Link.Refused; ++poll) {
-        SendReadCode(s);
-        LoadExpected(s.Link, high, low);
-        if (BitsMatch(s.Link))
-            return !s.Link.Refused;
-        CalibratedWait(s.Link, 1000);
+    return PollWritten(s, i, pollLimit);
+}
+
+// The polls and rewrites of one byte until it reads back as written; false
+// when it never does (or the command was refused).
+static bool Program(ChipSession& s, int32_t i, int pollLimit, PollTiming& timing, bool written)
+{
+    bool programmed = written ? PollWritten(s, i, pollLimit) : WriteAndPoll(s, i, pollLimit, timing);
+    for (int rewrite = 1; rewrite <= 8 && !programmed && !s.Link.Refused; ++rewrite) {
+        ReenableProgramming(s);
+        programmed = WriteAndPoll(s, i, pollLimit, timing);
     }
-    return false;
+    return programmed;
+}
+
+static bool Blank(const CodeBuffer& b, int32_t i) { return b.CodeHigh[i] == 'F' && b.CodeLow[i] == 'F'; }
+
+// Programming over a port whose every exchange is a round trip (a USB
+// cable), for a chip whose write cycle is specified: the poll that confirms
+// a byte goes in one exchange with the write of the next byte, timed so
+// that it reaches the chip once the write cycle is over, a round trip after
+// the write at the earliest. A poll that still finds the chip busy gives
+// that byte, and the one written with the poll (which the busy chip may
+// have ignored), the ordinary polls and rewrites.
+static OpResult ProgramPipelined(ChipSession& s, int32_t last, int pollLimit, PollTiming& timing)
+{
+    CodeBuffer& b = s.Buffer;
+    PortAccess& port = *s.Link.Port;
+    const int32_t end = std::min(last, kBufferSize - 1);
+    const size_t length = InstructionLength(s.Chip);
+    int32_t pending = -1; // written, not yet confirmed
+    std::chrono::nanoseconds pendingWritten{};
+    int32_t timedOut = -1;
+    std::vector<uint8_t> in;
+    for (int32_t i = 0; i <= end && timedOut < 0; ++i) {
+        if (!Blank(b, i)) {
+            Instruction ins(s.Link);
+            if (pending >= 0) {
+                port.WaitUntil(pendingWritten + timing.cycle - port.ExchangeGap());
+                AddReadCode(s, ins, pending);
+            }
+            AddWriteCode(s, ins, i, b.CodeHigh[i], b.CodeLow[i]);
+            in.assign(ins.Bytes().size(), 0);
+            if (!ExchangeInstructions(s.Link, ins.Bytes(), in))
+                return OpResult::Refused;
+            const std::chrono::nanoseconds written = port.Now();
+            if (pending >= 0) {
+                SetBits(s.Link.ReceivedBits, in[length - 1]);
+                LoadExpected(s.Link, b.CodeHigh[pending], b.CodeLow[pending]);
+                if (!BitsMatch(s.Link)) {
+                    if (!Program(s, pending, pollLimit, timing, true))
+                        timedOut = pending;
+                    else if (!Program(s, i, pollLimit, timing, true))
+                        timedOut = i;
+                    if (s.Link.Refused)
+                        return OpResult::Refused;
+                    pending = -1;
+                    NextAddress(b);
+                    ShowProgress(s.Panel(), i, last);
+                    continue;
+                }
+            }
+            pending = i;
+            pendingWritten = written;
+        }
+        NextAddress(b);
+        ShowProgress(s.Panel(), i, last);
+    }
+    if (timedOut < 0 && pending >= 0) {
+        port.WaitUntil(pendingWritten + timing.cycle - port.ExchangeGap());
+        if (!Program(s, pending, pollLimit, timing, true))
+            timedOut = pending;
+    }
+    if (s.Link.Refused)
+        return OpResult::Refused;
+    if (timedOut >= 0) {
+        s.Panel().ShowMessage("Programming Time-Out");
+        return OpResult::Failed;
+    }
+    return OpResult::Completed;
 }
 
 static OpResult ProgramCode(ChipSession& s, int32_t last)
@@ -76,14 +166,12 @@ static OpResult ProgramCode(ChipSession& s, int32_t last)
     ResetAddress(b);
     if (!OpenProgramming(s))
         return OpResult::Refused;
+    if (timing.cycle.count() > 0 && ReadsPerExchange(s) > 1)
+        return ProgramPipelined(s, last, pollLimit, timing);
     for (int32_t i = 0; i <= std::min(last, kBufferSize - 1); ++i) {
         bool timedOut = false;
-        if (!(b.CodeHigh[i] == 'F' && b.CodeLow[i] == 'F')) {
-            bool programmed = WriteAndPoll(s, i, pollLimit, timing);
-            for (int rewrite = 1; rewrite <= 8 && !programmed && !s.Link.Refused; ++rewrite) {
-                ReenableProgramming(s);
-                programmed = WriteAndPoll(s, i, pollLimit, timing);
-            }
+        if (!Blank(b, i)) {
+            const bool programmed = Program(s, i, pollLimit, timing, false);
             if (s.Link.Refused)
                 return OpResult::Refused;
             timedOut = !programmed;

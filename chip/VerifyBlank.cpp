@@ -3,6 +3,7 @@
 #include "Instructions.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace qvx {
 
@@ -15,21 +16,34 @@ static CheckResult Compare(ChipSession& s, int32_t last, int attempts, int reena
     ResetAddress(b);
     if (!OpenProgramming(s))
         return {false, OpResult::Refused};
-    for (int32_t i = 0; i <= std::min(last, kBufferSize - 1); ++i) {
-        bool passed = false;
-        for (int attempt = 1; attempt <= attempts && !passed; ++attempt) {
-            if (attempt == reenable)
-                ReenableProgramming(s);
-            SendReadCode(s);
-            if (s.Link.Refused)
-                return {false, OpResult::Refused};
+    const int32_t end = std::min(last, kBufferSize - 1);
+    const int batch = ReadsPerExchange(s);
+    std::vector<uint8_t> first;
+    for (int32_t from = 0; from <= end; from += batch) {
+        // The first read of each byte of the block in one exchange (a block
+        // of one byte where the port clocks bit by bit).
+        const int count = std::min<int32_t>(batch, end - from + 1);
+        if (!ReadCodeBlock(s, from, count, 1, first))
+            return {false, OpResult::Refused};
+        for (int k = 0; k < count; ++k) {
+            const int32_t i = from + k;
+            SetBits(s.Link.ReceivedBits, first[k]);
             LoadExpected(s.Link, blank ? 'F' : b.CodeHigh[i], blank ? 'F' : b.CodeLow[i]);
-            passed = BitsMatch(s.Link);
+            bool passed = BitsMatch(s.Link);
+            for (int attempt = 2; attempt <= attempts && !passed; ++attempt) {
+                if (attempt == reenable)
+                    ReenableProgramming(s);
+                SendReadCode(s);
+                if (s.Link.Refused)
+                    return {false, OpResult::Refused};
+                LoadExpected(s.Link, blank ? 'F' : b.CodeHigh[i], blank ? 'F' : b.CodeLow[i]);
+                passed = BitsMatch(s.Link);
+            }
+            if (!passed)
+                return {false, OpResult::Completed, i, BitsValue(s.Link.SendBits), BitsValue(s.Link.ReceivedBits)};
+            NextAddress(b);
+            ShowProgress(s.Panel(), i, last);
         }
-        if (!passed)
-            return {false, OpResult::Completed, i, BitsValue(s.Link.SendBits), BitsValue(s.Link.ReceivedBits)};
-        NextAddress(b);
-        ShowProgress(s.Panel(), i, last);
     }
     return {true, OpResult::Completed};
 }

@@ -169,12 +169,15 @@ const char* UsageText()
 {
     return R"(Usage: qvx-isp-cli --device NAME [--port SPEC] [settings...] OPERATION...
 
-Programs AT89S chips through the parallel-port cable, without a window.
+Programs AT89S chips through the parallel-port cable, an FT232R USB cable or
+GPIO lines, without a window.
 
   --device NAME     AT89S51, AT89S52, AT89S53, AT89S8252, AT89S8253,
                     AT89S2051 or AT89S4051 (letter case ignored); required
-  --port SPEC       ppdev (the parallel port) or sim:DEVICE[,option...] (the
-                    simulated cable and chip); default $QVX_PORT, else ppdev
+  --port SPEC       ppdev (the parallel port), ftdi[:option...] (an FT232R
+                    USB cable), gpio:CHIP,rst=N,mosi=N,sck=N,miso=N[,sense=N]
+                    (GPIO lines) or sim:DEVICE[,option...] (the simulated
+                    cable and chip); default $QVX_PORT, else ppdev
   --lpt 1|2         LPT1 (0x378, the default) or LPT2 (0x278)
 
 Settings, for the whole run:
@@ -209,7 +212,7 @@ At the end the target is left running.
 Exit status: 0 every operation succeeded; 1 a chip operation failed (verify
 not matching, chip not blank, time-out, refused by the target); 2 a usage
 error, an unknown device, or a file that cannot be read, written or parsed;
-3 the port cannot be opened.
+3 the port cannot be opened, or failed while in use (a USB cable lost).
 )";
 }
 

@@ -70,7 +70,12 @@ std::unique_ptr<PortAccess> OpenPort(const cli::Options& options, uint16_t dataP
         error = "Cannot open the port \"" + spec + "\": " + error;
         return nullptr;
     }
-    if (auto* ppdev = dynamic_cast<PpdevPort*>(port.get())) {
+    auto* ppdev = dynamic_cast<PpdevPort*>(port.get());
+    if (!ppdev && !port->IsDriverInstalled()) {
+        error = "Cannot open the port \"" + spec + "\": " + port->DriverDiagnosis();
+        return nullptr;
+    }
+    if (ppdev) {
         const std::string lpt = "LPT" + std::to_string(options.Lpt);
         const std::optional<std::string> device = ppdev->DeviceFor(dataPort);
         if (!device) {
@@ -213,6 +218,8 @@ int main(int argc, char* argv[])
             break;
         ApplySettings(options, selection);
         status = run.Operation(op);
+        if (status != kSucceeded && !port->Failure().empty())
+            status = kNoPort; // the cable was lost, not refused by the chip
         if (status != kSucceeded)
             break;
     }

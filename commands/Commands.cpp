@@ -94,7 +94,9 @@ bool Commands::Refused(OpResult result)
 {
     if (result != OpResult::Refused)
         return false;
-    SetStatus(link_.StopRequested ? kCommandStopped : kNotInProgramMode);
+    SetStatus(link_.StopRequested                 ? kCommandStopped
+              : !link_.Port->Failure().empty() ? kPortFailed
+                                                : kNotInProgramMode);
     return true;
 }
 

@@ -38,6 +38,9 @@ enum class Outcome {
 
 // The status text of a command ended by a stop request.
 inline const std::string kCommandStopped = "Command stopped";
+// The status text of a command ended because the port itself failed (the
+// cable lost); the message has named the failure.
+inline const std::string kPortFailed = "Port failed";
 
 class Commands : public FrontPanel {
 public:

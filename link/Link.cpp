@@ -84,6 +84,86 @@ static void ShiftOut(LinkState& link, const int32_t (&bits)[8])
     }
 }
 
+void SetBits(int32_t (&bits)[8], uint8_t value)
+{
+    for (int i = 0; i < 8; ++i)
+        bits[i] = (value >> (7 - i)) & 1;
+}
+
+// Where the program-mode sense is checked: here, for every transfer. On a
+// port clocked bit by bit it is read before each byte (SenseReady), so a
+// refused byte is never sent. A backend that takes whole instructions reads
+// it in the samples of the exchange itself, every byte clocked; a 0 in any
+// of them is the same refusal, found once the exchange is over, and the
+// answers of a refused exchange are not taken.
+bool ExchangeInstructions(LinkState& link, std::span<const uint8_t> out, std::span<uint8_t> in)
+{
+    if (link.Refused)
+        return false;
+    if (link.StopRequested) {
+        link.Refused = true;
+        return false;
+    }
+    PortAccess& port = *link.Port;
+    const SerialClock clock{link.SckMinHighNs, link.SckMinLowNs, link.SckLowUntil};
+    const bool floor = clock.minHighNs > 0 || clock.minLowNs > 0;
+    const ExchangeResult result = port.ExchangeInstructions(link.DataPort, clock, out, in);
+    if (!result.taken) {
+        for (size_t i = 0; i < out.size(); ++i) {
+            if (!SenseReady(link))
+                return false;
+            int32_t bits[8];
+            SetBits(bits, out[i]);
+            ShiftOut(link, bits);
+            in[i] = BitsValue(link.ReceivedBits);
+        }
+        return true;
+    }
+    if (floor)
+        link.SckLowUntil = port.Now() + std::chrono::nanoseconds(clock.minLowNs);
+    if (result.senseLow) {
+        RefuseCommand(link);
+        return false;
+    }
+    if (!in.empty())
+        SetBits(link.ReceivedBits, in.back());
+    return true;
+}
+
+int InstructionsPerExchange(const LinkState& link, size_t length)
+{
+    return std::max(1, link.Port->InstructionsPerExchange({link.SckMinHighNs, link.SckMinLowNs}, length));
+}
+
+Instruction& Instruction::Digits(char high, char low)
+{
+    int32_t* s = link_.SendBits;
+    HexDigitToBits(high, s[0], s[1], s[2], s[3]);
+    HexDigitToBits(low, s[4], s[5], s[6], s[7]);
+    bytes_.push_back(BitsValue(link_.SendBits));
+    return *this;
+}
+
+Instruction& Instruction::Bits(int32_t b7, int32_t b6, int32_t b5, int32_t b4, int32_t b3, int32_t b2,
+                               int32_t b1, int32_t b0)
+{
+    const int32_t bits[8] = {b7, b6, b5, b4, b3, b2, b1, b0};
+    bytes_.push_back(BitsValue(bits));
+    return *this;
+}
+
+Instruction& Instruction::Byte(uint8_t value)
+{
+    bytes_.push_back(value);
+    return *this;
+}
+
+bool Instruction::Send()
+{
+    std::vector<uint8_t> answers(bytes_.size());
+    return ExchangeInstructions(link_, bytes_, answers);
+}
+
 void TransferByte(LinkState& link, char high, char low)
 {
     int32_t* s = link.SendBits;
@@ -126,8 +206,10 @@ void RefuseCommand(LinkState& link)
     if (link.Refused)
         return;
     link.Refused = true;
-    if (link.Panel)
-        link.Panel->ShowMessage(kNotInProgramMode);
+    if (link.Panel) {
+        const std::string failure = link.Port ? link.Port->Failure() : std::string();
+        link.Panel->ShowMessage(failure.empty() ? kNotInProgramMode : failure);
+    }
 }
 
 std::string LocalTimeText()

@@ -18,7 +18,9 @@
 #include <csignal>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
+#include <vector>
 
 namespace qvx {
 
@@ -107,17 +109,54 @@ void TransferByte(LinkState& link, char high, char low);
 void TransferBits(LinkState& link, int32_t b7, int32_t b6, int32_t b5, int32_t b4, int32_t b3,
                   int32_t b2, int32_t b1, int32_t b0);
 
+// Exchanges whole instructions, one or several back to back: `out` to the
+// target, the bytes it answered into `in` (as long as `out`) and the last
+// one into ReceivedBits. On a port that clocks bit by bit this is exactly a
+// TransferBits of each byte in turn (the sense read before each byte); a
+// backend that takes whole instructions sends them in one exchange, and a
+// sense of 0 in any of its samples refuses it. True when every byte reached
+// the target; false when the command was refused or stopped (the first
+// refusal shows its message) and nothing more is sent.
+bool ExchangeInstructions(LinkState& link, std::span<const uint8_t> out, std::span<uint8_t> in);
+
+// How many instructions of `length` bytes whose answers are needed at once
+// the port takes in one exchange (1 unless its round trips are costly).
+int InstructionsPerExchange(const LinkState& link, size_t length);
+
+// One instruction built byte by byte, as the operations compose it: a byte
+// from two digit texts loads SendBits as TransferByte does (a text that is
+// no digit keeps its four cells from the byte before), a byte from eight bit
+// values leaves SendBits alone as TransferBits does.
+class Instruction {
+public:
+    explicit Instruction(LinkState& link) : link_(link) {}
+    Instruction& Digits(char high, char low);
+    Instruction& Bits(int32_t b7, int32_t b6, int32_t b5, int32_t b4, int32_t b3, int32_t b2, int32_t b1,
+                      int32_t b0);
+    Instruction& Byte(uint8_t value);
+    const std::vector<uint8_t>& Bytes() const { return bytes_; }
+    // Exchanges it alone; the answer to its last byte is in ReceivedBits.
+    bool Send();
+
+private:
+    LinkState& link_;
+    std::vector<uint8_t> bytes_;
+};
+
 // True when each SendBits cell equals the ReceivedBits cell at its index.
 bool BitsMatch(const LinkState& link);
 
 // The byte held in a bit register, for reading answers.
 uint8_t BitsValue(const int32_t (&bits)[8]);
+// Writes a byte into a bit register, most significant bit first.
+void SetBits(int32_t (&bits)[8], uint8_t value);
 
 // Clears the refusal mark: called when a command begins.
 void BeginCommand(LinkState& link);
 
 // Marks the command as refused by the target, showing "Device have not in
-// program mode" unless the command has shown it already.
+// program mode" unless the command has shown it already. When the port
+// itself has failed (PortAccess::Failure), its failure is shown instead.
 void RefuseCommand(LinkState& link);
 
 // The time of day as text to whole seconds.

@@ -29,11 +29,11 @@ void ResetPulse(LinkState& link, int32_t factor)
 
 void SendEnableInstruction(LinkState& link, bool fourByte)
 {
-    TransferByte(link, 'A', 'C');
-    TransferByte(link, '5', '3');
-    TransferByte(link, '5', '5');
+    Instruction enable(link);
+    enable.Digits('A', 'C').Digits('5', '3').Digits('5', '5');
     if (fourByte)
-        TransferByte(link, '5', '5');
+        enable.Digits('5', '5');
+    enable.Send();
 }
 
 void EnableProgramming3(LinkState& link, int32_t factor)

@@ -5,10 +5,31 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
 namespace qvx {
+
+// The serial clock floor a backend that takes whole instructions keeps: the
+// shortest SCK high and low phase the target accepts, in nanoseconds.
+struct SerialClock {
+    int64_t minHighNs = 0;
+    int64_t minLowNs = 0;
+    // SCK is low until then at least (the port's clock): the first rising
+    // edge of the exchange comes no earlier.
+    std::chrono::nanoseconds lowUntil{0};
+};
+
+// How a backend took an exchange of whole instructions.
+struct ExchangeResult {
+    // False: the backend clocks bit by bit, and the link does it through
+    // SetPortBit, ClrPortBit and GetPortBit.
+    bool taken = false;
+    // The program-mode sense read 0 in a sample of the exchange: the target
+    // refused it.
+    bool senseLow = false;
+};
 
 class PortAccess {
 public:
@@ -25,6 +46,42 @@ public:
     // When it does not: why, and what the user can do about it, one line
     // each. Empty when there is nothing to add.
     virtual std::string DriverDiagnosis() { return {}; }
+    // A failure of the port itself while it was in use (a system call that
+    // failed, the cable lost): what, which device, and the system's reason.
+    // Empty while the port works. A port that has failed refuses every
+    // transfer from then on.
+    virtual std::string Failure() const { return {}; }
+
+    // --- Whole instructions -------------------------------------------------
+    // Exchanges serial programming instructions, one or several back to back
+    // (3 or 4 bytes each): `out` goes to the target most significant bit
+    // first, MOSI set before each rising SCK edge and MISO sampled at the end
+    // of each high phase, SCK low between bits and after the last one; the
+    // bytes the target answered meanwhile come back in `in` (as long as
+    // `out`). The program-mode sense is read from the same samples. The data
+    // and status registers are those of the selected port.
+    // The default takes nothing: the link then clocks each bit through the
+    // four functions above, with a sense read before each byte, exactly as a
+    // parallel port needs it. A backend that answers only in round trips (a
+    // USB cable) takes the whole exchange at once.
+    virtual ExchangeResult ExchangeInstructions(uint16_t dataPort, const SerialClock& clock,
+                                                std::span<const uint8_t> out, std::span<uint8_t> in)
+    {
+        (void)dataPort, (void)clock, (void)out, (void)in;
+        return {};
+    }
+    // How many instructions of `length` bytes whose answers the program
+    // needs this backend would take in one exchange; 1 for a port where each
+    // sample is a register read anyway.
+    virtual int InstructionsPerExchange(const SerialClock& clock, size_t length) const
+    {
+        (void)clock, (void)length;
+        return 1;
+    }
+    // The least time that passes on the wire between the last byte of one
+    // exchange and the first of the next (a USB round trip, as measured);
+    // zero for a port whose calls reach the wire at once.
+    virtual std::chrono::nanoseconds ExchangeGap() const { return {}; }
 
     // --- Time on the wire ---------------------------------------------------
     // The clock the target lives by, monotonic, in nanoseconds from an
@@ -41,6 +98,23 @@ public:
 // Parallel-port register addresses.
 inline constexpr uint16_t kLpt1Data = 0x378;
 inline constexpr uint16_t kLpt2Data = 0x278;
+
+// Where a cable that is no parallel port takes the programmer's lines: the
+// bits of the parallel-port cable's data and status registers.
+namespace cableline {
+inline constexpr uint8_t Rst = 4, Mosi = 5, Sck = 6; // data register, outputs
+inline constexpr uint8_t Sense = 4, Miso = 6;        // status register, inputs
+} // namespace cableline
+
+// Whether an address is the data or the status register of LPT1 or LPT2:
+// a cable that is no parallel port answers on either.
+inline bool IsLptData(uint16_t port) { return port == kLpt1Data || port == kLpt2Data; }
+inline bool IsLptStatus(uint16_t port) { return port == kLpt1Data + 1 || port == kLpt2Data + 1; }
+
+// The steady clock in nanoseconds, and a wait on it: slept through while
+// more than a scheduler tick is left, busy-waited for the rest.
+std::chrono::nanoseconds SteadyNow();
+void WaitOnSteadyClock(std::chrono::nanoseconds deadline);
 
 // Opens the backend named by a QVX_PORT value: empty or "ppdev" for the real
 // parallel port, "sim:DEVICE[,option...]" for the simulated cable and chip.

@@ -2,6 +2,8 @@
 // anything: the backend, and for the simulated cable its chip and options.
 #pragma once
 
+#include "FtdiPort.h"
+#include "GpioPort.h"
 #include "SimPort.h"
 
 #include <string>
@@ -10,8 +12,11 @@
 namespace qvx {
 
 struct PortSelection {
-    bool simulated = false; // false: the real parallel port through ppdev
+    enum class Kind { Ppdev, Sim, Ftdi, Gpio } kind = Kind::Ppdev;
+    bool simulated = false; // kind == Sim
     SimSettings sim;        // when simulated
+    FtdiSettings ftdi;      // the FT232R cable
+    GpioSettings gpio;      // GPIO lines
 };
 
 // Returns false and fills `error` (naming the accepted forms) for a value

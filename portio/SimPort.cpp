@@ -1,4 +1,5 @@
 #include "SimPort.h"
+#include "PortOptions.h"
 #include "StateFile.h"
 
 #include <charconv>
@@ -32,16 +33,6 @@ bool Decode(uint16_t port, int& lpt, int& reg)
         }
     }
     return false;
-}
-
-template <typename T>
-bool ParseInteger(std::string_view text, T& value, int base = 10)
-{
-    if (text.empty())
-        return false;
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, value, base);
-    return ec == std::errc() && ptr == end;
 }
 
 // "0x1A00", "1A00h" or "6656".
@@ -244,19 +235,12 @@ bool SimPort::OpenTrace(const std::string& path, std::string& error)
 bool ParseSimOptions(std::string_view options, SimSettings& settings, std::string& error)
 {
     error.clear();
-    std::vector<std::string_view> parts;
-    for (size_t start = 0;;) {
-        const size_t comma = options.find(',', start);
-        parts.push_back(options.substr(start, comma == std::string_view::npos ? comma : comma - start));
-        if (comma == std::string_view::npos)
-            break;
-        start = comma + 1;
-    }
-
-    const sim::Device* device = sim::FindDevice(parts[0]);
+    const std::vector<PortOption> parts = SplitPortOptions(options);
+    const sim::Device* device = sim::FindDevice(parts[0].text);
     if (!device) {
-        error = parts[0].empty() ? "name the chip first, as in sim:AT89S52[,option...]; DEVICE is one of " + DeviceList()
-                                 : "unknown device \"" + std::string(parts[0]) + "\"; DEVICE is one of " + DeviceList();
+        error = parts[0].text.empty()
+                    ? "name the chip first, as in sim:AT89S52[,option...]; DEVICE is one of " + DeviceList()
+                    : "unknown device \"" + std::string(parts[0].text) + "\"; DEVICE is one of " + DeviceList();
         return false;
     }
 
@@ -266,13 +250,10 @@ bool ParseSimOptions(std::string_view options, SimSettings& settings, std::strin
     chip = {};
     std::string weakText;
     for (size_t i = 1; i < parts.size(); ++i) {
-        const std::string_view part = parts[i];
-        const size_t eq = part.find('=');
-        const std::string_view key = part.substr(0, eq);
-        const std::string_view value = eq == std::string_view::npos ? std::string_view() : part.substr(eq + 1);
-        const bool hasValue = eq != std::string_view::npos;
+        const std::string_view part = parts[i].text, key = parts[i].key, value = parts[i].value;
+        const bool hasValue = parts[i].hasValue;
         auto bad = [&](const std::string& what) {
-            error = "option \"" + std::string(part) + "\": " + what;
+            error = OptionError(parts[i], what);
             return false;
         };
 

@@ -1,11 +1,13 @@
 # Debian packages the project needs to build, test, package and run. Sourced
-# by the scripts in this folder. desktop-file-utils, appstream and man-db check
-# the installed files; dpkg-dev and file let cpack find the package's
-# library dependencies.
+# by the scripts in this folder. libftdi1-dev (which brings libusb-1.0-0-dev)
+# and libgpiod-dev drive the FT232R USB cable and Linux GPIO lines.
+# desktop-file-utils, appstream and man-db check the installed files;
+# dpkg-dev and file let cpack find the package's library dependencies.
 QVX_PACKAGES=(
   cmake g++ make pkg-config
   qt6-base-dev libgl-dev
   libjpeg-dev
+  libftdi1-dev libgpiod-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation fonts-dejavu-core
   xvfb xauth

@@ -43,7 +43,8 @@ grep -q 'AT89S' <<<"$description" || fail "the description does not name the chi
 
 # dpkg-shlibdeps found the libraries the programs link.
 depends=$(field Depends)
-libraries=(libc6)
+# Both programs drive the FT232R cable (libftdi1, libusb) and GPIO lines.
+libraries=(libc6 libftdi1-2 libusb-1.0-0 libgpiod2)
 [[ " ${programs[*]} " == *" qvx-isp "* ]] &&
     libraries+=(libstdc++6 libqt6widgets6 libqt6gui6 libqt6core6 libjpeg62-turbo)
 for library in "${libraries[@]}"; do

@@ -1,0 +1,292 @@
+// The FT232R USB cable, without the hardware: the real commands through the
+// real backend, with a virtual FT232R in synchronous bit-bang mode behind the
+// libftdi seam and the simulated chip on its pins, in virtual time.
+#include "Commands.h"
+#include "FtdiPort.h"
+#include "PortSelect.h"
+#include "RecordingView.h"
+#include "VirtualFt232r.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace qvx {
+namespace {
+
+using test::RecordingView;
+
+class FtdiCableTest : public ::testing::Test {
+protected:
+    void Open(const std::string& device, VirtualFt232rOptions cable = {}, FtdiSettings settings = {},
+              uint32_t chipXtal = kDefaultCrystalHz)
+    {
+        sim::ChipOptions chip;
+        chip.xtalHz = chipXtal;
+        cable.wiring = settings.pins;
+        auto system = std::make_unique<VirtualFt232r>(*sim::FindDevice(device), chip, cable);
+        ft = system.get();
+        port = std::make_unique<FtdiPort>(settings, std::move(system));
+        link.Port = port.get();
+        link.WaitUnits = 0;
+        ClearBuffer(*buffer);
+        selection.DeviceCode = DeviceCodeByName(device);
+        selection.AutoReload = false; // the buffer as it stands is programmed
+        selection.HexFileName = "in the buffer";
+        commands.PowerUp(kLpt1Data);
+    }
+    // Random bytes (about one in 256 of them FF, which is not written) in
+    // the first `size` bytes of the buffer.
+    std::vector<uint8_t> Fill(size_t size, uint32_t seed = 7)
+    {
+        std::mt19937 random(seed);
+        std::vector<uint8_t> image(ft->Chip().Code().size(), 0xFF);
+        for (size_t a = 0; a < size; ++a) {
+            image[a] = uint8_t(random());
+            buffer->CodeHigh[a] = HexDigitChar(image[a] >> 4);
+            buffer->CodeLow[a] = HexDigitChar(image[a] & 15);
+        }
+        return image;
+    }
+    sim::Chip& Chip() { return ft->Chip(); }
+
+    LinkState link;
+    std::unique_ptr<CodeBuffer> buffer = std::make_unique<CodeBuffer>();
+    Selection selection;
+    RecordingView view;
+    Commands commands{link, *buffer, selection, view};
+    VirtualFt232r* ft = nullptr;
+    std::unique_ptr<FtdiPort> port;
+};
+
+TEST_F(FtdiCableTest, AutoProgramVerifyAndReadGoThroughTheCableInFewTransfers)
+{
+    Open("AT89S51");
+    const std::vector<uint8_t> image = Fill(4096);
+    SetLockBox(selection.Locks, 1, true);
+
+    EXPECT_EQ(commands.AutoProgram(), Outcome::Succeeded);
+    Chip().Settle();
+    EXPECT_EQ(Chip().Code(), image);
+    EXPECT_TRUE(Chip().LockBit(1));
+    EXPECT_FALSE(Chip().LockBit(2));
+    EXPECT_TRUE(view.messages.empty()) << view.messages.front();
+    ASSERT_GE(view.statuses.size(), 2u);
+    EXPECT_EQ(view.statuses[view.statuses.size() - 2], "Auto Programming finished.");
+    EXPECT_EQ(view.statuses.back(), "RUN MODE.");
+
+    // Never faster than the chip takes, never more than the chip's buffers
+    // hold, and many instructions to a transfer.
+    EXPECT_EQ(Chip().Counters().misSampled, 0u);
+    EXPECT_EQ(ft->Overruns(), 0u);
+    EXPECT_LE(ft->LargestWrite(), kFtdiMaxTransfer);
+    EXPECT_LT(ft->Transfers() * 3, Chip().Counters().instructions * 2);
+
+    SetOperationMode(link, true, false);
+    EXPECT_EQ(commands.Verify(), Outcome::Succeeded);
+    EXPECT_EQ(view.statuses.back(), "Verify complete.");
+
+    // The chip read back into an empty buffer, with its lock bit.
+    ClearBuffer(*buffer);
+    EXPECT_EQ(commands.ReadChip(), Outcome::Succeeded);
+    for (size_t a = 0; a < image.size(); ++a)
+        ASSERT_EQ(HexByteValue(buffer->CodeHigh[a], buffer->CodeLow[a]), image[a]) << "at " << a;
+    EXPECT_TRUE(selection.Locks.Box(1));
+}
+
+TEST_F(FtdiCableTest, ReadChipBringsTheCodeBackByteForByte)
+{
+    Open("AT89S52");
+    std::mt19937 random(3);
+    std::vector<uint8_t> image(Chip().Code().size());
+    for (uint8_t& b : image)
+        b = uint8_t(random());
+    Chip().PresetCode(image);
+
+    EXPECT_EQ(commands.ReadChip(), Outcome::Succeeded);
+    for (size_t a = 0; a < image.size(); ++a)
+        ASSERT_EQ(HexByteValue(buffer->CodeHigh[a], buffer->CodeLow[a]), image[a]) << "at " << a;
+    EXPECT_EQ(view.statuses.back(), "Read Chip finished");
+    EXPECT_EQ(Chip().Counters().misSampled, 0u);
+    EXPECT_EQ(ft->Overruns(), 0u);
+}
+
+TEST_F(FtdiCableTest, ThreeByteChipWithSlowClockAndPolledWrites)
+{
+    // The AT89S8252 wants 24 crystal periods per SCK phase (three bytes at
+    // 1 MB/s with 11.0592 MHz) and has no specified write cycle.
+    Open("AT89S8252");
+    const std::vector<uint8_t> image = Fill(600);
+    EXPECT_EQ(commands.Erase(), Outcome::Succeeded);
+    EXPECT_EQ(commands.Program(), Outcome::Succeeded);
+    EXPECT_EQ(commands.Verify(), Outcome::Succeeded);
+    Chip().Settle();
+    EXPECT_EQ(Chip().Code(), image);
+    EXPECT_EQ(Chip().Counters().misSampled, 0u);
+    EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(FtdiCableTest, ClockFloorComesFromTheSelectedCrystal)
+{
+    // A 3 MHz board: eight periods are 2.7 us, three bytes of the cable.
+    Open("AT89S52", {}, {}, 3'000'000);
+    Fill(16);
+    link.CrystalHz = 3'000'000;
+    EXPECT_EQ(commands.Program(), Outcome::Succeeded);
+    EXPECT_EQ(Chip().Counters().misSampled, 0u);
+
+    // Told of a 33 MHz crystal the cable clocks one byte a phase: the chip
+    // mis-samples and never answers the programming enable.
+    link.CrystalHz = 33'000'000;
+    EXPECT_EQ(commands.Erase(), Outcome::ChipFailed);
+    EXPECT_GT(Chip().Counters().misSampled, 0u);
+    EXPECT_EQ(view.statuses.back(), kNotInProgramMode);
+}
+
+TEST_F(FtdiCableTest, SenseSamplesRefuseAnUnpoweredTarget)
+{
+    VirtualFt232rOptions cable;
+    cable.senseWired = true;
+    cable.targetPowered = false;
+    FtdiSettings settings;
+    settings.pins.sense = 3; // CTS#
+    Open("AT89S8253", cable, settings);
+    Fill(8);
+
+    EXPECT_EQ(commands.Program(), Outcome::ChipFailed);
+    EXPECT_EQ(view.messages, std::vector<std::string>{kNotInProgramMode});
+    EXPECT_EQ(view.statuses, (std::vector<std::string>{"Programming...", kNotInProgramMode}));
+    EXPECT_EQ(Chip().Counters().instructions, 0u);
+    EXPECT_TRUE(port->Failure().empty());
+}
+
+TEST_F(FtdiCableTest, WithoutASenseLineTheCableReadsRstAsSense)
+{
+    Open("AT89S8253");
+    SetOperationMode(link, true, true);
+    EXPECT_TRUE(port->GetPortBit(0x379, 4));
+    SetOperationMode(link, false, true);
+    EXPECT_FALSE(port->GetPortBit(0x379, 4));
+    // MISO floats high on the chip's pull-up while it runs.
+    EXPECT_TRUE(port->GetPortBit(0x379, 6));
+}
+
+TEST_F(FtdiCableTest, LostCableEndsTheCommandWithItsOwnMessage)
+{
+    VirtualFt232rOptions cable;
+    cable.loseAfterBytes = 40'000; // somewhere in the programming
+    Open("AT89S52", cable);
+    Fill(2048);
+
+    EXPECT_EQ(commands.AutoProgram(), Outcome::ChipFailed);
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_NE(view.messages[0].find("FT232R QVX00001"), std::string::npos) << view.messages[0];
+    EXPECT_NE(view.messages[0].find("unplugged or lost"), std::string::npos) << view.messages[0];
+    EXPECT_EQ(view.statuses, (std::vector<std::string>{"PROGRAM MODE.", "Erase Chip...", "Programming...",
+                                                        kPortFailed, "Auto programming fail"}));
+    EXPECT_EQ(port->Failure(), view.messages[0]);
+    EXPECT_LT(Chip().Counters().codeWrites, 2048u);
+
+    // The next command is refused at once with the same words.
+    view.messages.clear();
+    EXPECT_EQ(commands.Erase(), Outcome::ChipFailed);
+    EXPECT_EQ(view.messages, std::vector<std::string>{port->Failure()});
+    EXPECT_EQ(view.statuses.back(), kPortFailed);
+}
+
+TEST_F(FtdiCableTest, MissingCableAndDeniedPermissionAreToldApart)
+{
+    VirtualFt232rOptions absent;
+    absent.present = false;
+    Open("AT89S52", absent);
+    EXPECT_FALSE(port->IsDriverInstalled());
+    EXPECT_EQ(port->DriverDiagnosis().rfind("No FT232R USB cable (USB ID 0403:6001) is connected", 0), 0u)
+        << port->DriverDiagnosis();
+    EXPECT_EQ(commands.Erase(), Outcome::ChipFailed);
+    EXPECT_EQ(view.statuses.back(), kNotInProgramMode);
+
+    VirtualFt232rOptions denied;
+    denied.denied = true;
+    Open("AT89S52", denied);
+    const std::string diagnosis = port->DriverDiagnosis();
+    EXPECT_NE(diagnosis.find("permission denied (/dev/bus/usb/001/004: Permission denied)"), std::string::npos)
+        << diagnosis;
+    EXPECT_NE(diagnosis.find("60-qvx-ft232r.rules"), std::string::npos);
+
+    VirtualFt232rOptions busy;
+    busy.busy = true;
+    Open("AT89S52", busy);
+    EXPECT_EQ(port->DriverDiagnosis().rfind("The FT232R USB cable is in use by another program", 0), 0u);
+    EXPECT_NE(port->DriverDiagnosis().find("End the other program"), std::string::npos);
+
+    FtdiSettings other;
+    other.serial = "NOTTHIS";
+    Open("AT89S52", {}, other);
+    EXPECT_EQ(port->DriverDiagnosis().rfind("No FT232R USB cable with serial number NOTTHIS", 0), 0u);
+}
+
+TEST_F(FtdiCableTest, AnotherPinMapDrivesOtherPins)
+{
+    FtdiSettings settings;
+    std::string error;
+    ASSERT_TRUE(ParseFtdiOptions("pins=d7/d6/d5/d4", settings, error)) << error;
+    Open("AT89S4051", {}, settings);
+    const std::vector<uint8_t> image = Fill(64);
+    EXPECT_EQ(commands.Program(), Outcome::Succeeded);
+    Chip().Settle();
+    EXPECT_EQ(Chip().Code(), image);
+    // Run mode at the end: RST (D4) low, the outputs D4 to D6 only.
+    commands.LeaveRunning();
+    port->GetPortBit(0x379, 6); // sends the queued line changes
+    EXPECT_EQ(ft->Pins() & 0x30, 0); // RST and SCK low
+    EXPECT_EQ(ft->Pins() & 0x0F, 0); // no output there
+}
+
+TEST(FtdiOptions, FormsAndTheirMistakes)
+{
+    PortSelection chosen;
+    std::string error;
+    ASSERT_TRUE(ParsePortSelection("ftdi", chosen, error)) << error;
+    EXPECT_EQ(chosen.kind, PortSelection::Kind::Ftdi);
+    EXPECT_EQ(chosen.ftdi.pins.mosi, 0);
+    EXPECT_EQ(chosen.ftdi.pins.rst, 4);
+    EXPECT_EQ(chosen.ftdi.pins.sense, -1);
+    EXPECT_EQ(chosen.ftdi.rate, kFtdiDefaultRate);
+
+    ASSERT_TRUE(ParsePortSelection("ftdi:serial=A50285BI,pins=rxd/txd/dtr/rts/cts,rate=250000", chosen, error));
+    EXPECT_EQ(chosen.ftdi.serial, "A50285BI");
+    EXPECT_EQ(chosen.ftdi.pins.mosi, 1);
+    EXPECT_EQ(chosen.ftdi.pins.miso, 0);
+    EXPECT_EQ(chosen.ftdi.pins.sck, 4);
+    EXPECT_EQ(chosen.ftdi.pins.rst, 2);
+    EXPECT_EQ(chosen.ftdi.pins.sense, 3);
+    EXPECT_EQ(chosen.ftdi.rate, 250000u);
+    ASSERT_TRUE(ParsePortSelection("ftdi:pins=D7/D6/Rts/DTR", chosen, error)) << error;
+    EXPECT_EQ(chosen.ftdi.pins.mosi, 7);
+    EXPECT_EQ(chosen.ftdi.pins.sck, 2);
+
+    const struct {
+        const char* value;
+        const char* says;
+    } wrong[] = {
+        {"ftdi:pins=txd/rxd", "name four or five pins"},
+        {"ftdi:pins=txd/txd/rts/dtr", "pin txd is named twice"},
+        {"ftdi:pins=txd/rxd/rts/dtr/cts/ri", "name four or five pins"},
+        {"ftdi:pins=txd/rxd/rts/xyz", "\"xyz\" is no FT232R pin"},
+        {"ftdi:rate=3000000", "from 1000 to 1000000"},
+        {"ftdi:speed=1", "unknown option \"speed=1\""},
+        {"ftdi:serial", "option \"serial\": give it a value"},
+        {"ftdi:serial=", "option \"serial=\": give it a value"},
+        {"ftdi:serial=A5 0285", "a serial number is 1 to 64 printable characters"},
+        {"ftdi:pins=txd/rxd/rts/dtr,", "empty option"},
+        {"ftdi:rate=1e6", "from 1000 to 1000000"},
+        {"ftdix", "Unknown QVX_PORT value"},
+    };
+    for (const auto& w : wrong) {
+        EXPECT_FALSE(ParsePortSelection(w.value, chosen, error)) << w.value;
+        EXPECT_NE(error.find(w.says), std::string::npos) << w.value << ": " << error;
+    }
+}
+
+} // namespace
+} // namespace qvx
