@@ -24,6 +24,14 @@ public:
     // When it does not: why, and what the user can do about it, one line
     // each. Empty when there is nothing to add.
     virtual std::string DriverDiagnosis() { return {}; }
+
+    // For a signal handler while the program dies: in the data register
+    // `port`, sets the bits of `set` and clears those of `clear` in one write,
+    // with async-signal-safe calls only (no allocation, no lock, no stream),
+    // from what the backend has prepared while the port was in use (its
+    // descriptor and its copy of the register). A backend that cannot do
+    // that does nothing, as this default.
+    virtual void SignalSafeWrite(uint16_t /*port*/, uint8_t /*set*/, uint8_t /*clear*/) noexcept {}
 };
 
 // Parallel-port register addresses.

@@ -511,17 +511,29 @@ void TfrmMain::Exit2Click()
     close();
 }
 
+void TfrmMain::ExitOnSignal(int signo)
+{
+    if (endingOnSignal_)
+        return;
+    endingOnSignal_ = true;
+    link_.StopRequested = 1; // set by the signal already while this window was watched
+    commands_.Log(EndingOnSignal(signo));
+    Exit2Click();
+}
+
 // The about window is modal: not while a command runs, whose messages it
 // would hold up.
 void TfrmMain::About1Click()
 {
-    if (frmAboutQvx_ && !Busy())
+    if (frmAboutQvx_ && !Busy() && !link_.StopRequested)
         frmAboutQvx_->exec();
 }
 
 Commands::FileChooser TfrmMain::Chooser(const std::function<std::optional<QString>()>& dialog) const
 {
-    return [dialog]() -> std::optional<std::string> {
+    return [this, dialog]() -> std::optional<std::string> {
+        if (link_.StopRequested)
+            return std::nullopt; // the program is ending: no dialog
         if (const std::optional<QString> path = dialog())
             return path->toStdString();
         return std::nullopt;
@@ -544,7 +556,13 @@ void TfrmMain::ShowStatus(const std::string& text)
         hooks_.Status(shown);
 }
 
-void TfrmMain::ShowMessage(const std::string& text) { hooks_.Message(QString::fromStdString(text)); }
+// The command layer has logged the message already; while the program ends
+// on a stop signal nobody is there to acknowledge a box.
+void TfrmMain::ShowMessage(const std::string& text)
+{
+    if (!link_.StopRequested)
+        hooks_.Message(QString::fromStdString(text));
+}
 
 void TfrmMain::ShowFileName(const std::string& path) { ShowFromStart(edtFileName, QString::fromStdString(path)); }
 

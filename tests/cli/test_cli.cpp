@@ -1,6 +1,7 @@
 // qvx-isp-cli run as its own process against the simulated cable and chip:
 // exit statuses, the log on standard error, files read and written, and the
 // chip as its state file keeps it afterwards.
+#include "ChildProcess.h"
 #include "HexFile.h"
 #include "HexText.h"
 #include "SimPort.h"
@@ -19,63 +20,12 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace qvx::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Ran {
-    int status = -1; // exit status
-    std::string out, err;
-
-    // The log lines of standard error without their time of day; a line
-    // that does not start with one is kept whole.
-    std::vector<std::string> Log() const
-    {
-        static const std::regex time("^[0-2][0-9]:[0-5][0-9]:[0-5][0-9] ");
-        std::vector<std::string> lines;
-        std::istringstream in(err);
-        for (std::string line; std::getline(in, line);)
-            lines.push_back(std::regex_search(line, time) ? line.substr(9) : line);
-        return lines;
-    }
-    bool Logged(const std::string& text) const
-    {
-        const std::vector<std::string> lines = Log();
-        return std::find(lines.begin(), lines.end(), text) != lines.end();
-    }
-};
-
-// Reads everything from the descriptors until each reports its end.
-void Drain(std::vector<std::pair<int, std::string*>> sources)
-{
-    while (!sources.empty()) {
-        std::vector<pollfd> fds;
-        for (const auto& source : sources)
-            fds.push_back({source.first, POLLIN, 0});
-        if (::poll(fds.data(), fds.size(), 20000) <= 0)
-            break; // a hang: the exit status will say
-        for (size_t i = fds.size(); i-- > 0;) {
-            if (!fds[i].revents)
-                continue;
-            char chunk[4096];
-            const ssize_t n = ::read(fds[i].fd, chunk, sizeof chunk);
-            if (n > 0) {
-                sources[i].second->append(chunk, size_t(n));
-            } else if (n == 0 || errno != EINTR) { // a terminal ends with EIO
-                ::close(fds[i].fd);
-                sources.erase(sources.begin() + long(i));
-            }
-        }
-    }
-}
 
 // Runs the program in `dir` with `args`. QVX_PORT is taken away unless
 // `qvxPort` names one; the user's configuration folder is `dir`/config,
@@ -83,60 +33,7 @@ void Drain(std::vector<std::pair<int, std::string*>> sources)
 Ran RunCli(const std::vector<std::string>& args, const fs::path& dir,
            const std::optional<std::string>& qvxPort = std::nullopt, bool terminal = false)
 {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        if (entry.rfind("QVX_PORT=", 0) != 0 && entry.rfind("XDG_CONFIG_HOME=", 0) != 0)
-            env.push_back(entry);
-    }
-    env.push_back("XDG_CONFIG_HOME=" + (dir / "config").string());
-    if (qvxPort)
-        env.push_back("QVX_PORT=" + *qvxPort);
-    std::vector<char*> envp, argv;
-    for (std::string& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string program = QVX_CLI;
-    std::vector<std::string> all = args;
-    argv.push_back(program.data());
-    for (std::string& a : all)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const std::string where = dir.string();
-
-    int out[2], err[2] = {-1, -1};
-    std::string terminalName;
-    EXPECT_EQ(::pipe(out), 0);
-    if (terminal) {
-        err[0] = ::posix_openpt(O_RDWR | O_NOCTTY);
-        EXPECT_GE(err[0], 0);
-        EXPECT_EQ(::grantpt(err[0]), 0);
-        EXPECT_EQ(::unlockpt(err[0]), 0);
-        terminalName = ::ptsname(err[0]);
-    } else {
-        EXPECT_EQ(::pipe(err), 0);
-    }
-
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (terminal)
-            err[1] = ::open(terminalName.c_str(), O_RDWR | O_NOCTTY);
-        if (::chdir(where.c_str()) != 0 || ::dup2(out[1], 1) < 0 || ::dup2(err[1], 2) < 0)
-            ::_exit(126);
-        ::close(out[0]);
-        ::close(err[0]);
-        ::execve(program.c_str(), argv.data(), envp.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    if (!terminal)
-        ::close(err[1]);
-    Ran ran;
-    Drain({{out[0], &ran.out}, {err[0], &ran.err}});
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return ran;
+    return RunChild({QVX_CLI, args, dir, qvxPort, terminal, {}});
 }
 
 std::string ReadFile(const fs::path& path)

@@ -301,6 +301,48 @@ TEST_F(PpdevTest, NothingToSayWhenAPortWorks)
     EXPECT_TRUE(port->IsDriverInstalled());
 }
 
+TEST_F(PpdevTest, TheChosenPortSaysWhyItCannotBeUsedAndWhatToDo)
+{
+    sys->ports["parport0"].openErrno = EACCES;
+    EXPECT_EQ(port->Unusable(0x378), "");
+    EXPECT_EQ(port->Unusable(0x278), "cannot open /dev/parport0: Permission denied\n"
+                                     "Join the group lp, which owns /dev/parport*: sudo usermod -aG lp $USER, then "
+                                     "log out and in again.");
+
+    auto busy = std::make_unique<FakeSystem>();
+    busy->ports["parport0"].baseAddr = "888\n";
+    busy->ports["parport0"].claimErrno = EBUSY;
+    EXPECT_EQ(PpdevPort(std::move(busy)).Unusable(0x378),
+              "cannot claim /dev/parport0: Device or resource busy. The printer driver lp or another program holds "
+              "the port.\nUnload the printer driver (sudo rmmod lp) or end the other program.");
+
+    EXPECT_EQ(PpdevPort(std::make_unique<FakeSystem>()).Unusable(0x278),
+              "no parallel port at address 0x278. The kernel lists no parallel port at all (no /dev/parport*).\n"
+              "Load the parallel port drivers: sudo modprobe parport_pc ppdev");
+
+    auto failing = std::make_unique<FakeSystem>();
+    failing->ports["parport0"].baseAddr = "632\n";
+    failing->ports["parport0"].dataDirErrno = EIO;
+    EXPECT_EQ(PpdevPort(std::move(failing)).Unusable(0x278),
+              "cannot set the data lines of /dev/parport0 to output: Input/output error");
+}
+
+TEST_F(PpdevTest, TheSignalSafeWriteIsOneDataWriteFromTheCopyOfTheRegister)
+{
+    sys->ports["parport1"].data = 0x0F;
+    port->SetPortBit(0x378, 4); // 0x1F
+    const size_t before = sys->log.size();
+    port->SignalSafeWrite(0x378, 0x88, 0x10);
+    EXPECT_EQ(std::vector<std::string>(sys->log.begin() + long(before), sys->log.end()),
+              std::vector<std::string>{"wdata 143"});
+    EXPECT_EQ(sys->ports["parport1"].data, 0x8F);
+
+    // A port not in use is not opened for it, nor is any other address.
+    port->SignalSafeWrite(0x278, 0x88, 0x10);
+    port->SignalSafeWrite(0x379, 0x88, 0x10);
+    EXPECT_EQ(sys->log.size(), before + 1);
+}
+
 TEST(PortSelection, AcceptsPpdevAndNamesTheFormsForAnythingElse)
 {
     std::string error;
