@@ -151,13 +151,16 @@ int RunOperations(const cli::Options& options, const Device& device)
     Selection selection;
     Commands commands(link, *buffer, selection, view);
 
-    const std::string configError =
-        options.Config ? ReadProgramConfigFrom(link, *options.Config) : ReadProgramConfig(link);
+    std::vector<std::string> configProblems;
+    const std::string configError = options.Config ? ReadProgramConfigFrom(link, *options.Config, &configProblems)
+                                                   : ReadProgramConfig(link, ConfigSearchPlaces(), &configProblems);
     if (!configError.empty()) {
         commands.ShowMessage(configError);
         if (options.Config)
             return kUsageOrFile; // the file asked for; without one the values stay 0, as in the window
     }
+    for (const std::string& problem : configProblems)
+        commands.Log(problem);
 
     const uint16_t dataPort = options.Lpt == 2 ? kLpt2Data : kLpt1Data;
     std::string portError;

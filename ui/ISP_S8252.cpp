@@ -447,9 +447,12 @@ void TfrmMain::FormCreate()
 {
     // CONFIG.QVX: the working directory's, else the user's, else the
     // installed copy.
-    const std::string error = ReadProgramConfig(link_, hooks_.ConfigPlaces());
+    std::vector<std::string> problems;
+    const std::string error = ReadProgramConfig(link_, hooks_.ConfigPlaces(), &problems);
     if (!error.empty())
         Message(QString::fromStdString(error)); // start-up goes on with all values 0
+    for (const std::string& problem : problems)
+        commands_.Log(problem); // read as written, but worth a line in the log
 
     commands_.PowerUp(kLpt1Data); // LPT1, program-mode lines, the cleared buffer on the grid
     CalibrateWait(link_, hooks_.Clock);
