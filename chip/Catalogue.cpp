@@ -8,15 +8,31 @@ using I = InstructionSet;
 using L = LockWriteKind;
 using R = ReadBackKind;
 
+constexpr int64_t kUs = 1000;
+constexpr int64_t kMs = 1000 * kUs;
+
+// AT89S51/52: tSHSL and tSLSH at least 8 tCLCL; SCK low for 64 clocks after
+// RST rises; byte write cycle tSWC = 64 tCLCL + 400 us. No lock write time is
+// given: the byte write at the slowest crystal (3 MHz) stays below 0.5 ms.
+constexpr ChipTiming kS5x{8, 8, 64, 64, 400 * kUs, 500 * kUs};
+// AT89S8252: SCK below a fortieth of the crystal with each phase at least
+// 24 tCLCL; write cycle below 2.5 ms, ended by data polling. The AT89S53
+// datasheet gives no phase times: it is clocked like its sibling.
+constexpr ChipTiming kS825x{24, 24, 0, 0, 0, 2500 * kUs};
+// AT89S8253: SCK below a sixteenth of the crystal, phases at least 8 tCLCL;
+// SCK low for 64 clocks after RST rises; the longest internally timed write
+// (lock and fuse bits) 8 ms. The AT89S2051/4051 are taken to be the same.
+constexpr ChipTiming kS8253{8, 8, 64, 0, 0, 8 * kMs};
+
 constexpr Device kDevices[] = {
-    //  code  name          last    set          enable              lock write   read-back           fuse
-    {0, "AT89S51", 0x0FFF, I::FourByte, E::AnswerCompared, L::Stepwise, R::LockBits, false},
-    {1, "AT89S52", 0x1FFF, I::FourByte, E::AnswerCompared, L::Stepwise, R::LockBits, false},
-    {2, "AT89S53", 0x2FFF, I::ThreeByte, E::AnswerIgnored, L::ThreeByte, R::None, false},
-    {3, "AT89S8252", 0x1FFF, I::ThreeByte, E::AnswerIgnored, L::ThreeByte, R::None, false},
-    {4, "AT89S8253", 0x2FFF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true},
-    {5, "AT89S2051", 0x07FF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true},
-    {6, "AT89S4051", 0x0FFF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true},
+    //  code  name          last    set          enable              lock write   read-back           fuse   timing
+    {0, "AT89S51", 0x0FFF, I::FourByte, E::AnswerCompared, L::Stepwise, R::LockBits, false, kS5x},
+    {1, "AT89S52", 0x1FFF, I::FourByte, E::AnswerCompared, L::Stepwise, R::LockBits, false, kS5x},
+    {2, "AT89S53", 0x2FFF, I::ThreeByte, E::AnswerIgnored, L::ThreeByte, R::None, false, kS825x},
+    {3, "AT89S8252", 0x1FFF, I::ThreeByte, E::AnswerIgnored, L::ThreeByte, R::None, false, kS825x},
+    {4, "AT89S8253", 0x2FFF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true, kS8253},
+    {5, "AT89S2051", 0x07FF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true, kS8253},
+    {6, "AT89S4051", 0x0FFF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true, kS8253},
 };
 } // namespace
 

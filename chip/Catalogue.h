@@ -28,6 +28,19 @@ enum class ReadBackKind {
     LockBitsAndFuse,   // lock byte, a 0 bit ticks its box, then the fuse
 };
 
+// What the datasheet says about the chip's timing in serial programming.
+// Counts of crystal periods (tCLCL) are turned into time at the crystal the
+// user has set.
+struct ChipTiming {
+    uint32_t SckHighClocks;     // shortest SCK high phase
+    uint32_t SckLowClocks;      // shortest SCK low phase
+    uint32_t ResetSckLowClocks; // SCK held low this long after RST rises
+    uint32_t WriteClocks;       // specified byte write cycle: crystal periods ...
+    int64_t WriteNs;            // ... plus this long; 0 when the datasheet
+                                // specifies none (polling alone then tells)
+    int64_t StatusWriteNs;      // longest lock-bit or fuse write cycle
+};
+
 struct Device {
     int32_t Code;
     std::string_view Name;
@@ -37,8 +50,14 @@ struct Device {
     LockWriteKind LockWrite;
     ReadBackKind ReadBack;
     bool HasFuse; // the "x2 Clock" user fuse
+    ChipTiming Timing;
 
     int32_t MemorySize() const { return LastAddress + 1; }
+    // The specified byte write cycle at a crystal of `hz`; 0 when none is.
+    int64_t WriteCycleNs(uint32_t hz) const
+    {
+        return Timing.WriteNs > 0 ? CrystalClocksNs(Timing.WriteClocks, hz) + Timing.WriteNs : 0;
+    }
 };
 
 // All seven, in device-code order (the order of the device list).

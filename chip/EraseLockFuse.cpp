@@ -1,11 +1,66 @@
-// Chip erase, lock bits and the user fuse.
+// Chip erase, lock bits and the user fuse. Each write is confirmed before
+// the operation reports it done: an erase by the chip answering again with
+// its memory blank, a lock or fuse write by reading it back where the chip
+// can read it, else by waiting out its longest write cycle. The calibrated
+// waits stay as extra margin.
 #include "Instructions.h"
+#include "Mode.h"
 
 #include <string>
 
 namespace qvx {
 
-static OpResult Finished(const ChipSession& s) { return s.Link.Refused ? OpResult::Refused : OpResult::Completed; }
+namespace {
+
+constexpr int64_t kUs = 1000;
+constexpr int64_t kMs = 1000 * kUs;
+
+// The slowest chip erase of the family is the AT89S51/52's 500 ms; one that
+// has not ended after four times that never will.
+constexpr int64_t kEraseDeadlineNs = 4 * 500 * kMs;
+constexpr int64_t kErasePollNs = 500 * kUs;
+// A lock or fuse write is read back until it shows, for at most four times
+// its longest write cycle.
+constexpr int64_t kStatusPollNs = 100 * kUs;
+int64_t StatusDeadlineNs(const Device& chip) { return 4 * chip.Timing.StatusWriteNs; }
+
+const char kEraseIncomplete[] = "Chip erase did not complete";
+const char kLockIncomplete[] = "Lock bit write did not complete";
+const char kFuseIncomplete[] = "Fuse write did not complete";
+
+OpResult Finished(const ChipSession& s) { return s.Link.Refused ? OpResult::Refused : OpResult::Completed; }
+
+// The end of an operation whose write did not complete in time.
+OpResult Incomplete(ChipSession& s, const char* what)
+{
+    if (s.Link.Refused)
+        return OpResult::Refused;
+    s.Panel().ShowMessage(what);
+    return OpResult::Failed;
+}
+
+// While it erases, the chip ignores every instruction and reads return 00.
+// It has finished when it answers again: the four-byte enable echoes 0x69 on
+// the parts whose answer counts, and address 0 reads FF.
+bool EraseOver(ChipSession& s)
+{
+    if (s.Chip.Set == InstructionSet::FourByte && s.Chip.Enable == EnableJudgement::AnswerCompared) {
+        SendEnableInstruction(s.Link, true);
+        if (BitsValue(s.Link.ReceivedBits) != 0x69)
+            return false;
+    }
+    SendReadCodeAt(s, 0);
+    return BitsValue(s.Link.ReceivedBits) == 0xFF;
+}
+
+OpResult AwaitErase(ChipSession& s)
+{
+    if (PollUntil(s, kEraseDeadlineNs, kErasePollNs, [&] { return EraseOver(s); }))
+        return OpResult::Completed;
+    return Incomplete(s, kEraseIncomplete);
+}
+
+} // namespace
 
 OpResult EraseChip3(ChipSession& s)
 {
@@ -14,7 +69,9 @@ OpResult EraseChip3(ChipSession& s)
     TransferByte(s.Link, 'A', 'C');
     TransferByte(s.Link, '0', '4');
     TransferByte(s.Link, '0', '0');
-    return Finished(s);
+    if (s.Link.Refused)
+        return OpResult::Refused;
+    return AwaitErase(s);
 }
 
 OpResult EraseChip4(ChipSession& s)
@@ -25,7 +82,9 @@ OpResult EraseChip4(ChipSession& s)
     TransferByte(s.Link, '8', '0');
     TransferByte(s.Link, '0', '0');
     TransferByte(s.Link, '0', '0');
-    return Finished(s);
+    if (s.Link.Refused)
+        return OpResult::Refused;
+    return AwaitErase(s);
 }
 
 // 0 when lock bit `bit` (1 to 3) is to be programmed at this level.
@@ -42,6 +101,9 @@ OpResult WriteLockBits3(ChipSession& s, int32_t level)
     TransferByte(s.Link, 'A', 'C');
     TransferBits(s.Link, LockBitValue(level, 1), LockBitValue(level, 2), LockBitValue(level, 3), 1, 1, 1, 1, 1);
     TransferByte(s.Link, 'F', 'F');
+    // The three-byte set cannot read its lock bits: wait the write out.
+    if (!s.Link.Refused)
+        WaitOnPort(s.Link, s.Chip.Timing.StatusWriteNs);
     return Finished(s);
 }
 
@@ -54,10 +116,24 @@ OpResult WriteLockBits4(ChipSession& s, int32_t level)
     TransferBits(s.Link, 1, 1, 1, 0, 0, LockBitValue(level, 3), LockBitValue(level, 2), LockBitValue(level, 1));
     TransferByte(s.Link, 'F', 'F');
     TransferByte(s.Link, 'F', 'F');
-    return Finished(s);
+    if (s.Link.Refused)
+        return OpResult::Refused;
+    // Bits 0, 1, 2 for lock bits 1, 2, 3 read 0 once programmed.
+    int programmed = 0;
+    for (int32_t bit = 1; bit <= 3; ++bit)
+        programmed |= LockBitValue(level, bit) == 0 ? 1 << (bit - 1) : 0;
+    if (programmed == 0) { // nothing to read back
+        WaitOnPort(s.Link, s.Chip.Timing.StatusWriteNs);
+        return Finished(s);
+    }
+    const bool landed = PollUntil(s, StatusDeadlineNs(s.Chip), kStatusPollNs, [&] {
+        SendReadLockBits(s.Link);
+        return (BitsValue(s.Link.ReceivedBits) & programmed) == 0;
+    });
+    return landed ? OpResult::Completed : Incomplete(s, kLockIncomplete);
 }
 
-static bool ReadLockByte(ChipSession& s, int n, bool judged);
+static bool ReadLockByte(ChipSession& s, int n, bool judged, int64_t settleNs = 0);
 
 bool WriteLockStep(ChipSession& s, int32_t b1, int32_t b2)
 {
@@ -66,11 +142,17 @@ bool WriteLockStep(ChipSession& s, int32_t b1, int32_t b2)
     TransferByte(s.Link, '0', '0');
     TransferByte(s.Link, '0', '0');
     CalibratedWait(s.Link, 1000);
+    // The write cycle is waited out before reset pulses for the next enable:
+    // a reset during it could cut it short, and the next step's write would
+    // be ignored while it runs. Mode 1 programs no bit, so there is nothing
+    // to read back after it.
+    if (!s.Link.Refused)
+        WaitOnPort(s.Link, s.Chip.Timing.StatusWriteNs);
     const int confirm = b1 * 2 + b2; // the lock bit this step programs
     if (confirm == 0)
         return true;
     ReenableProgramming(s);
-    return ReadLockByte(s, confirm, false);
+    return ReadLockByte(s, confirm, false, StatusDeadlineNs(s.Chip));
 }
 
 OpResult WriteLockBitsStepwise(ChipSession& s, int32_t level)
@@ -82,7 +164,7 @@ OpResult WriteLockBitsStepwise(ChipSession& s, int32_t level)
         const int32_t b1 = steps[step][0], b2 = steps[step][1];
         bool done = false;
         for (int attempt = 1; attempt <= 11 && !done; ++attempt) {
-            done = EnableProgramming4(s.Link, 100, s.Chip.Enable) && WriteLockStep(s, b1, b2);
+            done = EnterProgramming(s) && WriteLockStep(s, b1, b2);
             if (s.Link.Refused)
                 return OpResult::Refused;
         }
@@ -109,14 +191,24 @@ OpResult WriteFuses(ChipSession& s)
     // The chip ignores instructions until the fuse's write cycle is over;
     // the lock write that follows a fuse write would otherwise be lost.
     CalibratedWait(s.Link, 1000);
-    return Finished(s);
+    if (s.Link.Refused)
+        return OpResult::Refused;
+    // Read back until the fuses show what was written: 1, 0, x2 bit, 0.
+    const uint8_t written = static_cast<uint8_t>(0x08 | fuseBit << 1);
+    const bool landed = PollUntil(s, StatusDeadlineNs(s.Chip), kStatusPollNs, [&] {
+        SendReadFuses(s.Link);
+        return (BitsValue(s.Link.ReceivedBits) & 0x0F) == written;
+    });
+    return landed ? OpResult::Completed : Incomplete(s, kFuseIncomplete);
 }
 
 // Reads the lock byte of the AT89S51/52 into the lock boxes: bits 2, 3, 4
 // for lock bits 1, 2, 3, a 1 when programmed. True when box n is then ticked.
 // `judged`: an enable without answer refuses the command (an operation's
 // opening enable) or is merely one failed read (a lock step's confirmation).
-static bool ReadLockByte(ChipSession& s, int n, bool judged)
+// `settleNs`: a lock bit just written may take that long to show; the byte is
+// read again until bit n does.
+static bool ReadLockByte(ChipSession& s, int n, bool judged, int64_t settleNs)
 {
     if (judged) {
         if (!OpenProgramming(s))
@@ -124,7 +216,14 @@ static bool ReadLockByte(ChipSession& s, int n, bool judged)
     } else {
         ReenableProgramming(s);
     }
-    SendReadLockBits(s.Link);
+    auto programmed = [&] {
+        SendReadLockBits(s.Link);
+        return s.Link.ReceivedBits[7 - (n + 1)] == 1;
+    };
+    if (settleNs > 0)
+        PollUntil(s, settleNs, kStatusPollNs, programmed);
+    else
+        programmed();
     if (s.Link.Refused)
         return false;
     for (int box = 1; box <= 3; ++box)

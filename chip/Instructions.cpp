@@ -2,6 +2,8 @@
 
 #include "Mode.h"
 
+#include <algorithm>
+
 namespace qvx {
 
 const SetLimits& LimitsOf(InstructionSet set)
@@ -11,8 +13,16 @@ const SetLimits& LimitsOf(InstructionSet set)
     return set == InstructionSet::ThreeByte ? three : four;
 }
 
-static bool Enable(ChipSession& s)
+void ApplyClockFloor(LinkState& link, const Device& chip)
 {
+    link.SckMinHighNs = CrystalClocksNs(chip.Timing.SckHighClocks, link.CrystalHz);
+    link.SckMinLowNs = CrystalClocksNs(chip.Timing.SckLowClocks, link.CrystalHz);
+    link.SckFirstLowNs = CrystalClocksNs(chip.Timing.ResetSckLowClocks, link.CrystalHz);
+}
+
+bool EnterProgramming(ChipSession& s)
+{
+    ApplyClockFloor(s.Link, s.Chip);
     if (s.Chip.Set == InstructionSet::ThreeByte) {
         EnableProgramming3(s.Link, 100);
         return !s.Link.Refused;
@@ -22,32 +32,39 @@ static bool Enable(ChipSession& s)
 
 bool OpenProgramming(ChipSession& s)
 {
-    if (!Enable(s))
+    if (!EnterProgramming(s))
         RefuseCommand(s.Link); // shows the message unless a transfer already did
     return !s.Link.Refused;
 }
 
-void ReenableProgramming(ChipSession& s) { Enable(s); }
+void ReenableProgramming(ChipSession& s) { EnterProgramming(s); }
 
 // Address bits A13 to A8 from the counter's two high digits.
 struct HighAddress {
     int32_t a15 = 0, a14 = 0, a13 = 0, a12 = 0, a11 = 0, a10 = 0, a9 = 0, a8 = 0;
 };
 
-static HighAddress HighAddressOf(const CodeBuffer& b)
+// The four address digits, most significant first.
+struct AddressDigits {
+    char d1, d2, d3, d4;
+};
+
+static AddressDigits CounterDigits(const CodeBuffer& b) { return {b.AddrDigit1, b.AddrDigit2, b.AddrDigit3, b.AddrDigit4}; }
+
+static HighAddress HighAddressOf(const AddressDigits& d)
 {
     HighAddress a;
-    HexDigitToBits(b.AddrDigit1, a.a15, a.a14, a.a13, a.a12);
-    HexDigitToBits(b.AddrDigit2, a.a11, a.a10, a.a9, a.a8);
+    HexDigitToBits(d.d1, a.a15, a.a14, a.a13, a.a12);
+    HexDigitToBits(d.d2, a.a11, a.a10, a.a9, a.a8);
     return a;
 }
 
 // Sends the instruction's leading bytes up to and including the low address
 // byte. `read` chooses read (01 / 0x20) or write (10 / 0x40).
-static void SendAddressed(ChipSession& s, bool read)
+static void SendAddressed(ChipSession& s, bool read, const AddressDigits& d)
 {
     LinkState& link = s.Link;
-    const HighAddress a = HighAddressOf(s.Buffer);
+    const HighAddress a = HighAddressOf(d);
     if (s.Chip.Set == InstructionSet::ThreeByte) {
         // A12 A11 A10 A9 A8 A13, then 0 1 to read or 1 0 to write.
         TransferBits(link, a.a12, a.a11, a.a10, a.a9, a.a8, a.a13, read ? 0 : 1, read ? 1 : 0);
@@ -58,19 +75,48 @@ static void SendAddressed(ChipSession& s, bool read)
             TransferByte(link, '4', '0');
         TransferBits(link, 0, 0, a.a13, a.a12, a.a11, a.a10, a.a9, a.a8);
     }
-    TransferByte(link, s.Buffer.AddrDigit3, s.Buffer.AddrDigit4);
+    TransferByte(link, d.d3, d.d4);
 }
 
 void SendReadCode(ChipSession& s)
 {
-    SendAddressed(s, true);
+    SendAddressed(s, true, CounterDigits(s.Buffer));
     TransferByte(s.Link, '0', '0'); // the data byte comes back meanwhile
 }
 
 void SendWriteCode(ChipSession& s, char high, char low)
 {
-    SendAddressed(s, false);
+    SendAddressed(s, false, CounterDigits(s.Buffer));
     TransferByte(s.Link, high, low);
+}
+
+void SendReadCodeAt(ChipSession& s, int32_t address)
+{
+    const AddressDigits d{HexDigitChar(address >> 12 & 15), HexDigitChar(address >> 8 & 15),
+                          HexDigitChar(address >> 4 & 15), HexDigitChar(address & 15)};
+    SendAddressed(s, true, d);
+    TransferByte(s.Link, '0', '0');
+}
+
+bool PollUntil(ChipSession& s, int64_t forNs, int64_t intervalNs, const std::function<bool()>& done)
+{
+    PortAccess& port = *s.Link.Port;
+    const std::chrono::nanoseconds deadline = port.Now() + std::chrono::nanoseconds(forNs);
+    for (;;) {
+        if (done())
+            return !s.Link.Refused;
+        if (s.Link.Refused)
+            return false;
+        const std::chrono::nanoseconds now = port.Now();
+        if (now >= deadline)
+            return false;
+        port.WaitUntil(std::min(deadline, now + std::chrono::nanoseconds(intervalNs)));
+    }
+}
+
+void WaitOnPort(LinkState& link, int64_t ns)
+{
+    link.Port->WaitUntil(link.Port->Now() + std::chrono::nanoseconds(ns));
 }
 
 void LoadExpected(LinkState& link, char high, char low)

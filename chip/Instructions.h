@@ -4,6 +4,8 @@
 
 #include "ChipOps.h"
 
+#include <functional>
+
 namespace qvx {
 
 struct SetLimits {
@@ -16,10 +18,16 @@ struct SetLimits {
 
 const SetLimits& LimitsOf(InstructionSet set);
 
-// The programming enable of the session's instruction set, with factor 100.
+// Sets the link's serial clock floor for the session's chip at the link's
+// crystal.
+void ApplyClockFloor(LinkState& link, const Device& chip);
+
+// The programming enable of the session's instruction set, with factor 100,
+// under the chip's clock floor. True when the target took it: the transfer
+// was not refused and a chip whose answer counts echoed 0x69.
+bool EnterProgramming(ChipSession& s);
 // The opening enable of an operation: false (and the command marked refused,
-// with its one message) when the target refused the transfer or a chip whose
-// answer counts never echoed 0x69.
+// with its one message) when EnterProgramming was not answered.
 bool OpenProgramming(ChipSession& s);
 // A later enable inside an operation, whose answer is not looked at.
 void ReenableProgramming(ChipSession& s);
@@ -27,6 +35,16 @@ void ReenableProgramming(ChipSession& s);
 // Read and write code byte at the address counter's value.
 void SendReadCode(ChipSession& s);
 void SendWriteCode(ChipSession& s, char high, char low);
+// Read code byte at a fixed address; the address counter is not touched.
+void SendReadCodeAt(ChipSession& s, int32_t address);
+
+// Tries `done` until it returns true or `forNs` have passed on the port's
+// clock, waiting `intervalNs` between tries. True when done; false at the
+// deadline or when the command was refused meanwhile.
+bool PollUntil(ChipSession& s, int64_t forNs, int64_t intervalNs, const std::function<bool()>& done);
+
+// Waits `ns` on the port's clock.
+void WaitOnPort(LinkState& link, int64_t ns);
 
 // Loads SendBits with the expected byte given as two digit texts.
 void LoadExpected(LinkState& link, char high, char low);

@@ -12,13 +12,44 @@ void ShowProgress(FrontPanel& panel, int32_t done, int32_t last)
     panel.SetProgress(last > 0 ? done * 100 / last : 100);
 }
 
+// When the datasheet specifies the byte write cycle, no poll is sent while it
+// surely runs: the first one is timed so that its answer byte comes as the
+// cycle ends. How long a poll takes to reach its answer is learnt from the
+// write instructions, which are as long as a read: the shortest one so far
+// (a write slowed by the system does not move the poll early).
+struct PollTiming {
+    std::chrono::nanoseconds cycle{0};        // the specified write cycle, or 0
+    std::chrono::nanoseconds shortestWrite{}; // shortest write instruction so far
+    bool measured = false;
+    int answerByte = 0, length = 0; // the read's answer byte (0-based) and its length
+};
+
+static PollTiming PollTimingFor(const ChipSession& s)
+{
+    PollTiming t;
+    t.cycle = std::chrono::nanoseconds(s.Chip.WriteCycleNs(s.Link.CrystalHz));
+    const bool three = s.Chip.Set == InstructionSet::ThreeByte;
+    t.answerByte = three ? 2 : 3;
+    t.length = three ? 3 : 4;
+    return t;
+}
+
 // Writes the byte at the counter's address, waits, and polls it up to the
 // poll limit. True when a poll read it back as written.
-static bool WriteAndPoll(ChipSession& s, int32_t i, int pollLimit)
+static bool WriteAndPoll(ChipSession& s, int32_t i, int pollLimit, PollTiming& t)
 {
     const char high = s.Buffer.CodeHigh[i], low = s.Buffer.CodeLow[i];
+    PortAccess& port = *s.Link.Port;
+    const std::chrono::nanoseconds start = port.Now();
     SendWriteCode(s, high, low);
+    const std::chrono::nanoseconds written = port.Now();
     CalibratedWait(s.Link, 1000);
+    if (t.cycle.count() > 0 && !s.Link.Refused) {
+        if (!t.measured || written - start < t.shortestWrite)
+            t.shortestWrite = written - start;
+        t.measured = true;
+        port.WaitUntil(written + t.cycle - t.shortestWrite * t.answerByte / t.length);
+    }
     for (int poll = 1; poll <= pollLimit && !s.Link.Refused; ++poll) {
         SendReadCode(s);
         LoadExpected(s.Link, high, low);
@@ -39,6 +70,7 @@ static OpResult ProgramCode(ChipSession& s, int32_t last)
             return OpResult::NothingLoaded;
     }
     const int pollLimit = LimitsOf(s.Chip.Set).PollLimit;
+    PollTiming timing = PollTimingFor(s);
     CodeBuffer& b = s.Buffer;
 
     ResetAddress(b);
@@ -47,10 +79,10 @@ static OpResult ProgramCode(ChipSession& s, int32_t last)
     for (int32_t i = 0; i <= std::min(last, kBufferSize - 1); ++i) {
         bool timedOut = false;
         if (!(b.CodeHigh[i] == 'F' && b.CodeLow[i] == 'F')) {
-            bool programmed = WriteAndPoll(s, i, pollLimit);
+            bool programmed = WriteAndPoll(s, i, pollLimit, timing);
             for (int rewrite = 1; rewrite <= 8 && !programmed && !s.Link.Refused; ++rewrite) {
                 ReenableProgramming(s);
-                programmed = WriteAndPoll(s, i, pollLimit);
+                programmed = WriteAndPoll(s, i, pollLimit, timing);
             }
             if (s.Link.Refused)
                 return OpResult::Refused;

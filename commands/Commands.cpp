@@ -259,7 +259,7 @@ Outcome Commands::AutoProgram()
         SetStatus("Erase failed");
         return fail();
     }
-    CalibratedWait(link_, 10000); // the chip erases meanwhile
+    CalibratedWait(link_, 10000); // extra margin from CONFIG.QVX: the erase has been confirmed
 
     SetStatus("Programming...");
     ProcessMessages();

@@ -1,6 +1,8 @@
 #include "Link.h"
 
+#include <algorithm>
 #include <ctime>
+#include <limits>
 
 namespace qvx {
 
@@ -29,14 +31,26 @@ void HexDigitToBits(char text, int32_t& weight8, int32_t& weight4, int32_t& weig
     weight1 = value & 1;
 }
 
+// The floor's moments are taken after the port call that made the edge has
+// returned, and the waits end before the next edge's call begins: wherever
+// within its call an edge reaches the wire, each phase is at least as long
+// as the floor.
 int32_t ClockBit(LinkState& link)
 {
     PortAccess& port = *link.Port;
+    const bool floor = link.SckMinHighNs > 0 || link.SckMinLowNs > 0;
     port.SetPortBit(link.StatusPort, pin::Miso);
+    if (floor)
+        port.WaitUntil(link.SckLowUntil);
     port.SetPortBit(link.DataPort, pin::Sck); // clock rises
+    const std::chrono::nanoseconds rose = floor ? port.Now() : std::chrono::nanoseconds{};
     SpinDelay(link.ClockDelay);
     const int32_t sample = port.GetPortBit(link.StatusPort, pin::Miso) ? 1 : 0;
+    if (floor)
+        port.WaitUntil(rose + std::chrono::nanoseconds(link.SckMinHighNs));
     port.ClrPortBit(link.DataPort, pin::Sck); // clock falls
+    if (floor)
+        link.SckLowUntil = port.Now() + std::chrono::nanoseconds(link.SckMinLowNs);
     SpinDelay(link.ClockDelay);
     return sample;
 }
@@ -132,13 +146,26 @@ void CalibrateWait(LinkState& link, const TimeSource& now)
     std::string reference = now();
     while (reference == first) // wait for a new second to begin
         reference = now();
-    int32_t count = 0;
+    int64_t count = 0;
     while (now() == reference)
         ++count;
-    // 32-bit signed arithmetic: the product wraps, the division truncates.
-    const auto product = static_cast<int32_t>(static_cast<uint32_t>(count) *
-                                              static_cast<uint32_t>(link.TimingFactor));
-    link.WaitUnits = product / 1000;
+    link.WaitUnits = WaitUnitsFor(count, link.TimingFactor);
+}
+
+int32_t WaitUnitsFor(int64_t count, int32_t timingFactor)
+{
+    // With the count held to 31 bits the product stays far inside 64 bits.
+    constexpr int64_t kMaxCount = int64_t(1) << 31;
+    const int64_t units = std::clamp(count, -kMaxCount, kMaxCount) * timingFactor / 1000;
+    return static_cast<int32_t>(std::clamp<int64_t>(units, std::numeric_limits<int32_t>::min(),
+                                                    std::numeric_limits<int32_t>::max()));
+}
+
+int64_t CrystalClocksNs(uint32_t clocks, uint32_t hz)
+{
+    if (hz == 0)
+        return 0;
+    return (int64_t(clocks) * 1'000'000'000 + hz - 1) / hz;
 }
 
 void CalibratedWait(const LinkState& link, int32_t unit)

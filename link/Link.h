@@ -14,6 +14,7 @@
 #include "FrontPanel.h"
 #include "PortAccess.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <functional>
@@ -33,6 +34,9 @@ inline constexpr uint8_t Miso = 6;  // status register
 
 inline const std::string kNotInProgramMode = "Device have not in program mode";
 
+// The crystal a target board carries unless the user says otherwise.
+inline constexpr uint32_t kDefaultCrystalHz = 11'059'200;
+
 // Program-wide state of the link. One instance is owned by the main window
 // for the whole run; tests make their own.
 struct LinkState {
@@ -51,6 +55,20 @@ struct LinkState {
     int32_t WaitUnits = 0;    // wait units after a write, minus one
 
     int32_t ProgramMode = -1; // -1 program mode, 0 run mode
+
+    // Crystal on the target board, in hertz. The chip's serial clock limits
+    // and its write cycle are counted in periods of it.
+    uint32_t CrystalHz = kDefaultCrystalHz;
+
+    // The serial clock floor: the shortest SCK high and low phase the chip
+    // being programmed accepts, and how long SCK stays low after reset rises,
+    // in nanoseconds on the port's clock; 0 for no floor. Set whenever an
+    // operation enters programming mode.
+    int64_t SckMinHighNs = 0;
+    int64_t SckMinLowNs = 0;
+    int64_t SckFirstLowNs = 0;
+    // The earliest moment SCK may rise again (the port's clock).
+    std::chrono::nanoseconds SckLowUntil{0};
 
     // Set by the first transfer of a command that the target refused; from
     // then on the command's transfers send nothing. Cleared by BeginCommand.
@@ -72,7 +90,9 @@ void SpinDelay(int32_t count);
 // the cells as they are.
 void HexDigitToBits(char text, int32_t& weight8, int32_t& weight4, int32_t& weight2, int32_t& weight1);
 
-// One serial clock period; returns the MISO sample (0 or 1).
+// One serial clock period; returns the MISO sample (0 or 1). Each phase lasts
+// at least the link's SCK floor, on the port's clock, with ClockDelay spent
+// on top.
 int32_t ClockBit(LinkState& link);
 
 // Loads SendBits from two digit texts, then shifts the byte out while the
@@ -102,9 +122,18 @@ using TimeSource = std::function<std::string()>;
 std::string LocalTimeText();
 
 // Counts how often the time text repeats within one whole second and sets
-// WaitUnits = count * TimingFactor div 1000 in 32-bit arithmetic. Takes
-// between one and two seconds with the real clock.
+// WaitUnits from the count. Takes between one and two seconds with the real
+// clock.
 void CalibrateWait(LinkState& link, const TimeSource& now = LocalTimeText);
+
+// count * TimingFactor div 1000, computed in 64 bits and clamped to the
+// 32-bit range: a large count times a large factor must not wrap negative
+// (which would silently remove every wait).
+int32_t WaitUnitsFor(int64_t count, int32_t timingFactor);
+
+// Nanoseconds of `clocks` periods of a crystal of `hz`, rounded up (0 for no
+// crystal).
+int64_t CrystalClocksNs(uint32_t clocks, uint32_t hz);
 
 // WaitUnits + 1 calls of SpinDelay(unit); nothing when WaitUnits is negative.
 void CalibratedWait(const LinkState& link, int32_t unit);

@@ -1,5 +1,7 @@
 #include "Mode.h"
 
+#include <algorithm>
+
 namespace qvx {
 
 static int32_t ResetDelay(int32_t factor)
@@ -19,14 +21,25 @@ void ResetPulse(LinkState& link, int32_t factor)
     // A reset low pulse as short as two port calls.
     port.ClrPortBit(link.DataPort, pin::Rst);
     port.SetPortBit(link.DataPort, pin::Rst);
+    // SCK, low since the start, stays low for the chip's first low phase.
+    const int64_t firstLow = std::max(link.SckMinLowNs, link.SckFirstLowNs);
+    if (firstLow > 0)
+        link.SckLowUntil = port.Now() + std::chrono::nanoseconds(firstLow);
+}
+
+void SendEnableInstruction(LinkState& link, bool fourByte)
+{
+    TransferByte(link, 'A', 'C');
+    TransferByte(link, '5', '3');
+    TransferByte(link, '5', '5');
+    if (fourByte)
+        TransferByte(link, '5', '5');
 }
 
 void EnableProgramming3(LinkState& link, int32_t factor)
 {
     ResetPulse(link, factor);
-    TransferByte(link, 'A', 'C');
-    TransferByte(link, '5', '3');
-    TransferByte(link, '5', '5');
+    SendEnableInstruction(link, false);
 }
 
 bool EnableProgramming4(LinkState& link, int32_t factor, EnableJudgement judgement)
@@ -35,10 +48,7 @@ bool EnableProgramming4(LinkState& link, int32_t factor, EnableJudgement judgeme
     for (int attempt = 1; attempt <= 10; ++attempt) {
         ResetPulse(link, factor);
         SpinDelay(ResetDelay(factor));
-        TransferByte(link, 'A', 'C');
-        TransferByte(link, '5', '3');
-        TransferByte(link, '5', '5');
-        TransferByte(link, '5', '5');
+        SendEnableInstruction(link, true);
         s[0] = 0, s[1] = 1, s[2] = 1, s[3] = 0, s[4] = 1, s[5] = 0, s[6] = 0, s[7] = 1; // 0x69
         if (link.Refused)
             return false; // nothing reached the chip; further attempts send nothing either

@@ -14,7 +14,12 @@ enum class EnableJudgement {
 
 // Run-mode lines low, reset high then pulsed low for two port calls.
 // D = factor * 10000 (32-bit) spin steps before and after raising reset.
+// SCK then stays low at least for the link's first low phase.
 void ResetPulse(LinkState& link, int32_t factor);
+
+// The Programming Enable instruction alone: 0xAC 0x53 0x55, and a fourth
+// 0x55 on the four-byte set (whose answer then is in ReceivedBits).
+void SendEnableInstruction(LinkState& link, bool fourByte);
 
 // Three-byte instruction set: reset pulse, then 0xAC 0x53 0x55. Nothing is
 // read back.

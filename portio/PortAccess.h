@@ -2,6 +2,7 @@
 // hardware. Four bit-level functions on I/O port registers given by address.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -32,6 +33,17 @@ public:
     // descriptor and its copy of the register). A backend that cannot do
     // that does nothing, as this default.
     virtual void SignalSafeWrite(uint16_t /*port*/, uint8_t /*set*/, uint8_t /*clear*/) noexcept {}
+
+    // --- Time on the wire ---------------------------------------------------
+    // The clock the target lives by, monotonic, in nanoseconds from an
+    // arbitrary start: the steady clock for real hardware; a simulated cable
+    // with virtual time answers with its chip's own clock. Serial clock
+    // floors and the deadlines of write cycles are measured on it.
+    virtual std::chrono::nanoseconds Now();
+    // Returns once Now() has reached `deadline` (at once when it has). The
+    // steady clock is busy-waited for the last stretch and slept through
+    // for longer waits; a virtual clock is simply moved on.
+    virtual void WaitUntil(std::chrono::nanoseconds deadline);
 };
 
 // Parallel-port register addresses.

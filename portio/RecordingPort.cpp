@@ -5,13 +5,13 @@ namespace qvx {
 void RecordingPort::SetPortBit(uint16_t port, uint8_t bit)
 {
     registers_[port] = static_cast<uint8_t>(registers_[port] | (1u << (bit & 7)));
-    calls.push_back({Op::Set, port, bit, false});
+    calls.push_back({Op::Set, port, bit, false, clock});
 }
 
 void RecordingPort::ClrPortBit(uint16_t port, uint8_t bit)
 {
     registers_[port] = static_cast<uint8_t>(registers_[port] & ~(1u << (bit & 7)));
-    calls.push_back({Op::Clr, port, bit, false});
+    calls.push_back({Op::Clr, port, bit, false, clock});
 }
 
 bool RecordingPort::GetPortBit(uint16_t port, uint8_t bit)
@@ -31,14 +31,22 @@ bool RecordingPort::GetPortBit(uint16_t port, uint8_t bit)
     } else {
         value = (Register(port) >> (bit & 7)) & 1u;
     }
-    calls.push_back({Op::Get, port, bit, value});
+    calls.push_back({Op::Get, port, bit, value, clock});
     return value;
 }
 
 bool RecordingPort::IsDriverInstalled()
 {
-    calls.push_back({Op::Driver, 0, 0, driverInstalled});
+    calls.push_back({Op::Driver, 0, 0, driverInstalled, clock});
     return driverInstalled;
+}
+
+void RecordingPort::WaitUntil(std::chrono::nanoseconds deadline)
+{
+    if (deadline <= clock)
+        return;
+    waits.push_back((deadline - clock).count());
+    clock = deadline;
 }
 
 uint8_t RecordingPort::Register(uint16_t port) const

@@ -23,7 +23,7 @@ constexpr int64_t kIsaAccessNs = 1000; // one access to an ISA-bus parallel port
 
 const char* const kAcceptedOptions =
     "accepted options: lpt1, lpt2, timing=realistic|virtual|instant, xtal=HZ, iodelay[=NS], "
-    "fault=nocable|nochip|noenable|busy, noise=P, seed=N, weak=ADDR, state=PATH, trace=PATH, lines=PATH";
+    "fault=nocable|nochip|noenable|busy|busyerase, noise=P, seed=N, weak=ADDR, state=PATH, trace=PATH, lines=PATH";
 
 // Which LPT (0 or 1) and which register (0 data, 1 status, 2 control) an
 // address is; false for an address with no port.
@@ -96,10 +96,25 @@ SimPort::~SimPort()
         ::close(linesFd_);
 }
 
-// Every access takes the time of a bus cycle when the options ask for it.
-void SimPort::Access()
+// Whether a call reaches a register on real hardware: writes to a data or
+// control register and reads of a status register do; the rest are answered
+// from the data register's shadow or dropped.
+static bool ReachesRegister(uint16_t port, bool write)
+{
+    int lpt = 0, reg = 0;
+    if (!Decode(port, lpt, reg))
+        return false;
+    return write ? reg != 1 : reg == 1;
+}
+
+// Every access that reaches a register takes the time of a bus cycle when
+// the options ask for it.
+void SimPort::Access(bool reachesRegister)
 {
     ++accesses_;
+    if (!reachesRegister)
+        return;
+    ++charged_;
     if (tickNs_ > 0) {
         chip_.AdvanceTime(std::chrono::nanoseconds(tickNs_));
     } else if (chip_.Options().timing != sim::Timing::Virtual && cable_.ioDelayNs > 0) {
@@ -111,22 +126,40 @@ void SimPort::Access()
 
 void SimPort::SetPortBit(uint16_t port, uint8_t bit)
 {
-    Access();
+    Access(ReachesRegister(port, true));
     if (bit < 8)
         WriteRegister(port, static_cast<uint8_t>(Register(port) | (1u << bit)));
 }
 
 void SimPort::ClrPortBit(uint16_t port, uint8_t bit)
 {
-    Access();
+    Access(ReachesRegister(port, true));
     if (bit < 8)
         WriteRegister(port, static_cast<uint8_t>(Register(port) & ~(1u << bit)));
 }
 
 bool SimPort::GetPortBit(uint16_t port, uint8_t bit)
 {
-    Access();
+    Access(ReachesRegister(port, false));
     return bit < 8 && (Register(port) >> bit) & 1;
+}
+
+std::chrono::nanoseconds SimPort::Now()
+{
+    if (chip_.Options().timing == sim::Timing::Realistic)
+        return PortAccess::Now();
+    return std::chrono::nanoseconds(chip_.NowNs());
+}
+
+void SimPort::WaitUntil(std::chrono::nanoseconds deadline)
+{
+    if (chip_.Options().timing == sim::Timing::Realistic) {
+        PortAccess::WaitUntil(deadline);
+        return;
+    }
+    const std::chrono::nanoseconds now = Now();
+    if (deadline > now)
+        chip_.AdvanceTime(deadline - now);
 }
 
 void SimPort::WriteRegister(uint16_t port, uint8_t value)
@@ -320,8 +353,10 @@ bool ParseSimOptions(std::string_view options, SimSettings& settings, std::strin
                 chip.neverEnables = true;
             else if (value == "busy")
                 chip.endlessWrite = true;
+            else if (value == "busyerase")
+                chip.endlessErase = true;
             else
-                return bad("faults are nocable, nochip, noenable and busy");
+                return bad("faults are nocable, nochip, noenable, busy and busyerase");
         } else if (key == "noise" && hasValue) {
             if (!ParseProbability(value, chip.misoNoise))
                 return bad("the noise is a probability from 0 to 1, e.g. noise=0.001");

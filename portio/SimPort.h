@@ -10,6 +10,14 @@
 //   cable is attached, the target powered and RST high).
 // Status inputs with nothing driving them read 1; an address where no port
 // is decoded reads all ones, as the ISA bus does.
+//
+// Port accesses cost what they cost through the ppdev backend, which keeps a
+// shadow of each data register: a bit set or cleared on a data or control
+// register is one register write, a status bit read is one register read;
+// a data or control bit read is answered from the shadow, and a write to the
+// status register, which the hardware cannot store, is never sent. Only the
+// accesses that reach a register take time (`iodelay`, or the virtual
+// time per access).
 #pragma once
 
 #include "PortAccess.h"
@@ -47,6 +55,11 @@ public:
     // told (the program is dying).
     void SignalSafeWrite(uint16_t port, uint8_t set, uint8_t clear) noexcept override;
 
+    // The chip's own clock with virtual or instant timing, which a wait
+    // simply moves on; the steady clock with realistic timing.
+    std::chrono::nanoseconds Now() override;
+    void WaitUntil(std::chrono::nanoseconds deadline) override;
+
     sim::Chip& Chip() { return chip_; }
     const sim::Chip& Chip() const { return chip_; }
     const SimCableOptions& Cable() const { return cable_; }
@@ -57,6 +70,9 @@ public:
     uint8_t Register(uint16_t port) const;
     // Number of SetPortBit, ClrPortBit and GetPortBit calls so far.
     uint64_t Accesses() const { return accesses_; }
+    // Of those, the ones that reach a register on real hardware (see above):
+    // the ones that cost time.
+    uint64_t ChargedAccesses() const { return charged_; }
 
     // Loads the chip from the state files (when named); see sim/StateFile.h.
     bool LoadState(std::string& error);
@@ -71,7 +87,8 @@ public:
     bool OpenLines(const std::string& path, std::string& error);
 
 private:
-    void Access();
+    // Counts a call; `reachesRegister` ones also take the time of an access.
+    void Access(bool reachesRegister);
     void WriteRegister(uint16_t port, uint8_t value);
     void DrivePins();
     // The lines file for the cable's data register as it is now.
@@ -83,6 +100,7 @@ private:
     uint8_t data_[2] = {0, 0};
     uint8_t control_[2] = {0, 0};
     uint64_t accesses_ = 0;
+    uint64_t charged_ = 0;
     int64_t tickNs_ = 0; // virtual time per access
     bool stateLoaded_ = false;
     std::unique_ptr<sim::StateLock> stateLock_; // held from loading the state files to the last save

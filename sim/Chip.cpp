@@ -378,7 +378,7 @@ void Chip::DoEnable(Bytes, int64_t)
 void Chip::DoErase(Bytes, int64_t now)
 {
     ++count_.erases;
-    StartCycle(Cycle::Erase, now, EraseCycleNs());
+    StartCycle(Cycle::Erase, now, options_.endlessErase ? kForever : EraseCycleNs());
 }
 
 void Chip::DoWriteCodeAt(std::optional<uint32_t> address, uint8_t value, int64_t now)

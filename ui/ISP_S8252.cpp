@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -171,6 +172,15 @@ TfrmMain::TfrmMain(PortAccess& port, Hooks hooks, QWidget* parent)
         hooks_.Clock = LocalTimeText;
     if (!hooks_.ConfigPlaces)
         hooks_.ConfigPlaces = [] { return ConfigSearchPlaces(); };
+    if (!hooks_.AskCrystal)
+        hooks_.AskCrystal = [this](const QStringList& choices, const QString& current) -> std::optional<QString> {
+            bool ok = false;
+            const QString chosen = QInputDialog::getItem(
+                this, QStringLiteral("Target crystal"),
+                QStringLiteral("Crystal on the target board (choose or type, e.g. 11.0592 MHz):"), choices,
+                std::max<qsizetype>(0, choices.indexOf(current)), true, &ok);
+            return ok ? std::optional<QString>(chosen) : std::nullopt;
+        };
 
     link_.Port = &port;
 
@@ -240,6 +250,8 @@ void TfrmMain::BuildMenus()
     N1 = Separator(Option1, "N1");
     AutoRUNafterprogram1 = CheckMenuItem(Option1, "AutoRUNafterprogram1", "Auto RUN after auto program", true);
     AutoReloadFile1 = CheckMenuItem(Option1, "AutoReloadFile1", "Auto Reload File", true);
+    N3 = Separator(Option1, "N3");
+    TargetCrystal1 = MenuItem(Option1, "TargetCrystal1", "Target crystal...");
 
     About1 = bar->addAction(QStringLiteral("About"));
     About1->setObjectName(QStringLiteral("About1"));
@@ -256,6 +268,7 @@ void TfrmMain::BuildMenus()
     connect(RUNMode1, &QAction::triggered, this, &TfrmMain::RUNMode1Click);
     connect(AutoRUNafterprogram1, &QAction::triggered, this, &TfrmMain::AutoRUNafterprogram1Click);
     connect(AutoReloadFile1, &QAction::triggered, this, &TfrmMain::AutoReloadFile1Click);
+    connect(TargetCrystal1, &QAction::triggered, this, &TfrmMain::TargetCrystal1Click);
     // The options' marks are the options: the selection follows every change.
     connect(AutoRUNafterprogram1, &QAction::toggled, this, [this](bool on) { selection_.AutoRun = on; });
     connect(AutoReloadFile1, &QAction::toggled, this, [this](bool on) { selection_.AutoReload = on; });
@@ -456,6 +469,7 @@ void TfrmMain::FormCreate()
 
     commands_.PowerUp(kLpt1Data); // LPT1, program-mode lines, the cleared buffer on the grid
     CalibrateWait(link_, hooks_.Clock);
+    LoadCrystal();
     selection_.DeviceCode = kDefaultDeviceCode;
     btnFuse_Write->setEnabled(false);
     chk_x2Clock->setEnabled(false);

@@ -71,6 +71,21 @@ QStringList FileDialogFilters(const QString& filter);
 // Sets the application title (Qt's application name). Part of the start.
 void SetApplicationTitle();
 
+// The target crystal: the frequencies the setting offers, and the range a
+// value typed in may take.
+inline constexpr uint32_t kCommonCrystalsHz[] = {3'579'545,  4'000'000,  6'000'000,  7'372'800,  8'000'000,
+                                                 10'000'000, 11'059'200, 12'000'000, 14'745'600, 16'000'000,
+                                                 18'432'000, 20'000'000, 22'118'400, 24'000'000, 33'000'000};
+inline constexpr uint32_t kMinCrystalHz = 1'000'000;
+inline constexpr uint32_t kMaxCrystalHz = 40'000'000;
+// "11.0592 MHz".
+QString CrystalText(uint32_t hz);
+// A crystal as the user types it: "11.0592", "11.0592 MHz", "12MHz",
+// "3579.545 kHz", "11059200 Hz" or "11059200"; a bare number below 1000 is in
+// megahertz, from 1000 on in hertz. Nothing for text that is no frequency
+// or lies outside kMinCrystalHz to kMaxCrystalHz.
+std::optional<uint32_t> ParseCrystal(const QString& text);
+
 class TfrmMain : public QMainWindow, public CommandView {
     Q_OBJECT
 public:
@@ -92,6 +107,9 @@ public:
         std::function<void(const QString& text)> Status;
         // The places CONFIG.QVX is looked for at creation, first found read.
         std::function<std::vector<std::string>()> ConfigPlaces;
+        // "Target crystal...": the text chosen or typed from the offered
+        // choices, `current` preselected; nothing when cancelled.
+        std::function<std::optional<QString>(const QStringList& choices, const QString& current)> AskCrystal;
     };
 
     // Creates the window and runs its creation handler (FormCreate) against
@@ -137,6 +155,7 @@ public:
     void btnModeClick();
     void AutoRUNafterprogram1Click();
     void AutoReloadFile1Click();
+    void TargetCrystal1Click();
     void Image1DblClick();
 
     // Chip commands.
@@ -239,6 +258,8 @@ public:
     QAction* N1 = nullptr; // separator
     QAction* AutoRUNafterprogram1 = nullptr;
     QAction* AutoReloadFile1 = nullptr;
+    QAction* N3 = nullptr; // separator
+    QAction* TargetCrystal1 = nullptr;
     QAction* About1 = nullptr;
 
     // The lock boxes and the device menu items by number, 1 to 3 and 0 to 6.
@@ -256,6 +277,8 @@ private:
     void MirrorLockBoxes();
     void LockBoxClicked(int n, bool checked);
     void SelectPort(uint16_t dataPort);
+    // The crystal from the settings of the last run (the default without).
+    void LoadCrystal();
     void SelectMode(bool program);
     // Outer width of the window, frame included.
     int OuterWidth() const;

@@ -9,7 +9,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
 #include <QSignalBlocker>
+
+#include <cmath>
 
 namespace qvx {
 
@@ -101,6 +105,93 @@ void TfrmMain::btnModeClick()
 void TfrmMain::AutoRUNafterprogram1Click() { AutoRUNafterprogram1->setChecked(!AutoRUNafterprogram1->isChecked()); }
 
 void TfrmMain::AutoReloadFile1Click() { AutoReloadFile1->setChecked(!AutoReloadFile1->isChecked()); }
+
+// --- Target crystal ------------------------------------------------------
+
+namespace {
+
+// Where the crystal is remembered between runs: the user's settings file of
+// the program (~/.config/qvx-isp/qvx-isp.conf, beside the user's CONFIG.QVX).
+const QString kCrystalKey = QStringLiteral("TargetCrystalHz");
+
+QSettings ProgramSettings()
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("qvx-isp"),
+                     QStringLiteral("qvx-isp"));
+}
+
+bool CrystalInRange(double hz) { return hz >= kMinCrystalHz && hz <= kMaxCrystalHz; }
+
+} // namespace
+
+QString CrystalText(uint32_t hz)
+{
+    return QString::number(hz / 1e6, 'f', 6).remove(QRegularExpression(QStringLiteral("\\.?0+$"))) +
+           QStringLiteral(" MHz");
+}
+
+std::optional<uint32_t> ParseCrystal(const QString& text)
+{
+    static const QRegularExpression form(QStringLiteral("^\\s*([0-9]+(?:[.,][0-9]*)?)\\s*(mhz|khz|hz)?\\s*$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = form.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    bool ok = false;
+    const double number = QString(match.captured(1)).replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&ok);
+    if (!ok)
+        return std::nullopt;
+    const QString unit = match.captured(2).toLower();
+    double hz = number;
+    if (unit == QLatin1String("mhz") || (unit.isEmpty() && number < 1000))
+        hz = number * 1e6;
+    else if (unit == QLatin1String("khz"))
+        hz = number * 1e3;
+    if (!CrystalInRange(hz))
+        return std::nullopt;
+    return static_cast<uint32_t>(std::llround(hz));
+}
+
+void TfrmMain::LoadCrystal()
+{
+    const QVariant stored = ProgramSettings().value(kCrystalKey);
+    bool ok = false;
+    const qlonglong hz = stored.toLongLong(&ok);
+    link_.CrystalHz = ok && CrystalInRange(double(hz)) ? uint32_t(hz) : kDefaultCrystalHz;
+}
+
+// Offers the common crystals with the current one chosen; a typed value
+// that is no crystal frequency is refused with a message and changes
+// nothing. The choice holds from the next chip operation on and is
+// remembered for the next run.
+void TfrmMain::TargetCrystal1Click()
+{
+    if (Busy())
+        return;
+    QStringList choices;
+    for (uint32_t hz : kCommonCrystalsHz)
+        choices << CrystalText(hz);
+    const QString current = CrystalText(link_.CrystalHz);
+    if (!choices.contains(current))
+        choices.prepend(current);
+    const std::optional<QString> answer = hooks_.AskCrystal(choices, current);
+    if (!answer)
+        return;
+    const std::optional<uint32_t> hz = ParseCrystal(*answer);
+    if (!hz) {
+        Message(QStringLiteral("\"%1\" is no crystal frequency. Give one from %2 to %3, e.g. 11.0592 MHz; "
+                               "the target crystal stays %4.")
+                    .arg(answer->trimmed(), CrystalText(kMinCrystalHz), CrystalText(kMaxCrystalHz), current));
+        return;
+    }
+    link_.CrystalHz = *hz;
+    QSettings settings = ProgramSettings();
+    settings.setValue(kCrystalKey, qlonglong(*hz));
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        Message(QStringLiteral("The target crystal %1 holds for now but could not be saved in %2.")
+                    .arg(CrystalText(*hz), settings.fileName()));
+}
 
 // The frame a window manager adds around the client area. Without one (no
 // window manager, or not shown yet) the design's single fixed border counts:

@@ -56,31 +56,43 @@ TEST_F(WireTest, SingleLockWritesPerLevel)
         ChipSession s = Session(c.code);
         const OpResult r = c.code <= 3 ? WriteLockBits3(s, c.level) : WriteLockBits4(s, c.level);
         EXPECT_EQ(r, OpResult::Completed);
-        EXPECT_EQ(Wire(), Concat({c.code <= 3 ? kEnable3 : kEnable4, c.write})) << c.code << " L" << c.level;
+        // The four-byte parts read the lock bits back (MISO 0: programmed);
+        // the three-byte set cannot, and nothing to program needs no read.
+        const bool readBack = c.code > 3 && c.level >= 1 && c.level <= 3;
+        EXPECT_EQ(Wire(), Concat({c.code <= 3 ? kEnable3 : kEnable4, c.write,
+                                  readBack ? Bytes{0x24, 0x55, 0x55, 0xFF} : Bytes{}}))
+            << c.code << " L" << c.level;
     }
 }
 
 TEST_F(WireTest, EraseInstructions)
 {
+    // MISO high: a blank chip, so the read of address 0 that confirms the
+    // erase gets FF at once.
+    port.misoIdle = true;
     ChipSession s3 = Session(3);
     EXPECT_EQ(EraseChip3(s3), OpResult::Completed);
-    EXPECT_EQ(Wire(), Concat({kEnable3, {0xAC, 0x04, 0x00}}));
+    EXPECT_EQ(Wire(), Concat({kEnable3, {0xAC, 0x04, 0x00}, {0x01, 0x00, 0x00}}));
     port.calls.clear();
     ChipSession s4 = Session(6);
     EXPECT_EQ(EraseChip4(s4), OpResult::Completed);
-    EXPECT_EQ(Wire(), Concat({kEnable4, {0xAC, 0x80, 0x00, 0x00}}));
+    EXPECT_EQ(Wire(), Concat({kEnable4, {0xAC, 0x80, 0x00, 0x00}, {0x20, 0x00, 0x00, 0x00}}));
 }
 
 TEST_F(WireTest, FuseByteFollowsTheX2ClockBox)
 {
+    // Four instructions of MISO 0, then the read-back of the fuses as written.
+    const Bytes kReadFuses = {0x21, 0x55, 0x55, 0xFF};
     ChipSession s = Session(5);
     panel.x2Clock = true;
+    test::QueueMiso(port, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xF8});
     EXPECT_EQ(WriteFuses(s), OpResult::Completed);
-    EXPECT_EQ(Wire(), Concat({kEnable4, {0x21, 0x55, 0x55, 0xFF}, kEnable4, {0xAC, 0x18, 0x55, 0xFF}}));
+    EXPECT_EQ(Wire(), Concat({kEnable4, kReadFuses, kEnable4, {0xAC, 0x18, 0x55, 0xFF}, kReadFuses}));
     port.calls.clear();
     panel.x2Clock = false;
-    WriteFuses(s);
-    EXPECT_EQ(Wire(), Concat({kEnable4, {0x21, 0x55, 0x55, 0xFF}, kEnable4, {0xAC, 0x1A, 0x55, 0xFF}}));
+    test::QueueMiso(port, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFA});
+    EXPECT_EQ(WriteFuses(s), OpResult::Completed);
+    EXPECT_EQ(Wire(), Concat({kEnable4, kReadFuses, kEnable4, {0xAC, 0x1A, 0x55, 0xFF}, kReadFuses}));
 }
 
 TEST_F(WireTest, StepwiseLockAgainstASilentChipTimesOutOnItsFirstStep)

@@ -193,13 +193,13 @@ TEST(CalibrateWait, WaitsForTheSecondToChangeFirst)
     EXPECT_EQ(link.WaitUnits, 2);
 }
 
-TEST(CalibrateWait, ProductWrapsIn32Bits)
+TEST(CalibrateWait, ProductDoesNotWrapIn32Bits)
 {
     LinkState link;
     link.TimingFactor = 1000;
     CalibrateWait(link, ScriptedClock(3000000));
-    // 3,000,000,000 wraps to -1,294,967,296; the division truncates toward 0.
-    EXPECT_EQ(link.WaitUnits, -1294967);
+    // 3,000,000,000 would wrap negative in 32 bits and remove every wait.
+    EXPECT_EQ(link.WaitUnits, 3000000);
 
     link.TimingFactor = -1; // a negative factor from a mistyped config field
     CalibrateWait(link, ScriptedClock(5000));

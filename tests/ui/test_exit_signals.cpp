@@ -34,6 +34,8 @@ public:
     }
     bool GetPortBit(uint16_t port, uint8_t bit) override { return sim_.GetPortBit(port, bit); }
     bool IsDriverInstalled() override { return true; }
+    std::chrono::nanoseconds Now() override { return sim_.Now(); }
+    void WaitUntil(std::chrono::nanoseconds deadline) override { sim_.WaitUntil(deadline); }
     void SignalSafeWrite(uint16_t port, uint8_t set, uint8_t clear) noexcept override
     {
         sim_.SignalSafeWrite(port, set, clear);

@@ -284,7 +284,9 @@ TEST_F(LayoutTest, MenuTreeWithAccessKeysAndCheckMarks)
                 {"RUNMode1", "RUN Mode", true, false},
                 {"N1", "", false, false},
                 {"AutoRUNafterprogram1", "Auto RUN after auto program", true, true},
-                {"AutoReloadFile1", "Auto Reload File", true, true}});
+                {"AutoReloadFile1", "Auto Reload File", true, true},
+                {"N3", "", false, false},
+                {"TargetCrystal1", "Target crystal...", false, false}});
     EXPECT_EQ(bar[4], w.About1);
     EXPECT_EQ(bar[4]->objectName(), QStringLiteral("About1"));
     EXPECT_EQ(bar[4]->text(), QStringLiteral("About"));

@@ -2,16 +2,19 @@
 // Xvfb with a screenshot). Not a test and not part of the program.
 //
 //   ui_preview [--load FILE] [--about] [--files] [--save] [--device CODE] [--narrow] [--port SELECTION]
+//              [--option-menu] [--crystal]
 //
 // --load runs "Load Code" with FILE as the dialog's answer; --about opens the
 // about window once the main window is up; --files opens the Files menu; --save
 // opens the "Save Code As..." dialog; --narrow makes the main window
 // 294 pixels wide; --port chooses the backend as QVX_PORT would (default:
-// the simulated AT89S8252).
+// the simulated AT89S8252); --option-menu opens the Option menu, --crystal
+// the "Target crystal..." dialog.
 #include "ABOUT_QVX.h"
 #include "ISP_S8252.h"
 #include "PortAccess.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
@@ -26,7 +29,7 @@ int main(int argc, char* argv[])
     qvx::SetApplicationTitle();
 
     QString load;
-    bool about = false, narrow = false, files = false, save = false;
+    bool about = false, narrow = false, files = false, save = false, optionMenu = false, crystal = false;
     int device = -2;
     std::string selection = "sim:AT89S8252,timing=instant";
     for (int i = 1; i < argc; ++i) {
@@ -40,6 +43,10 @@ int main(int argc, char* argv[])
             save = true;
         else if (!std::strcmp(argv[i], "--narrow"))
             narrow = true;
+        else if (!std::strcmp(argv[i], "--option-menu"))
+            optionMenu = true;
+        else if (!std::strcmp(argv[i], "--crystal"))
+            crystal = true;
         else if (!std::strcmp(argv[i], "--device") && i + 1 < argc)
             device = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--port") && i + 1 < argc)
@@ -74,5 +81,11 @@ int main(int argc, char* argv[])
         QTimer::singleShot(300, &frmMain, [&] {
             frmMain.menuBar()->setActiveAction(frmMain.Files1->menuAction());
         });
+    if (optionMenu)
+        QTimer::singleShot(300, &frmMain, [&] {
+            frmMain.menuBar()->setActiveAction(frmMain.Option1->menuAction());
+        });
+    if (crystal)
+        QTimer::singleShot(300, &frmMain, [&] { frmMain.TargetCrystal1->trigger(); });
     return application.exec();
 }
