@@ -35,7 +35,10 @@ static PollTiming PollTimingFor(const ChipSession& s)
 }
 
 // Writes the byte at the counter's address, waits, and polls it up to the
-// poll limit. True when a poll read it back as written.
+// poll limit. True when the first poll reads it back as written, or, once a
+// poll has not, when two polls in a row do: among many polls of a byte that
+// does not take, one can come through a noisy MISO line with just the
+// wrong bits flipped.
 static bool WriteAndPoll(ChipSession& s, int32_t i, int pollLimit, PollTiming& t)
 {
     const char high = s.Buffer.CodeHigh[i], low = s.Buffer.CodeLow[i];
@@ -50,11 +53,18 @@ static bool WriteAndPoll(ChipSession& s, int32_t i, int pollLimit, PollTiming& t
         t.measured = true;
         port.WaitUntil(written + t.cycle - t.shortestWrite * t.answerByte / t.length);
     }
+    bool confirm = false; // a poll missed: the next match needs a second one
     for (int poll = 1; poll <= pollLimit && !s.Link.Refused; ++poll) {
         SendReadCode(s);
         LoadExpected(s.Link, high, low);
-        if (BitsMatch(s.Link))
+        const bool match = BitsMatch(s.Link);
+        if (match && !confirm)
             return !s.Link.Refused;
+        if (match) {
+            confirm = false; // read it again at once
+            continue;
+        }
+        confirm = true;
         CalibratedWait(s.Link, 1000);
     }
     return false;

@@ -1,51 +1,73 @@
 // Verify against the buffer and blank check: both stop at the first byte
-// that fails.
+// that fails, and judge each byte alike.
 #include "Instructions.h"
 
 #include <algorithm>
 
 namespace qvx {
 
-// Walks 0 to last comparing each byte read with the expected one, trying up
-// to `attempts` reads per byte (re-entering programming before attempt
+// Walks 0 to last comparing each byte with the expected one, trying up to
+// `attempts` reads per byte (re-entering programming before attempt
 // `reenable`). `blank` expects FF instead of the buffer.
+//
+// A byte passes when two reads in a row show the expected value, and fails
+// when three reads in a row show the same other value, or when the attempts
+// run out first. So a noisy MISO line can neither make a byte the chip does
+// not hold look right through one lucky read out of many, nor fail a right
+// byte by flipping the same bit in two reads.
 static CheckResult Compare(ChipSession& s, int32_t last, int attempts, int reenable, bool blank)
 {
     CodeBuffer& b = s.Buffer;
+    LinkState& link = s.Link;
     ResetAddress(b);
     if (!OpenProgramming(s))
         return {false, OpResult::Refused};
     for (int32_t i = 0; i <= std::min(last, kBufferSize - 1); ++i) {
-        bool passed = false;
-        for (int attempt = 1; attempt <= attempts && !passed; ++attempt) {
-            if (attempt == reenable)
+        LoadExpected(link, blank ? 'F' : b.CodeHigh[i], blank ? 'F' : b.CodeLow[i]);
+        const uint8_t expected = BitsValue(link.SendBits);
+        int matches = 0, repeats = 0; // the expected value, another value: in a row
+        uint8_t other = 0;
+        bool passed = false, failed = false;
+        for (int attempt = 1; attempt <= attempts && !passed && !failed; ++attempt) {
+            if (attempt == reenable) {
                 ReenableProgramming(s);
+                matches = repeats = 0;
+            }
             SendReadCode(s);
-            if (s.Link.Refused)
+            if (link.Refused)
                 return {false, OpResult::Refused};
-            LoadExpected(s.Link, blank ? 'F' : b.CodeHigh[i], blank ? 'F' : b.CodeLow[i]);
-            passed = BitsMatch(s.Link);
+            const uint8_t read = BitsValue(link.ReceivedBits);
+            if (read == expected) {
+                repeats = 0;
+                passed = ++matches == 2;
+            } else {
+                matches = 0;
+                repeats = repeats > 0 && read == other ? repeats + 1 : 1;
+                other = read;
+                failed = repeats == 3;
+            }
         }
         if (!passed)
-            return {false, OpResult::Completed, i, BitsValue(s.Link.SendBits), BitsValue(s.Link.ReceivedBits)};
+            return {false, OpResult::Completed, i, expected, BitsValue(link.ReceivedBits)};
         NextAddress(b);
         ShowProgress(s.Panel(), i, last);
     }
     return {true, OpResult::Completed};
 }
 
-static CheckResult Verify(ChipSession& s, int32_t last)
+// The verify's limits for both checks.
+static CheckResult Check(ChipSession& s, int32_t last, bool blank)
 {
     const SetLimits& limits = LimitsOf(s.Chip.Set);
-    return Compare(s, last, limits.VerifyAttempts, limits.VerifyReenable, false);
+    return Compare(s, last, limits.VerifyAttempts, limits.VerifyReenable, blank);
 }
 
-CheckResult VerifyCode3(ChipSession& s, int32_t last) { return Verify(s, last); }
+CheckResult VerifyCode3(ChipSession& s, int32_t last) { return Check(s, last, false); }
 
-CheckResult VerifyCode4(ChipSession& s, int32_t last) { return Verify(s, last); }
+CheckResult VerifyCode4(ChipSession& s, int32_t last) { return Check(s, last, false); }
 
-CheckResult BlankCheck3(ChipSession& s, int32_t last) { return Compare(s, last, 1, 0, true); }
+CheckResult BlankCheck3(ChipSession& s, int32_t last) { return Check(s, last, true); }
 
-CheckResult BlankCheck4(ChipSession& s, int32_t last) { return Compare(s, last, 1, 0, true); }
+CheckResult BlankCheck4(ChipSession& s, int32_t last) { return Check(s, last, true); }
 
 } // namespace qvx
