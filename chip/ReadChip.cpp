@@ -1,17 +1,23 @@
 // Reading the chip's code memory into the buffer: a byte counts only when
-// two reads in a row agree.
+// two reads in a row agree, or three once the line has shown itself noisy.
 #include "Instructions.h"
 
 #include <algorithm>
 
 namespace qvx {
 
+// Each byte is read until the last reads agree, up to two reads for each of
+// the limits' attempts, re-entering programming where the attempt before
+// which it does would begin. Two reads in a row that agree give the byte;
+// once two reads of any byte have disagreed, the line flips bits, and two
+// reads can agree on the same flipped bit: from then on three in a row must.
 static OpResult ReadCode(ChipSession& s, int32_t last)
 {
     const SetLimits& limits = LimitsOf(s.Chip.Set);
     LinkState& link = s.Link;
     CodeBuffer& b = s.Buffer;
     OpResult result = OpResult::Completed;
+    bool noisy = false;
 
     ResetAddress(b);
     if (!OpenProgramming(s)) {
@@ -19,16 +25,24 @@ static OpResult ReadCode(ChipSession& s, int32_t last)
     } else {
         for (int32_t i = 0; i <= std::min(last, kBufferSize - 1); ++i) {
             bool agreed = false;
-            for (int attempt = 1; attempt <= limits.ReadAttempts && !agreed; ++attempt) {
-                if (attempt == limits.ReadReenable)
+            int32_t previous[8];
+            int inRow = 0; // reads in a row that show `previous`
+            for (int read = 1; read <= 2 * limits.ReadAttempts && !agreed; ++read) {
+                if (read == 2 * limits.ReadReenable - 1) {
                     ReenableProgramming(s);
+                    inRow = 0;
+                }
                 SendReadCode(s);
-                int32_t first[8];
-                std::copy(std::begin(link.ReceivedBits), std::end(link.ReceivedBits), first);
-                SendReadCode(s);
-                agreed = std::equal(std::begin(first), std::end(first), std::begin(link.ReceivedBits));
                 if (link.Refused)
                     break;
+                if (inRow > 0 && std::equal(std::begin(previous), std::end(previous), std::begin(link.ReceivedBits))) {
+                    ++inRow;
+                } else {
+                    noisy = noisy || inRow > 0;
+                    std::copy(std::begin(link.ReceivedBits), std::end(link.ReceivedBits), previous);
+                    inRow = 1;
+                }
+                agreed = inRow == (noisy ? 3 : 2);
             }
             if (link.Refused) {
                 result = OpResult::Refused;

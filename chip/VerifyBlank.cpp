@@ -10,11 +10,13 @@ namespace qvx {
 // `attempts` reads per byte (re-entering programming before attempt
 // `reenable`). `blank` expects FF instead of the buffer.
 //
-// A byte passes when two reads in a row show the expected value, and fails
-// when three reads in a row show the same other value, or when the attempts
-// run out first. So a noisy MISO line can neither make a byte the chip does
-// not hold look right through one lucky read out of many, nor fail a right
-// byte by flipping the same bit in two reads.
+// A byte passes when its first read shows the expected value; once a read
+// has shown another, it passes only when two reads in a row show the
+// expected value. It fails when three reads in a row show the same other
+// value, or when the attempts run out first. So a right byte costs one read,
+// and a noisy MISO line can neither make a byte the chip does not hold look
+// right through one lucky read out of many, nor fail a right byte by
+// flipping the same bit in two reads.
 static CheckResult Compare(ChipSession& s, int32_t last, int attempts, int reenable, bool blank)
 {
     CodeBuffer& b = s.Buffer;
@@ -27,7 +29,7 @@ static CheckResult Compare(ChipSession& s, int32_t last, int attempts, int reena
         const uint8_t expected = BitsValue(link.SendBits);
         int matches = 0, repeats = 0; // the expected value, another value: in a row
         uint8_t other = 0;
-        bool passed = false, failed = false;
+        bool missed = false, passed = false, failed = false;
         for (int attempt = 1; attempt <= attempts && !passed && !failed; ++attempt) {
             if (attempt == reenable) {
                 ReenableProgramming(s);
@@ -39,8 +41,9 @@ static CheckResult Compare(ChipSession& s, int32_t last, int attempts, int reena
             const uint8_t read = BitsValue(link.ReceivedBits);
             if (read == expected) {
                 repeats = 0;
-                passed = ++matches == 2;
+                passed = ++matches == (missed ? 2 : 1);
             } else {
+                missed = true;
                 matches = 0;
                 repeats = repeats > 0 && read == other ? repeats + 1 : 1;
                 other = read;

@@ -120,6 +120,13 @@ ExitSignals::ExitSignals()
         gInstalled[signo] = ::sigaction(signo, &stop, nullptr) == 0;
     }
 
+    // A log written to a pipe whose reader has gone (`qvx-isp-cli ... | tee
+    // log` and Ctrl-C, which ends tee as well) must not kill the program
+    // before it has released the target: the write fails instead.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    gInstalled[SIGPIPE] = ::sigaction(SIGPIPE, &ignore, &gPrevious[SIGPIPE]) == 0;
+
     struct sigaction crash {};
     crash.sa_sigaction = OnCrash;
     crash.sa_flags = SA_SIGINFO | SA_ONSTACK;

@@ -11,7 +11,9 @@
 // main with 128 + the signal's number, as a shell reports a death by signal.
 // A second stop signal while the first is being honoured ends the program at
 // once, after the emergency write below. A stop signal that was ignored when
-// the program started (nohup) stays ignored.
+// the program started (nohup) stays ignored. SIGPIPE is ignored: a log line
+// written to a pipe whose reader has gone fails instead of ending the program
+// with the target in reset.
 //
 // SIGSEGV, SIGBUS, SIGFPE, SIGILL and SIGABRT: nothing can be trusted any
 // more, so the handler only drops RST with the port's one async-signal-safe

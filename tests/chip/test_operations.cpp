@@ -358,6 +358,55 @@ TEST(Faults, NoisyLineStillReadsAndVerifiesCorrectly)
     EXPECT_TRUE(chip.panel.messages.empty());
 }
 
+TEST(Faults, ReadsOnANoisyLineDoNotAgreeOnAFlippedBit)
+{
+    // Two reads of a byte flip the same bit now and then on a line this
+    // noisy (about one 4 KB read in eight would hold a wrong byte): once the
+    // line has shown noise, a byte needs three reads in a row.
+    const std::vector<uint8_t> image = Image(0x1000);
+    for (int seed = 1; seed <= 12; ++seed) {
+        SCOPED_TRACE(seed);
+        SimChip chip("AT89S51,timing=instant,noise=0.002,seed=" + std::to_string(seed));
+        chip.port->Chip().PresetCode(image);
+        ClearBuffer(*chip.buffer);
+        EXPECT_EQ(chip.Read(), OpResult::Completed);
+        for (int32_t a = 0; a < 0x1000; ++a)
+            ASSERT_EQ(chip.BufferByte(a), image[a]) << a;
+    }
+    // A clean line costs two reads a byte.
+    SimChip clean("AT89S51,timing=instant");
+    clean.port->Chip().PresetCode(image);
+    EXPECT_EQ(clean.Read(), OpResult::Completed);
+    EXPECT_EQ(std::count_if(clean.Trace().begin(), clean.Trace().end(),
+                            [](const std::string& line) { return line.rfind("20 ", 0) == 0; }),
+              2 * 0x1000);
+    EXPECT_EQ(clean.TraceCount("20 00 13 00 -> 00 00 00 85"), 2u);
+}
+
+TEST(Faults, OnACleanLineVerifyAndBlankReadEachByteOnce)
+{
+    SimChip chip("AT89S52,timing=instant");
+    const std::vector<uint8_t> image = Image(0x2000);
+    const auto reads = [&chip] {
+        const size_t n = size_t(std::count_if(chip.Trace().begin(), chip.Trace().end(),
+                                              [](const std::string& line) { return line.rfind("20 ", 0) == 0; }));
+        chip.port->Chip().ClearTrace();
+        return n;
+    };
+    EXPECT_TRUE(chip.Blank().Passed);
+    EXPECT_EQ(reads(), 0x2000u);
+    chip.port->Chip().PresetCode(image);
+    chip.Load(image);
+    EXPECT_TRUE(chip.Verify().Passed);
+    EXPECT_EQ(reads(), 0x2000u);
+    // A wrong byte is read until three reads in a row agree on it.
+    chip.port->Chip().PresetCode(0x0100, uint8_t(image[0x0100] ^ 0x01));
+    const CheckResult failed = chip.Verify();
+    EXPECT_FALSE(failed.Passed);
+    EXPECT_EQ(failed.FailedAddress, 0x0100);
+    EXPECT_EQ(reads(), 0x0100u + 3u);
+}
+
 TEST(Faults, NoiseCannotMakeAByteTheChipDoesNotHoldLookRight)
 {
     // The byte at 0040 never takes its 7F: it stays FF, one bit off. On a

@@ -309,22 +309,22 @@ TEST_F(PpdevTest, TheChosenPortSaysWhyItCannotBeUsedAndWhatToDo)
                                      "Join the group lp, which owns /dev/parport*: sudo usermod -aG lp $USER, then "
                                      "log out and in again.");
 
-    auto busy = std::make_unique<FakeSystem>();
-    busy->ports["parport0"].baseAddr = "888\n";
-    busy->ports["parport0"].claimErrno = EBUSY;
-    EXPECT_EQ(PpdevPort(std::move(busy)).Unusable(0x378),
+    // A machine with one port, made to fail as `arrange` says.
+    auto unusable = [](uint16_t base, const std::function<void(FakeParport&)>& arrange) {
+        auto fake = std::make_unique<FakeSystem>();
+        fake->ports["parport0"].baseAddr = std::to_string(base) + "\n";
+        arrange(fake->ports["parport0"]);
+        return PpdevPort(std::move(fake)).Unusable(base);
+    };
+    EXPECT_EQ(unusable(0x378, [](FakeParport& p) { p.claimErrno = EBUSY; }),
               "cannot claim /dev/parport0: Device or resource busy. The printer driver lp or another program holds "
               "the port.\nUnload the printer driver (sudo rmmod lp) or end the other program.");
+    EXPECT_EQ(unusable(0x278, [](FakeParport& p) { p.dataDirErrno = EIO; }),
+              "cannot set the data lines of /dev/parport0 to output: Input/output error");
 
     EXPECT_EQ(PpdevPort(std::make_unique<FakeSystem>()).Unusable(0x278),
               "no parallel port at address 0x278. The kernel lists no parallel port at all (no /dev/parport*).\n"
               "Load the parallel port drivers: sudo modprobe parport_pc ppdev");
-
-    auto failing = std::make_unique<FakeSystem>();
-    failing->ports["parport0"].baseAddr = "632\n";
-    failing->ports["parport0"].dataDirErrno = EIO;
-    EXPECT_EQ(PpdevPort(std::move(failing)).Unusable(0x278),
-              "cannot set the data lines of /dev/parport0 to output: Input/output error");
 }
 
 TEST_F(PpdevTest, TheSignalSafeWriteIsOneDataWriteFromTheCopyOfTheRegister)

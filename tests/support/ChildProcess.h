@@ -160,6 +160,18 @@ public:
 
     void Signal(int signo) { EXPECT_EQ(::kill(pid_, signo), 0); }
 
+    // Stops reading standard error and closes this end, as a reader that
+    // has gone away: the child's next write there fails (EPIPE).
+    void CloseStandardError()
+    {
+        for (auto it = sources_.begin(); it != sources_.end(); ++it)
+            if (it->second == &ran_.err) {
+                ::close(it->first);
+                sources_.erase(it);
+                return;
+            }
+    }
+
     // Reads everything until the child closes its ends, then reaps it.
     const Ran& Finish()
     {

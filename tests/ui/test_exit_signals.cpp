@@ -13,6 +13,8 @@
 #include <QTimer>
 
 #include <csignal>
+#include <fstream>
+#include <iterator>
 
 namespace qvx::test {
 namespace {
@@ -91,10 +93,19 @@ protected:
         return std::find(statuses.begin(), statuses.end(), text) != statuses.end();
     }
 
+    bool AutoProgramUntil(int signo);
+    void ExpectStoppedMidProgram(int signo);
+
     ExitSignals exitSignals;
     ExitSignalNotifier notifier{exitSignals};
     std::unique_ptr<SignalAfter> kill;
+    std::vector<uint8_t> code; // what AutoProgramUntil programs
 };
+
+std::string SignalName(const ::testing::TestParamInfo<int>& info)
+{
+    return info.param == SIGINT ? "SIGINT" : info.param == SIGTERM ? "SIGTERM" : "SIGHUP";
+}
 
 class IdleSignal : public ExitSignalTest, public ::testing::WithParamInterface<int> {};
 
@@ -117,30 +128,33 @@ TEST_P(IdleSignal, EndsTheWindowAsExitDoes)
     EXPECT_EQ(exitSignals.ExitStatus(0), 128 + GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, IdleSignal, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return std::string(info.param == SIGINT    ? "SIGINT"
-                                                : info.param == SIGTERM ? "SIGTERM"
-                                                                        : "SIGHUP");
-                         });
+INSTANTIATE_TEST_SUITE_P(Signals, IdleSignal, ::testing::Values(SIGINT, SIGTERM, SIGHUP), SignalName);
 
-TEST_F(ExitSignalTest, DuringAutoProgramTheCommandStopsAtItsNextByteAndTheWindowEnds)
+// AUTO-PROGRAM of 2 KB, lock level 2, with `signo` sent some way into the
+// programming; true when the window closed.
+bool ExitSignalTest::AutoProgramUntil(int signo)
 {
-    StartOnTheSwitch("AT89S52,timing=instant");
     Choose("AT89S52");
-    std::vector<uint8_t> code(0x800);
+    code.resize(0x800);
     for (size_t i = 0; i < code.size(); ++i)
         code[i] = uint8_t(i * 7 + 1);
     LoadHex(HexText({{0, code}}));
     SetLockLevel(2);
+    kill->signo = signo;
     window->WindowHooks().Status = [this](const QString& text) {
         statuses.push_back(text.toStdString());
         if (text == QStringLiteral("Programming..."))
             kill->at = sim->Accesses() + 40000; // some way into the programming
     };
     window->btnAuto->click();
-    EXPECT_TRUE(Closes());
+    return Closes();
+}
 
+// After AutoProgramUntil: the command stopped, nothing reported done that
+// was not, the target left running; the chip holds the bytes written before
+// the stop and nothing after them, no lock bit.
+void ExitSignalTest::ExpectStoppedMidProgram(int signo)
+{
     EXPECT_TRUE(Stated(kCommandStopped));
     EXPECT_TRUE(Stated("Auto programming fail"));
     EXPECT_FALSE(Stated("Program finished."));
@@ -148,7 +162,6 @@ TEST_F(ExitSignalTest, DuringAutoProgramTheCommandStopsAtItsNextByteAndTheWindow
     EXPECT_EQ(statuses.back(), "RUN MODE.");
     EXPECT_TRUE(RunLines());
     EXPECT_TRUE(messages.isEmpty()) << messages.join(QLatin1Char('|')).toStdString();
-    // The bytes before the stop are programmed, none after it, no lock bit.
     int32_t programmed = 0;
     while (programmed < 0x800 && sim->Chip().CodeByte(uint32_t(programmed)) == code[size_t(programmed)])
         ++programmed;
@@ -157,8 +170,44 @@ TEST_F(ExitSignalTest, DuringAutoProgramTheCommandStopsAtItsNextByteAndTheWindow
     for (int32_t a = programmed; a < 0x2000; ++a)
         ASSERT_EQ(sim->Chip().CodeByte(uint32_t(a)), 0xFF) << a;
     EXPECT_FALSE(sim->Chip().LockBit(1));
-    EXPECT_EQ(exitSignals.ExitStatus(0), 128 + SIGTERM);
+    EXPECT_EQ(exitSignals.ExitStatus(0), 128 + signo);
 }
+
+TEST_F(ExitSignalTest, DuringAutoProgramTheCommandStopsAtItsNextByteAndTheWindowEnds)
+{
+    StartOnTheSwitch("AT89S52,timing=instant");
+    EXPECT_TRUE(AutoProgramUntil(SIGTERM));
+    ExpectStoppedMidProgram(SIGTERM);
+}
+
+class MidCommandSignal : public ExitSignalTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(MidCommandSignal, TheChipIsSavedAndTheCableShowsTheRunModeLines)
+{
+    // As the program ends after its window has closed: the window, then the
+    // port, which saves the chip.
+    const std::string state = Dir() + "/chip.bin", lines = Dir() + "/lines.txt";
+    StartOnTheSwitch("AT89S52,timing=instant,state=" + state + ",lines=" + lines);
+    EXPECT_TRUE(AutoProgramUntil(GetParam()));
+    ExpectStoppedMidProgram(GetParam());
+    const std::vector<uint8_t> held = sim->Chip().Code();
+    window.reset();
+    kill.reset();
+    sim.reset();
+
+    std::ifstream saved(state, std::ios::binary);
+    const std::vector<uint8_t> image{std::istreambuf_iterator<char>(saved), {}};
+    EXPECT_EQ(image, held);
+    std::ifstream cable(lines);
+    std::string shown;
+    std::getline(cable, shown);
+    EXPECT_EQ(shown, "RST=0 D3=1 D7=1");
+    std::ifstream sidecar(state + ".txt");
+    const std::string bits{std::istreambuf_iterator<char>(sidecar), {}};
+    EXPECT_EQ(bits.find("LB1"), std::string::npos) << bits;
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, MidCommandSignal, ::testing::Values(SIGINT, SIGTERM, SIGHUP), SignalName);
 
 // What holds a nested event loop when the signal comes.
 enum class Nested { MessageBox, FileDialog, AboutWindow };

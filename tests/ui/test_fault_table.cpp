@@ -94,18 +94,33 @@ protected:
         return Lines() == text;
     }
 
+    // AUTO-PROGRAM on a target that refuses the programming enable: one
+    // message, and the chip as it was.
+    void ExpectAutoRefused(const std::string& device, const std::string& options)
+    {
+        messages.clear();
+        Prepare(device, options, Code(0x100));
+        sim->Chip().PresetCode(0x10, 0x42);
+        window->btnAuto->click();
+        EXPECT_EQ(Since(), (std::vector<std::string>{"PROGRAM MODE.", "Erase Chip...",
+                                                     "Device have not in program mode", "Auto programming fail"}));
+        EXPECT_EQ(messages, QStringList{QStringLiteral("Device have not in program mode")});
+        EXPECT_EQ(sim->Chip().CodeByte(0x10), 0x42);
+    }
+    // The end of an AUTO-PROGRAM whose programming timed out.
+    void ExpectAutoTimedOut()
+    {
+        EXPECT_EQ(Since(), (std::vector<std::string>{"PROGRAM MODE.", "Erase Chip...", "Programming...",
+                                                     "Programming Time-Out", "Auto programming fail"}));
+        EXPECT_EQ(messages, QStringList{QStringLiteral("Programming Time-Out")});
+    }
+
     size_t from = 0;
 };
 
 TEST_F(FaultTable, NoCable)
 {
-    Prepare("AT89S52", ",fault=nocable", Code(0x100));
-    sim->Chip().PresetCode(0x10, 0x42);
-    window->btnAuto->click();
-    EXPECT_EQ(Since(), (std::vector<std::string>{"PROGRAM MODE.", "Erase Chip...", "Device have not in program mode",
-                                                 "Auto programming fail"}));
-    EXPECT_EQ(messages, QStringList{QStringLiteral("Device have not in program mode")});
-    EXPECT_EQ(sim->Chip().CodeByte(0x10), 0x42);
+    ExpectAutoRefused("AT89S52", ",fault=nocable");
     EXPECT_EQ(sim->Chip().Counters().instructions, 0u);
 
     // The command line: exit status 1, the state file as it was.
@@ -124,20 +139,14 @@ TEST_F(FaultTable, CableButNoChip)
 {
     // A four-byte part answers its enable with 0x69: without a chip nothing
     // answers, as without a cable.
-    Prepare("AT89S52", ",fault=nochip", Code(0x100));
-    window->btnAuto->click();
-    EXPECT_EQ(Since(), (std::vector<std::string>{"PROGRAM MODE.", "Erase Chip...", "Device have not in program mode",
-                                                 "Auto programming fail"}));
-    EXPECT_EQ(messages, QStringList{QStringLiteral("Device have not in program mode")});
+    ExpectAutoRefused("AT89S52", ",fault=nochip");
 
     // The AT89S8252 does not answer its enable; the first byte written never
     // reads back.
     messages.clear();
     Prepare("AT89S8252", ",fault=nochip", Code(0x100));
     window->btnAuto->click();
-    EXPECT_EQ(Since(), (std::vector<std::string>{"PROGRAM MODE.", "Erase Chip...", "Programming...",
-                                                 "Programming Time-Out", "Auto programming fail"}));
-    EXPECT_EQ(messages, QStringList{QStringLiteral("Programming Time-Out")});
+    ExpectAutoTimedOut();
     ExpectNoSuccessSince();
     // VERIFY on its own does not pass either.
     from = statuses.size();
@@ -147,13 +156,7 @@ TEST_F(FaultTable, CableButNoChip)
 
 TEST_F(FaultTable, ChipThatNeverAnswersTheProgrammingEnable)
 {
-    Prepare("AT89S51", ",fault=noenable", Code(0x100));
-    sim->Chip().PresetCode(0x10, 0x42);
-    window->btnAuto->click();
-    EXPECT_EQ(Since(), (std::vector<std::string>{"PROGRAM MODE.", "Erase Chip...", "Device have not in program mode",
-                                                 "Auto programming fail"}));
-    EXPECT_EQ(messages, QStringList{QStringLiteral("Device have not in program mode")});
-    EXPECT_EQ(sim->Chip().CodeByte(0x10), 0x42);
+    ExpectAutoRefused("AT89S51", ",fault=noenable");
 
     // The three-byte parts cannot tell from the enable; their erase is
     // never seen to end.
@@ -206,9 +209,7 @@ TEST_F(FaultTable, CellThatNeverPrograms)
     Prepare("AT89S8252", ",weak=0x0100", code);
     SetLockLevel(2);
     window->btnAuto->click();
-    EXPECT_EQ(Since(), (std::vector<std::string>{"PROGRAM MODE.", "Erase Chip...", "Programming...",
-                                                 "Programming Time-Out", "Auto programming fail"}));
-    EXPECT_EQ(messages, QStringList{QStringLiteral("Programming Time-Out")});
+    ExpectAutoTimedOut();
     ExpectChip(code, 0x100);
     EXPECT_FALSE(sim->Chip().LockBit(1));
 }
@@ -218,9 +219,7 @@ TEST_F(FaultTable, WriteCycleThatNeverEnds)
     Prepare("AT89S52", ",fault=busy", Code(0x200));
     SetLockLevel(1);
     window->btnAuto->click();
-    EXPECT_EQ(Since(), (std::vector<std::string>{"PROGRAM MODE.", "Erase Chip...", "Programming...",
-                                                 "Programming Time-Out", "Auto programming fail"}));
-    EXPECT_EQ(messages, QStringList{QStringLiteral("Programming Time-Out")});
+    ExpectAutoTimedOut();
     ExpectChip({}, 0);
     EXPECT_FALSE(sim->Chip().LockBit(1));
 }
