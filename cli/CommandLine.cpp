@@ -1,4 +1,5 @@
 #include "CommandLine.h"
+#include "Link.h"
 
 #include <functional>
 #include <set>
@@ -59,6 +60,15 @@ const std::vector<Setting>& Settings()
          }},
         {"--x2", false, [](Options& o, const std::string&) { o.X2Clock = true; return std::string(); }},
         {"--no-run", false, [](Options& o, const std::string&) { o.NoRun = true; return std::string(); }},
+        {"--crystal", true,
+         [](Options& o, const std::string& v) {
+             const std::optional<int> hz = Number(v, int(kMinCrystalHz), int(kMaxCrystalHz));
+             if (!hz)
+                 return "--crystal takes the target's crystal in hertz, " + std::to_string(kMinCrystalHz) +
+                        " to " + std::to_string(kMaxCrystalHz) + " (e.g. 11059200), not \"" + v + "\"";
+             o.CrystalHz = uint32_t(*hz);
+             return std::string();
+         }},
         {"--config", true,
          [](Options& o, const std::string& v) {
              o.Config = v;
@@ -173,6 +183,8 @@ Settings, for the whole run:
   --x2              the "x2 Clock" fuse on (AT89S8253, AT89S2051, AT89S4051);
                     off without it
   --no-run          stay in program mode at the end of --auto
+  --crystal HZ      the target's crystal in hertz (default 11059200): the
+                    serial clock never runs faster than the chip allows at it
   --config PATH     the CONFIG.QVX to read instead of the one searched for
 
 Operations, run in the order given; the first that fails ends the run:

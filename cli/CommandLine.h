@@ -2,6 +2,7 @@
 // whole run, and the operations in the order given.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@ struct Options {
     int LockLevel = 0;               // 0 to 3
     bool X2Clock = false;
     bool NoRun = false;
+    std::optional<uint32_t> CrystalHz; // --crystal; else the usual 11.0592 MHz
     std::optional<std::string> Config;
     std::vector<Operation> Operations;
 };

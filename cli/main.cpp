@@ -181,6 +181,7 @@ int RunOperations(const cli::Options& options, const Device& device)
         CalibrateWait(link);
     selection.DeviceCode = device.Code;
     selection.AutoRun = !options.NoRun;
+    link.CrystalHz = options.CrystalHz.value_or(kDefaultCrystalHz);
     selection.AutoReload = false; // each operation loads its file just before
 
     Run run(commands);

@@ -36,6 +36,9 @@ inline const std::string kNotInProgramMode = "Device have not in program mode";
 
 // The crystal a target board carries unless the user says otherwise.
 inline constexpr uint32_t kDefaultCrystalHz = 11'059'200;
+// The crystals the program accepts for a target board.
+inline constexpr uint32_t kMinCrystalHz = 1'000'000;
+inline constexpr uint32_t kMaxCrystalHz = 40'000'000;
 
 // Program-wide state of the link. One instance is owned by the main window
 // for the whole run; tests make their own.

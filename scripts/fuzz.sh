@@ -7,6 +7,7 @@
 #
 #   ./scripts/fuzz.sh 60          # every target for a minute
 #   ./scripts/fuzz.sh 1800 fuzz_hexrecords   # one target for half an hour
+#   FUZZ_RUNS=10000000 ./scripts/fuzz.sh 1800  # each until ten million runs or half an hour
 #
 # Installs clang and its fuzzer runtime with apt-get when they are missing.
 set -euo pipefail
@@ -18,6 +19,8 @@ shift || true
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(fuzz_hexfile fuzz_hexrecords fuzz_config fuzz_statefile fuzz_portoption)
 case $seconds in '' | *[!0-9]*) echo "usage: $0 [SECONDS] [TARGET...]" >&2; exit 2 ;; esac
+runs_limit=${FUZZ_RUNS:--1}     # -1: no limit on executions, only on time
+case $runs_limit in -1 | [0-9]*) ;; *) echo "FUZZ_RUNS must be a number" >&2; exit 2 ;; esac
 
 . scripts/packages.sh
 
@@ -59,7 +62,7 @@ for target in "${targets[@]}"; do
     mkdir -p "$work" "$findings"
     echo "== $target: ${seconds}s"
     set +e
-    "$build/tests/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+    "$build/tests/$target" -max_total_time="$seconds" -runs="$runs_limit" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
         -artifact_prefix="$findings/" "$work" "$seeds" >"$log" 2>&1
     status=$?
     set -e

@@ -76,8 +76,6 @@ void SetApplicationTitle();
 inline constexpr uint32_t kCommonCrystalsHz[] = {3'579'545,  4'000'000,  6'000'000,  7'372'800,  8'000'000,
                                                  10'000'000, 11'059'200, 12'000'000, 14'745'600, 16'000'000,
                                                  18'432'000, 20'000'000, 22'118'400, 24'000'000, 33'000'000};
-inline constexpr uint32_t kMinCrystalHz = 1'000'000;
-inline constexpr uint32_t kMaxCrystalHz = 40'000'000;
 // "11.0592 MHz".
 QString CrystalText(uint32_t hz);
 // A crystal as the user types it: "11.0592", "11.0592 MHz", "12MHz",

@@ -148,6 +148,23 @@ TEST_F(CliTest, LockLevelAndNoRunApplyToTheWholeRun)
     EXPECT_FALSE(chip->Chip().LockBit(3));
 }
 
+// On a port that answers in 50 ns only the clock floor keeps SCK slow enough
+// for the chip, and the floor is worked out from the crystal given.
+TEST_F(CliTest, CrystalSetsTheSerialClockFloor)
+{
+    const std::string fastPort = "sim:AT89S52,timing=virtual,iodelay=50,xtal=12000000,state=" + Path("chip.bin");
+    Ran ran = Run({"--device", "AT89S52", "--port", fastPort, "--crystal", "12000000", "--erase"});
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    EXPECT_TRUE(ran.Logged("Erase finished."));
+
+    // Told of a 40 MHz board, the program clocks three times faster than the
+    // 12 MHz chip can follow: it never answers the programming enable.
+    ran = Run({"--device", "AT89S52", "--port", fastPort, "--crystal", "40000000", "--erase"});
+    EXPECT_EQ(ran.status, 1) << ran.err;
+    EXPECT_TRUE(ran.Logged("Device have not in program mode"));
+    EXPECT_FALSE(ran.Logged("Erase finished."));
+}
+
 TEST_F(CliTest, VerifyOfADifferentFileExitsOneAndRunsNothingAfter)
 {
     const std::string image = Image(Program(0x1000), 0x1000);
@@ -265,6 +282,8 @@ TEST_F(CliTest, CommandLineMistakesExitTwoWithWhatIsWrong)
         {{"--device", "AT89S52", "--erase=now"}, "--erase takes no value"},
         {{"--device", "AT89S52", "--write-fuse"}, "--write-fuse: the AT89S52 has no user fuse"},
         {{"--device", "AT89S8252", "--x2", "--erase"}, "--x2: the AT89S8252 has no x2 Clock fuse"},
+        {{"--device", "AT89S52", "--crystal", "11.0592", "--erase"},
+         "--crystal takes the target's crystal in hertz, 1000000 to 40000000 (e.g. 11059200), not \"11.0592\""},
     };
     for (const auto& [args, problem] : cases) {
         std::vector<std::string> withPort = args;
