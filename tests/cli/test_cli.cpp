@@ -5,6 +5,7 @@
 #include "HexFile.h"
 #include "HexText.h"
 #include "SimPort.h"
+#include "StoppedImage.h"
 #include "Version.h"
 
 #include <gtest/gtest.h>
@@ -393,12 +394,7 @@ void CliTest::ExpectSignalWithTheReaderGone(int signo, bool terminal)
     EXPECT_EQ(ReadFile(lines), "RST=0 D3=1 D7=1\n");
     const std::string saved = ReadFile(Path("chip.bin"));
     ASSERT_EQ(saved.size(), 0x2000u) << "the chip was saved";
-    size_t done = 0;
-    while (done < saved.size() && uint8_t(saved[done]) == code[done])
-        ++done;
-    EXPECT_LT(done, saved.size());
-    for (size_t a = done; a < saved.size(); ++a)
-        ASSERT_EQ(uint8_t(saved[a]), 0xFF) << a;
+    ExpectProgrammedUpToAStop(saved, code);
 }
 
 TEST_F(CliTest, CtrlCOnAPipelineEndsTheRunCleanlyThoughTheLogReaderIsGone)

@@ -5,6 +5,7 @@
 #include "ABOUT_QVX.h"
 #include "CommandFixture.h"
 #include "ExitSignalNotifier.h"
+#include "StoppedImage.h"
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -162,13 +163,7 @@ void ExitSignalTest::ExpectStoppedMidProgram(int signo)
     EXPECT_EQ(statuses.back(), "RUN MODE.");
     EXPECT_TRUE(RunLines());
     EXPECT_TRUE(messages.isEmpty()) << messages.join(QLatin1Char('|')).toStdString();
-    int32_t programmed = 0;
-    while (programmed < 0x800 && sim->Chip().CodeByte(uint32_t(programmed)) == code[size_t(programmed)])
-        ++programmed;
-    EXPECT_GT(programmed, 0);
-    EXPECT_LT(programmed, 0x800);
-    for (int32_t a = programmed; a < 0x2000; ++a)
-        ASSERT_EQ(sim->Chip().CodeByte(uint32_t(a)), 0xFF) << a;
+    EXPECT_GT(ExpectProgrammedUpToAStop(sim->Chip().Code(), code), 0u);
     EXPECT_FALSE(sim->Chip().LockBit(1));
     EXPECT_EQ(exitSignals.ExitStatus(0), 128 + signo);
 }

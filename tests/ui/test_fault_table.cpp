@@ -5,6 +5,7 @@
 // reported as done that was not.
 #include "ChildProcess.h"
 #include "CommandFixture.h"
+#include "StoppedImage.h"
 
 #include <QAction>
 
@@ -417,12 +418,7 @@ TEST_F(FaultTable, SigtermMidProgram)
     // Saved: erased, then programmed from 0 up to where it stopped.
     const std::string saved = ReadBytes(Path("chip.bin"));
     ASSERT_EQ(saved.size(), 0x2000u);
-    size_t done = 0;
-    while (done < saved.size() && uint8_t(saved[done]) == code[done])
-        ++done;
-    EXPECT_LT(done, saved.size());
-    for (size_t a = done; a < saved.size(); ++a)
-        ASSERT_EQ(uint8_t(saved[a]), 0xFF) << a;
+    ExpectProgrammedUpToAStop(saved, code);
     EXPECT_EQ(ReadBytes(Path("chip.bin.txt")).find("LB1"), std::string::npos) << "no lock bit written";
 
     // The window program, idle: ends as E&xit does and saves its chip.
