@@ -292,6 +292,19 @@ TEST_F(FaultTable, HexFileMadeUnreadable)
     window->btnLoadFile->click();
     EXPECT_EQ(statuses.back(), "Load file failed.");
     EXPECT_EQ(messages.size(), 3);
+
+    // A file whose read permission was taken away, for a user other than
+    // root, whom permissions do not stop.
+    if (::geteuid() != 0) {
+        fs::remove(Path("app.hex"));
+        WriteFile("app.hex", HexText({{0, Code(0x100)}}));
+        fs::permissions(Path("app.hex"), fs::perms::none);
+        from = statuses.size();
+        window->btnAuto->click();
+        EXPECT_EQ(Since(), (std::vector<std::string>{"PROGRAM MODE.", "Auto programming fail"}));
+        EXPECT_EQ(messages.value(3).toStdString(), "Cannot open the file " + Path("app.hex") + "\nPermission denied");
+        EXPECT_EQ(sim->Chip().CodeByte(0x10), 0x42);
+    }
 }
 
 TEST_F(FaultTable, ConfigQvxMissingEmptyOrGarbage)
