@@ -58,27 +58,65 @@ std::string ReadWholeFile(const std::string& path, std::string& text)
 // Character of code 26: the end-of-file mark of text files.
 static constexpr char kEndOfFile = 26;
 
-void ParseConfig(const std::string& text, int32_t (&values)[5])
+std::vector<std::string> ConfigFields(const std::string& text)
 {
-    for (int32_t& v : values)
-        v = 0;
+    std::vector<std::string> fields;
     // A code 26 ends the file as if nothing followed it; a read beyond the
     // end yields that character.
     const size_t end = std::min(text.find(kEndOfFile), text.size());
     size_t pos = 0;
     auto read = [&]() -> char { return pos < end ? text[pos++] : (pos++, kEndOfFile); };
-    int field = 1;
     while (pos < end) {
         if (read() != '[')
             continue;
-        const char d1 = read(), d2 = read(), d3 = read(), d4 = read();
-        if (field <= 5)
-            values[field - 1] = HexWordValue(d1, d2, d3, d4);
-        ++field;
+        std::string field(4, kEndOfFile);
+        for (char& c : field)
+            c = read();
+        fields.push_back(field);
     }
+    return fields;
 }
 
-std::string ReadConfigFile(const std::string& path, int32_t (&values)[5])
+void ParseConfig(const std::string& text, int32_t (&values)[5])
+{
+    for (int32_t& v : values)
+        v = 0;
+    const std::vector<std::string> fields = ConfigFields(text);
+    for (size_t k = 0; k < fields.size() && k < 5; ++k)
+        values[k] = HexWordValue(fields[k][0], fields[k][1], fields[k][2], fields[k][3]);
+}
+
+std::vector<std::string> ConfigProblems(const std::string& text)
+{
+    static const char* const kNames[] = {"value 1 (the timing factor)", "value 2 (the serial clock delay)"};
+    const std::vector<std::string> fields = ConfigFields(text);
+    std::vector<std::string> problems;
+    for (size_t k = 0; k < 2; ++k) {
+        if (k >= fields.size()) {
+            problems.push_back(std::string(kNames[k]) + " is missing: it is 0");
+            continue;
+        }
+        const std::string& f = fields[k];
+        if (std::all_of(f.begin(), f.end(), [](char c) { return HexDigitValue(c) >= 0; }))
+            continue;
+        std::string shown;
+        for (char c : f) {
+            if (c >= ' ' && c <= '~') {
+                shown += c;
+            } else {
+                char code[8];
+                std::snprintf(code, sizeof code, "\\x%02X", unsigned(static_cast<unsigned char>(c)));
+                shown += code;
+            }
+        }
+        problems.push_back(std::string(kNames[k]) + " \"" + shown +
+                           "\" is not four upper-case hex digits: it counts as " +
+                           std::to_string(HexWordValue(f[0], f[1], f[2], f[3])));
+    }
+    return problems;
+}
+
+std::string ReadConfigFile(const std::string& path, int32_t (&values)[5], std::vector<std::string>* problems)
 {
     for (int32_t& v : values)
         v = 0;
@@ -86,6 +124,9 @@ std::string ReadConfigFile(const std::string& path, int32_t (&values)[5])
     if (const std::string error = ReadWholeFile(path, text); !error.empty())
         return "Cannot read the configuration file " + path + ": " + error;
     ParseConfig(text, values);
+    if (problems)
+        for (const std::string& problem : ConfigProblems(text))
+            problems->push_back(path + ": " + problem);
     return {};
 }
 
@@ -151,7 +192,7 @@ std::string FindConfig(const std::vector<std::string>& places)
 }
 
 std::string ReadFirstConfig(const std::vector<std::string>& places, int32_t (&values)[5],
-                            std::string& found)
+                            std::string& found, std::vector<std::string>* problems)
 {
     found = FindConfig(places);
     if (found.empty()) {
@@ -163,7 +204,7 @@ std::string ReadFirstConfig(const std::vector<std::string>& places, int32_t (&va
             message += "\n" + place;
         return message;
     }
-    return ReadConfigFile(found, values);
+    return ReadConfigFile(found, values, problems);
 }
 
 } // namespace qvx

@@ -27,8 +27,11 @@ std::string ReadConfig(int32_t& value1, int32_t& value2, int32_t& value3, int32_
 
 // Reads the file at `path` into the five values, all set to 0 first. Returns
 // an empty string on success, else a message naming the path and the
-// system's error text; the values are then all 0.
-std::string ReadConfigFile(const std::string& path, int32_t (&values)[5]);
+// system's error text; the values are then all 0. `problems`, when given,
+// receives a line for each value the program uses that the file does not
+// give as four hex digits (see ConfigProblems), the path in front.
+std::string ReadConfigFile(const std::string& path, int32_t (&values)[5],
+                           std::vector<std::string>* problems = nullptr);
 
 // The folder an installed program keeps its shipped CONFIG.QVX in (the data
 // folder of the install prefix, e.g. /usr/share/qvx-isp).
@@ -53,7 +56,7 @@ std::string FindConfig(const std::vector<std::string>& places);
 // names every place looked at; when the file found cannot be read, the
 // message of ReadConfigFile. The values are 0 after any failure.
 std::string ReadFirstConfig(const std::vector<std::string>& places, int32_t (&values)[5],
-                            std::string& found);
+                            std::string& found, std::vector<std::string>* problems = nullptr);
 
 // The largest HEX or configuration file read: a HEX file of the whole
 // 64 KB takes some 180 KB, so anything near this is no such file.
@@ -66,5 +69,16 @@ std::string ReadWholeFile(const std::string& path, std::string& text);
 
 // The same parse on text already in memory.
 void ParseConfig(const std::string& text, int32_t (&values)[5]);
+
+// The four characters of each field, in file order (code 26 for those past
+// the end of the file).
+std::vector<std::string> ConfigFields(const std::string& text);
+
+// What is odd about the two values the program uses, one line each: a value
+// the text does not hold ("value 1 (the timing factor) is missing: it is 0"),
+// or one whose four characters are not all upper-case hex digits, with the
+// number it counts as. They are read all the same; the lines are for the
+// operation log, so that a user can see why the timing is what it is.
+std::vector<std::string> ConfigProblems(const std::string& text);
 
 } // namespace qvx

@@ -36,22 +36,32 @@ static PollTiming PollTimingFor(const ChipSession& s)
 }
 
 // Polls the byte at `i` up to the poll limit; true when it read back as
-// written.
-static bool PollWritten(ChipSession& s, int32_t i, int pollLimit)
+// written: at the first poll, or, once a poll has not (or `missed`, a poll
+// before these did not), at two polls in a row. Among many polls of a byte
+// that does not take, one can come through a noisy MISO line with just the
+// wrong bits flipped.
+static bool PollWritten(ChipSession& s, int32_t i, int pollLimit, bool missed = false)
 {
     const char high = s.Buffer.CodeHigh[i], low = s.Buffer.CodeLow[i];
+    bool confirm = missed; // a poll missed: the next match needs a second one
     for (int poll = 1; poll <= pollLimit && !s.Link.Refused; ++poll) {
         SendReadCodeAt(s, i);
         LoadExpected(s.Link, high, low);
-        if (BitsMatch(s.Link))
+        const bool match = BitsMatch(s.Link);
+        if (match && !confirm)
             return !s.Link.Refused;
+        if (match) {
+            confirm = false; // read it again at once
+            continue;
+        }
+        confirm = true;
         CalibratedWait(s.Link, 1000);
     }
     return false;
 }
 
 // Writes the byte at `i` (the counter's address), waits, and polls it up to
-// the poll limit. True when a poll read it back as written.
+// the poll limit. True when the polls read it back as written.
 static bool WriteAndPoll(ChipSession& s, int32_t i, int pollLimit, PollTiming& t)
 {
     const char high = s.Buffer.CodeHigh[i], low = s.Buffer.CodeLow[i];
@@ -72,10 +82,11 @@ static bool WriteAndPoll(ChipSession& s, int32_t i, int pollLimit, PollTiming& t
 }
 
 // The polls and rewrites of one byte until it reads back as written; false
-// when it never does (or the command was refused).
-static bool Program(ChipSession& s, int32_t i, int pollLimit, PollTiming& timing, bool written)
+// when it never does (or the command was refused). `written`: the byte is
+// written already, `missed`: and a poll of it did not read it back.
+static bool Program(ChipSession& s, int32_t i, int pollLimit, PollTiming& timing, bool written, bool missed = false)
 {
-    bool programmed = written ? PollWritten(s, i, pollLimit) : WriteAndPoll(s, i, pollLimit, timing);
+    bool programmed = written ? PollWritten(s, i, pollLimit, missed) : WriteAndPoll(s, i, pollLimit, timing);
     for (int rewrite = 1; rewrite <= 8 && !programmed && !s.Link.Refused; ++rewrite) {
         ReenableProgramming(s);
         programmed = WriteAndPoll(s, i, pollLimit, timing);
@@ -118,7 +129,7 @@ static OpResult ProgramPipelined(ChipSession& s, int32_t last, int pollLimit, Po
                 SetBits(s.Link.ReceivedBits, in[length - 1]);
                 LoadExpected(s.Link, b.CodeHigh[pending], b.CodeLow[pending]);
                 if (!BitsMatch(s.Link)) {
-                    if (!Program(s, pending, pollLimit, timing, true))
+                    if (!Program(s, pending, pollLimit, timing, true, true))
                         timedOut = pending;
                     else if (!Program(s, i, pollLimit, timing, true))
                         timedOut = i;

@@ -1,5 +1,5 @@
 // Reading the chip's code memory into the buffer: a byte counts only when
-// two reads in a row agree.
+// two reads in a row agree, or three once the line has shown itself noisy.
 #include "Instructions.h"
 
 #include <algorithm>
@@ -7,17 +7,24 @@
 
 namespace qvx {
 
+// Each byte is read until the last reads agree, up to two reads for each of
+// the limits' attempts, re-entering programming where the attempt before
+// which it does would begin. Two reads in a row that agree give the byte;
+// once two reads of any byte have disagreed, the line flips bits, and two
+// reads can agree on the same flipped bit: from then on three in a row must.
 static OpResult ReadCode(ChipSession& s, int32_t last)
 {
     const SetLimits& limits = LimitsOf(s.Chip.Set);
     LinkState& link = s.Link;
     CodeBuffer& b = s.Buffer;
     OpResult result = OpResult::Completed;
+    bool noisy = false;
 
     ResetAddress(b);
     const int32_t end = std::min(last, kBufferSize - 1);
     // Each block's first pair of reads goes in one exchange where the port
-    // takes several (a block of one byte where it clocks bit by bit).
+    // takes several (a block of one byte where it clocks bit by bit); the
+    // reads after a disagreement go one at a time.
     const int batch = std::max(1, ReadsPerExchange(s) / 2);
     std::vector<uint8_t> pairs;
     if (!OpenProgramming(s)) {
@@ -33,18 +40,32 @@ static OpResult ReadCode(ChipSession& s, int32_t last)
             }
             for (int k = 0; k < count; ++k) {
                 const int32_t i = from + k;
-                bool agreed = pairs[2 * k] == pairs[2 * k + 1];
+                bool agreed = false;
+                int32_t previous[8];
+                int inRow = 0; // reads in a row that show `previous`
+                const auto judge = [&] {
+                    if (inRow > 0 && std::equal(std::begin(previous), std::end(previous), std::begin(link.ReceivedBits))) {
+                        ++inRow;
+                    } else {
+                        noisy = noisy || inRow > 0;
+                        std::copy(std::begin(link.ReceivedBits), std::end(link.ReceivedBits), previous);
+                        inRow = 1;
+                    }
+                    agreed = inRow == (noisy ? 3 : 2);
+                };
+                SetBits(link.ReceivedBits, pairs[2 * k]);
+                judge();
                 SetBits(link.ReceivedBits, pairs[2 * k + 1]);
-                for (int attempt = 2; attempt <= limits.ReadAttempts && !agreed; ++attempt) {
-                    if (attempt == limits.ReadReenable)
+                judge();
+                for (int read = 3; read <= 2 * limits.ReadAttempts && !agreed; ++read) {
+                    if (read == 2 * limits.ReadReenable - 1) {
                         ReenableProgramming(s);
+                        inRow = 0;
+                    }
                     SendReadCode(s);
-                    int32_t first[8];
-                    std::copy(std::begin(link.ReceivedBits), std::end(link.ReceivedBits), first);
-                    SendReadCode(s);
-                    agreed = std::equal(std::begin(first), std::end(first), std::begin(link.ReceivedBits));
                     if (link.Refused)
                         break;
+                    judge();
                 }
                 if (link.Refused) {
                     result = OpResult::Refused;

@@ -4,6 +4,7 @@
 #include "CommandLine.h"
 #include "Commands.h"
 #include "Console.h"
+#include "ExitSignals.h"
 #include "PortAccess.h"
 #include "PpdevPort.h"
 #include "ProgramConfig.h"
@@ -76,19 +77,10 @@ std::unique_ptr<PortAccess> OpenPort(const cli::Options& options, uint16_t dataP
         return nullptr;
     }
     if (ppdev) {
-        const std::string lpt = "LPT" + std::to_string(options.Lpt);
-        const std::optional<std::string> device = ppdev->DeviceFor(dataPort);
-        if (!device) {
-            char address[8];
-            std::snprintf(address, sizeof address, "%X", unsigned(dataPort));
-            error = "Cannot open the parallel port " + lpt + ": no parallel port at address 0x" + address +
-                    " (is the ppdev module loaded?)";
-            return nullptr;
-        }
-        ppdev->IsDriverInstalled(); // opens and claims the ports it finds
-        const std::string problems = ppdev->LastError();
-        if (problems.find(*device) != std::string::npos) {
-            error = "Cannot open the parallel port " + lpt + ": " + problems;
+        // Why not, and what to do about it, as the window's first-run
+        // message says it.
+        if (const std::string why = ppdev->Unusable(dataPort); !why.empty()) {
+            error = "Cannot open the parallel port LPT" + std::to_string(options.Lpt) + ": " + why;
             return nullptr;
         }
     }
@@ -154,6 +146,69 @@ private:
     Commands& commands_;
 };
 
+// The operations of the command line, with the port open from start to end;
+// the port is closed (a simulated chip saved) before this returns.
+int RunOperations(const cli::Options& options, const Device& device)
+{
+    cli::ConsoleView view(stderr, ::isatty(STDERR_FILENO) == 1);
+    LinkState link;
+    auto buffer = std::make_unique<CodeBuffer>();
+    Selection selection;
+    Commands commands(link, *buffer, selection, view);
+
+    std::vector<std::string> configProblems;
+    const std::string configError = options.Config ? ReadProgramConfigFrom(link, *options.Config, &configProblems)
+                                                   : ReadProgramConfig(link, ConfigSearchPlaces(), &configProblems);
+    if (!configError.empty()) {
+        commands.ShowMessage(configError);
+        if (options.Config)
+            return kUsageOrFile; // the file asked for; without one the values stay 0, as in the window
+    }
+    for (const std::string& problem : configProblems)
+        commands.Log(problem);
+
+    const uint16_t dataPort = options.Lpt == 2 ? kLpt2Data : kLpt1Data;
+    std::string portError;
+    std::unique_ptr<PortAccess> port = OpenPort(options, dataPort, portError);
+    if (!port) {
+        commands.ShowMessage(portError);
+        return kNoPort;
+    }
+    // Stopped by a stop signal, released by a crash; given up before the
+    // port closes.
+    WatchedLink watched(link);
+
+    // The start of the window: program-mode lines, a cleared buffer, the
+    // wait calibration (whose result is 0 anyway with a timing factor of 0).
+    link.Port = port.get();
+    commands.PowerUp(dataPort);
+    if (link.TimingFactor != 0)
+        CalibrateWait(link);
+    selection.DeviceCode = device.Code;
+    selection.AutoRun = !options.NoRun;
+    link.CrystalHz = options.CrystalHz.value_or(kDefaultCrystalHz);
+    selection.AutoReload = false; // each operation loads its file just before
+
+    Run run(commands);
+    int status = kSucceeded;
+    for (const cli::Operation& op : options.Operations) {
+        if (link.StopRequested)
+            break;
+        ApplySettings(options, selection);
+        status = run.Operation(op);
+        if (status != kSucceeded && !port->Failure().empty())
+            status = kNoPort; // the cable was lost, not refused by the chip
+        if (status != kSucceeded)
+            break;
+    }
+    if (link.StopRequested)
+        if (const ExitSignals* exitSignals = ExitSignals::Current(); exitSignals && exitSignals->Received())
+            commands.Log(EndingOnSignal(exitSignals->Received()));
+    // As at the window's exit: the target is left running.
+    commands.LeaveRunning();
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -178,52 +233,9 @@ int main(int argc, char* argv[])
     if (options.X2Clock && !device->HasFuse)
         return UsageError("--x2: the " + std::string(device->Name) + " has no x2 Clock fuse");
 
-    cli::ConsoleView view(stderr, ::isatty(STDERR_FILENO) == 1);
-    LinkState link;
-    auto buffer = std::make_unique<CodeBuffer>();
-    Selection selection;
-    Commands commands(link, *buffer, selection, view);
-
-    const std::string configError =
-        options.Config ? ReadProgramConfigFrom(link, *options.Config) : ReadProgramConfig(link);
-    if (!configError.empty()) {
-        commands.ShowMessage(configError);
-        if (options.Config)
-            return kUsageOrFile; // the file asked for; without one the values stay 0, as in the window
-    }
-
-    const uint16_t dataPort = options.Lpt == 2 ? kLpt2Data : kLpt1Data;
-    std::string portError;
-    std::unique_ptr<PortAccess> port = OpenPort(options, dataPort, portError);
-    if (!port) {
-        commands.ShowMessage(portError);
-        return kNoPort;
-    }
-
-    // The start of the window: program-mode lines, a cleared buffer, the
-    // wait calibration (whose result is 0 anyway with a timing factor of 0).
-    link.Port = port.get();
-    commands.PowerUp(dataPort);
-    if (link.TimingFactor != 0)
-        CalibrateWait(link);
-    selection.DeviceCode = device->Code;
-    selection.AutoRun = !options.NoRun;
-    link.CrystalHz = options.CrystalHz.value_or(kDefaultCrystalHz);
-    selection.AutoReload = false; // each operation loads its file just before
-
-    Run run(commands);
-    int status = kSucceeded;
-    for (const cli::Operation& op : options.Operations) {
-        if (link.StopRequested)
-            break;
-        ApplySettings(options, selection);
-        status = run.Operation(op);
-        if (status != kSucceeded && !port->Failure().empty())
-            status = kNoPort; // the cable was lost, not refused by the chip
-        if (status != kSucceeded)
-            break;
-    }
-    // As at the window's exit: the target is left running.
-    commands.LeaveRunning();
-    return status;
+    // From here on SIGINT, SIGTERM and SIGHUP stop the running operation at
+    // its next byte and end the run as it ends normally; the exit status
+    // then tells the signal.
+    ExitSignals exitSignals;
+    return exitSignals.ExitStatus(RunOperations(options, *device));
 }

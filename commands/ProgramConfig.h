@@ -14,11 +14,14 @@ namespace qvx {
 // installed copy. The one place that decides where the program looks.
 // Returns an empty string, or a message naming the file and the system's
 // error, or every place looked at when none holds the file (the values are
-// then 0).
-std::string ReadProgramConfig(LinkState& link, const std::vector<std::string>& places = ConfigSearchPlaces());
+// then 0). `problems`, when given, receives the file's ConfigProblems, each
+// behind the file's path, for the operation log.
+std::string ReadProgramConfig(LinkState& link, const std::vector<std::string>& places = ConfigSearchPlaces(),
+                              std::vector<std::string>* problems = nullptr);
 
 // Reads the configuration file at `path` (relative to the working directory
 // or absolute), with the same result.
-std::string ReadProgramConfigFrom(LinkState& link, const std::string& path);
+std::string ReadProgramConfigFrom(LinkState& link, const std::string& path,
+                                  std::vector<std::string>* problems = nullptr);
 
 } // namespace qvx

@@ -74,6 +74,15 @@ void SetRunModeLines(LinkState& link)
     link.Port->SetPortBit(link.DataPort, pin::RunLine3);
 }
 
+void SetRunModeLinesFromSignal(LinkState& link) noexcept
+{
+    if (PortAccess* port = link.Port) {
+        constexpr auto runLines = static_cast<uint8_t>(1u << pin::RunLine3 | 1u << pin::RunLine7);
+        constexpr auto reset = static_cast<uint8_t>(1u << pin::Rst);
+        port->SignalSafeWrite(link.DataPort, runLines, reset);
+    }
+}
+
 void SetOperationMode(LinkState& link, bool program, bool fuseDevice)
 {
     if (program) {

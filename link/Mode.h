@@ -35,6 +35,10 @@ bool EnableProgramming4(LinkState& link, int32_t factor, EnableJudgement judgeme
 // run-mode lines low, run mode the opposite.
 void SetProgramModeLines(LinkState& link);
 void SetRunModeLines(LinkState& link);
+// The run-mode lines in one async-signal-safe write of the port
+// (PortAccess::SignalSafeWrite), for a signal handler while the program
+// dies; nothing when the link has no port.
+void SetRunModeLinesFromSignal(LinkState& link) noexcept;
 
 // Enters program mode (true) or run mode (false), shows "PROGRAM MODE." or
 // "RUN MODE.", processes pending messages and enables or disables the chip

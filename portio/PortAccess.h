@@ -83,6 +83,14 @@ public:
     // zero for a port whose calls reach the wire at once.
     virtual std::chrono::nanoseconds ExchangeGap() const { return {}; }
 
+    // For a signal handler while the program dies: in the data register
+    // `port`, sets the bits of `set` and clears those of `clear` in one write,
+    // with async-signal-safe calls only (no allocation, no lock, no stream),
+    // from what the backend has prepared while the port was in use (its
+    // descriptor and its copy of the register). A backend that cannot do
+    // that does nothing, as this default.
+    virtual void SignalSafeWrite(uint16_t /*port*/, uint8_t /*set*/, uint8_t /*clear*/) noexcept {}
+
     // --- Time on the wire ---------------------------------------------------
     // The clock the target lives by, monotonic, in nanoseconds from an
     // arbitrary start: the steady clock for real hardware; a simulated cable

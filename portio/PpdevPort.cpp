@@ -244,6 +244,19 @@ bool PpdevPort::GetPortBit(uint16_t port, uint8_t bit)
     return (value >> (bit & 7)) & 1u;
 }
 
+// Nothing here may allocate or report: it runs in a signal handler. The
+// descriptor and the copy of the register were prepared while the port was
+// in use.
+void PpdevPort::SignalSafeWrite(uint16_t port, uint8_t set, uint8_t clear) noexcept
+{
+    for (Lpt& lpt : lpts_) {
+        if (lpt.base != port || lpt.fd < 0)
+            continue;
+        unsigned char data = static_cast<unsigned char>((lpt.data | set) & ~clear);
+        sys_->Ioctl(lpt.fd, PPWDATA, &data);
+    }
+}
+
 bool PpdevPort::IsDriverInstalled()
 {
     bool any = false;
@@ -252,13 +265,37 @@ bool PpdevPort::IsDriverInstalled()
     return any;
 }
 
+PpdevPort::Advice PpdevPort::AdviceFor(const Lpt& lpt)
+{
+    const std::string loadDrivers = "Load the parallel port drivers: sudo modprobe parport_pc ppdev";
+    switch (lpt.problem) {
+    case Problem::None:
+    case Problem::Failed:
+        break;
+    case Problem::NoPort: {
+        const std::string found = PortsFound();
+        return {found.empty() ? "The kernel lists no parallel port at all (no /dev/parport*)."
+                              : "Ports found: " + found + ".",
+                loadDrivers};
+    }
+    case Problem::NoDevice:
+        return {"The ppdev driver is not loaded.", loadDrivers};
+    case Problem::Denied:
+        return {"", "Join the group lp, which owns /dev/parport*: sudo usermod -aG lp $USER, then log out and in again."};
+    case Problem::Busy:
+        return {"The printer driver lp or another program holds the port.",
+                "Unload the printer driver (sudo rmmod lp) or end the other program."};
+    }
+    return {};
+}
+
 std::string PpdevPort::DriverDiagnosis()
 {
     if (IsDriverInstalled())
         return {};
     std::vector<std::string> reasons, remedies;
     auto add = [](std::vector<std::string>& lines, const std::string& line) {
-        if (std::find(lines.begin(), lines.end(), line) == lines.end())
+        if (!line.empty() && std::find(lines.begin(), lines.end(), line) == lines.end())
             lines.push_back(line);
     };
     // A port that is not there is worth a word only when neither is: a
@@ -266,41 +303,36 @@ std::string PpdevPort::DriverDiagnosis()
     const bool neither = std::all_of(std::begin(lpts_), std::end(lpts_),
                                      [](const Lpt& lpt) { return lpt.problem == Problem::NoPort; });
     for (const Lpt& lpt : lpts_) {
-        const std::string name = LptName(lpt.base) + " (" + HexAddress(lpt.base) + ")";
-        switch (lpt.problem) {
-        case Problem::None:
-            break;
-        case Problem::NoPort: {
-            if (!neither)
-                break;
-            const std::string found = PortsFound();
-            add(reasons, "No parallel port at 0x378 (LPT1) or 0x278 (LPT2). " +
-                             (found.empty() ? std::string("The kernel lists no parallel port at all (no /dev/parport*).")
-                                            : "Ports found: " + found + "."));
-            add(remedies, "Load the parallel port drivers: sudo modprobe parport_pc ppdev");
-            break;
-        }
-        case Problem::NoDevice:
-            add(reasons, name + ": " + lpt.error + ". The ppdev driver is not loaded.");
-            add(remedies, "Load the parallel port drivers: sudo modprobe parport_pc ppdev");
-            break;
-        case Problem::Denied:
-            add(reasons, name + ": " + lpt.error + ".");
-            add(remedies, "Join the group lp, which owns /dev/parport*: sudo usermod -aG lp $USER, then log out and in again.");
-            break;
-        case Problem::Busy:
-            add(reasons, name + ": " + lpt.error + ". The printer driver lp or another program holds the port.");
-            add(remedies, "Unload the printer driver (sudo rmmod lp) or end the other program.");
-            break;
-        case Problem::Failed:
-            add(reasons, name + ": " + lpt.error + ".");
-            break;
-        }
+        if (lpt.problem == Problem::None || (lpt.problem == Problem::NoPort && !neither))
+            continue;
+        const Advice advice = AdviceFor(lpt);
+        if (lpt.problem == Problem::NoPort)
+            add(reasons, "No parallel port at 0x378 (LPT1) or 0x278 (LPT2). " + advice.why);
+        else
+            add(reasons, LptName(lpt.base) + " (" + HexAddress(lpt.base) + "): " + lpt.error + "." +
+                             (advice.why.empty() ? "" : " " + advice.why));
+        add(remedies, advice.remedy);
     }
     std::string text;
     for (const std::vector<std::string>* lines : {&reasons, &remedies})
         for (const std::string& line : *lines)
             text += (text.empty() ? "" : "\n") + line;
+    return text;
+}
+
+std::string PpdevPort::Unusable(uint16_t base)
+{
+    Lpt* lpt = LptFor(base);
+    if (!lpt)
+        return "no parallel port at address " + HexAddress(base);
+    if (Ready(*lpt))
+        return {};
+    const Advice advice = AdviceFor(*lpt);
+    std::string text = lpt->error;
+    if (!advice.why.empty())
+        text += ". " + advice.why;
+    if (!advice.remedy.empty())
+        text += "\n" + advice.remedy;
     return text;
 }
 

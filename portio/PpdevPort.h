@@ -45,6 +45,8 @@ public:
     bool GetPortBit(uint16_t port, uint8_t bit) override;
     bool IsDriverInstalled() override;
     std::string DriverDiagnosis() override;
+    // One PPWDATA from the copy of the data register, on a port that is open.
+    void SignalSafeWrite(uint16_t port, uint8_t set, uint8_t clear) noexcept override;
 
     // What went wrong with each port that failed to open, claim or answer;
     // empty when nothing failed.
@@ -52,6 +54,11 @@ public:
 
     // The /dev/parportN path whose base address is `base`, if any.
     std::optional<std::string> DeviceFor(uint16_t base);
+
+    // Opens and claims the port whose data register is `base`. Empty when
+    // it can be used; otherwise why not, then on the next line what the user
+    // can do about it, as DriverDiagnosis says it for both ports.
+    std::string Unusable(uint16_t base);
 
 private:
     // Why a port cannot be used.
@@ -76,6 +83,13 @@ private:
     void WriteDataBit(Lpt& lpt, uint8_t bit, bool value);
     // "parport0 at 0x3BC, parport1 at 0x378", or empty.
     std::string PortsFound();
+    // What the user is told beyond a port's error text: why, in a
+    // sentence, and the remedy; either may be empty.
+    struct Advice {
+        std::string why;
+        std::string remedy;
+    };
+    Advice AdviceFor(const Lpt& lpt);
 
     std::unique_ptr<PpdevSystem> sys_;
     Lpt lpts_[2] = {Lpt(kLpt1Data), Lpt(kLpt2Data)};

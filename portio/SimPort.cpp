@@ -2,11 +2,15 @@
 #include "PortOptions.h"
 #include "StateFile.h"
 
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstring>
 #include <iostream>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace qvx {
 
@@ -14,11 +18,13 @@ namespace {
 
 constexpr uint8_t kRstBit = 4, kMosiBit = 5, kSckBit = 6;
 constexpr uint8_t kSenseBit = 4, kMisoBit = 6;
+constexpr uint8_t kRunBit3 = 3, kRunBit7 = 7;
+constexpr uint8_t kShownLines = 1u << kRstBit | 1u << kRunBit3 | 1u << kRunBit7;
 constexpr int64_t kIsaAccessNs = 1000; // one access to an ISA-bus parallel port
 
 const char* const kAcceptedOptions =
     "accepted options: lpt1, lpt2, timing=realistic|virtual|instant, xtal=HZ, iodelay[=NS], "
-    "fault=nocable|nochip|noenable|busy|busyerase, noise=P, seed=N, weak=ADDR, state=PATH, trace=PATH";
+    "fault=nocable|nochip|noenable|busy|busyerase, noise=P, seed=N, weak=ADDR, state=PATH, trace=PATH, lines=PATH";
 
 // Which LPT (0 or 1) and which register (0 data, 1 status, 2 control) an
 // address is; false for an address with no port.
@@ -77,6 +83,8 @@ SimPort::~SimPort()
     if (!SaveState(error))
         std::cerr << "QVX-ISP: simulated chip not saved: " << error << '\n';
     chip_.SetTraceSink(nullptr);
+    if (linesFd_ >= 0)
+        ::close(linesFd_);
 }
 
 // Whether a call reaches a register on real hardware: writes to a data or
@@ -151,9 +159,13 @@ void SimPort::WriteRegister(uint16_t port, uint8_t value)
     if (!Decode(port, lpt, reg))
         return;
     if (reg == 0) {
+        const uint8_t before = data_[lpt];
         data_[lpt] = value;
-        if (lpt == (cable_.lpt2 ? 1 : 0))
+        if (lpt == (cable_.lpt2 ? 1 : 0)) {
             DrivePins();
+            if ((before ^ value) & kShownLines)
+                ShowLines();
+        }
     } else if (reg == 2) {
         control_[lpt] = value;
     }
@@ -216,6 +228,41 @@ bool SimPort::SaveState(std::string& error)
         return true;
     chip_.Settle();
     return sim::SaveState(chip_, cable_.statePath, error);
+}
+
+void SimPort::SignalSafeWrite(uint16_t port, uint8_t set, uint8_t clear) noexcept
+{
+    int lpt = 0, reg = 0;
+    if (!Decode(port, lpt, reg) || reg != 0)
+        return;
+    data_[lpt] = static_cast<uint8_t>((data_[lpt] | set) & ~clear);
+    if (lpt == (cable_.lpt2 ? 1 : 0))
+        ShowLines();
+}
+
+// Written in place with one pwrite of a fixed length, so a reader never sees
+// a mix of two states, and safe in a signal handler.
+void SimPort::ShowLines() noexcept
+{
+    if (linesFd_ < 0)
+        return;
+    const uint8_t d = data_[cable_.lpt2 ? 1 : 0];
+    char text[] = "RST=0 D3=0 D7=0\n";
+    text[4] = char('0' + ((d >> kRstBit) & 1));
+    text[9] = char('0' + ((d >> kRunBit3) & 1));
+    text[14] = char('0' + ((d >> kRunBit7) & 1));
+    [[maybe_unused]] const ssize_t written = ::pwrite(linesFd_, text, sizeof text - 1, 0);
+}
+
+bool SimPort::OpenLines(const std::string& path, std::string& error)
+{
+    linesFd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (linesFd_ < 0) {
+        error = "cannot write the lines file " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    ShowLines();
+    return true;
 }
 
 bool SimPort::OpenTrace(const std::string& path, std::string& error)
@@ -307,6 +354,8 @@ bool ParseSimOptions(std::string_view options, SimSettings& settings, std::strin
             cable.statePath = std::string(value);
         } else if (key == "trace" && hasValue && !value.empty()) {
             cable.tracePath = std::string(value);
+        } else if (key == "lines" && hasValue && !value.empty()) {
+            cable.linesPath = std::string(value);
         } else {
             error = (part.empty() ? std::string("empty option") : "unknown option \"" + std::string(part) + "\"") +
                     "; " + kAcceptedOptions;
@@ -329,6 +378,8 @@ std::unique_ptr<SimPort> MakeSimPort(std::string_view options, std::string& erro
         return nullptr;
     }
     if (!cable.tracePath.empty() && !port->OpenTrace(cable.tracePath, error))
+        return nullptr;
+    if (!cable.linesPath.empty() && !port->OpenLines(cable.linesPath, error))
         return nullptr;
     return port;
 }

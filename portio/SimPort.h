@@ -38,6 +38,7 @@ struct SimCableOptions {
     int64_t ioDelayNs = -1;     // cost of each port access; -1 none (virtual timing: 1000)
     std::string statePath;      // code image kept between runs; empty for none
     std::string tracePath;      // wire trace file; empty for none
+    std::string linesPath;      // where RST and the run-mode lines are shown; empty for none
 };
 
 class SimPort : public PortAccess {
@@ -50,6 +51,9 @@ public:
     void ClrPortBit(uint16_t port, uint8_t bit) override;
     bool GetPortBit(uint16_t port, uint8_t bit) override;
     bool IsDriverInstalled() override { return true; }
+    // The register changes and the lines file is written; the chip is not
+    // told (the program is dying).
+    void SignalSafeWrite(uint16_t port, uint8_t set, uint8_t clear) noexcept override;
 
     // The chip's own clock with virtual or instant timing, which a wait
     // simply moves on; the steady clock with realistic timing.
@@ -77,12 +81,18 @@ public:
     bool SaveState(std::string& error);
     // Starts writing the wire trace to `path` (replacing the file).
     bool OpenTrace(const std::string& path, std::string& error);
+    // Starts showing the cable's RST and run-mode lines in the file `path`,
+    // as a meter on the cable would: one line "RST=1 D3=0 D7=0", rewritten
+    // in place whenever one of them changes.
+    bool OpenLines(const std::string& path, std::string& error);
 
 private:
     // Counts a call; `reachesRegister` ones also take the time of an access.
     void Access(bool reachesRegister);
     void WriteRegister(uint16_t port, uint8_t value);
     void DrivePins();
+    // The lines file for the cable's data register as it is now.
+    void ShowLines() noexcept;
     uint8_t Status(int lpt) const;
 
     SimCableOptions cable_;
@@ -95,6 +105,7 @@ private:
     bool stateLoaded_ = false;
     std::unique_ptr<sim::StateLock> stateLock_; // held from loading the state files to the last save
     std::ofstream trace_;
+    int linesFd_ = -1;
 };
 
 // What the text after "sim:" asks for.

@@ -460,9 +460,12 @@ void TfrmMain::FormCreate()
 {
     // CONFIG.QVX: the working directory's, else the user's, else the
     // installed copy.
-    const std::string error = ReadProgramConfig(link_, hooks_.ConfigPlaces());
+    std::vector<std::string> problems;
+    const std::string error = ReadProgramConfig(link_, hooks_.ConfigPlaces(), &problems);
     if (!error.empty())
         Message(QString::fromStdString(error)); // start-up goes on with all values 0
+    for (const std::string& problem : problems)
+        commands_.Log(problem); // read as written, but worth a line in the log
 
     commands_.PowerUp(kLpt1Data); // LPT1, program-mode lines, the cleared buffer on the grid
     CalibrateWait(link_, hooks_.Clock);
@@ -525,17 +528,29 @@ void TfrmMain::Exit2Click()
     close();
 }
 
+void TfrmMain::ExitOnSignal(int signo)
+{
+    if (endingOnSignal_)
+        return;
+    endingOnSignal_ = true;
+    link_.StopRequested = 1; // set by the signal already while this window was watched
+    commands_.Log(EndingOnSignal(signo));
+    Exit2Click();
+}
+
 // The about window is modal: not while a command runs, whose messages it
 // would hold up.
 void TfrmMain::About1Click()
 {
-    if (frmAboutQvx_ && !Busy())
+    if (frmAboutQvx_ && !Busy() && !link_.StopRequested)
         frmAboutQvx_->exec();
 }
 
 Commands::FileChooser TfrmMain::Chooser(const std::function<std::optional<QString>()>& dialog) const
 {
-    return [dialog]() -> std::optional<std::string> {
+    return [this, dialog]() -> std::optional<std::string> {
+        if (link_.StopRequested)
+            return std::nullopt; // the program is ending: no dialog
         if (const std::optional<QString> path = dialog())
             return path->toStdString();
         return std::nullopt;
@@ -558,7 +573,13 @@ void TfrmMain::ShowStatus(const std::string& text)
         hooks_.Status(shown);
 }
 
-void TfrmMain::ShowMessage(const std::string& text) { hooks_.Message(QString::fromStdString(text)); }
+// The command layer has logged the message already; while the program ends
+// on a stop signal nobody is there to acknowledge a box.
+void TfrmMain::ShowMessage(const std::string& text)
+{
+    if (!link_.StopRequested)
+        hooks_.Message(QString::fromStdString(text));
+}
 
 void TfrmMain::ShowFileName(const std::string& path) { ShowFromStart(edtFileName, QString::fromStdString(path)); }
 

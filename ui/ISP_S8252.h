@@ -8,6 +8,7 @@
 #include "CodeBuffer.h"
 #include "CommandView.h"
 #include "Commands.h"
+#include "ExitSignals.h"
 #include "Link.h"
 #include "PortAccess.h"
 #include "ChipOps.h"
@@ -135,6 +136,11 @@ public:
     void SaveCodeAs1Click();
     void Exit2Click();
     void About1Click();
+    // A stop signal (SIGINT, SIGTERM, SIGHUP) came: the running command
+    // stops at its next byte and the window ends as E&xit ends it. From
+    // now on messages go to the operation log only and no file dialog
+    // opens, so nothing waits for the user.
+    void ExitOnSignal(int signo);
 
     // Device, port and option selection. One handler serves the seven device
     // menu items, given the item's device code.
@@ -280,12 +286,14 @@ private:
 
     Hooks hooks_;
     LinkState link_;
+    WatchedLink watchedLink_{link_}; // stopped by a stop signal, released by a crash
     std::unique_ptr<CodeBuffer> buffer_;
     Selection selection_;
     Commands commands_{link_, *buffer_, selection_, *this};
     TfrmAboutQvx* frmAboutQvx_ = nullptr;
     bool activated_ = false;
     bool closePending_ = false; // the window was closed during a command
+    bool endingOnSignal_ = false;
     std::chrono::steady_clock::time_point lastProcessed_{};
 };
 

@@ -3,6 +3,7 @@
 // window closes.
 #include "ABOUT_QVX.h"
 #include "Config.h"
+#include "ExitSignalNotifier.h"
 #include "ISP_S8252.h"
 #include "PortAccess.h"
 #include "Version.h"
@@ -68,6 +69,30 @@ bool AnswerInformationOption(int argc, char* argv[])
     return false;
 }
 
+// The port, the main window and the about window, until the main window
+// closes. The port outlives the windows and is closed (a simulated chip
+// saved) before this returns.
+int RunWindows(qvx::ExitSignalNotifier& stopSignals)
+{
+    // The port backend, chosen by QVX_PORT.
+    std::string error;
+    std::unique_ptr<qvx::PortAccess> port = qvx::OpenPortAccessFromEnvironment(error);
+    if (!port) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        QMessageBox::critical(nullptr, QString::fromLatin1(qvx::kApplicationTitle), QString::fromStdString(error));
+        return 2;
+    }
+
+    qvx::TfrmMain frmMain(*port);
+    qvx::TfrmAboutQvx frmAboutQvx(&frmMain);
+    frmMain.SetAboutWindow(&frmAboutQvx);
+    stopSignals.Follow(frmMain);
+
+    frmMain.show();
+    frmMain.activateWindow();
+    return QApplication::exec();
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -83,20 +108,10 @@ int main(int argc, char* argv[])
         return 2;
     }
 
-    // The port backend, chosen by QVX_PORT.
-    std::string error;
-    std::unique_ptr<qvx::PortAccess> port = qvx::OpenPortAccessFromEnvironment(error);
-    if (!port) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        QMessageBox::critical(nullptr, QString::fromLatin1(qvx::kApplicationTitle), QString::fromStdString(error));
-        return 2;
-    }
-
-    qvx::TfrmMain frmMain(*port);
-    qvx::TfrmAboutQvx frmAboutQvx(&frmMain);
-    frmMain.SetAboutWindow(&frmAboutQvx);
-
-    frmMain.show();
-    frmMain.activateWindow();
-    return application.exec();
+    // From here on SIGINT, SIGTERM and SIGHUP end the program as E&xit does,
+    // and main returns normally, so that the port is closed and a simulated
+    // chip saved; the exit status then tells the signal.
+    qvx::ExitSignals exitSignals;
+    qvx::ExitSignalNotifier notifier(exitSignals);
+    return exitSignals.ExitStatus(RunWindows(notifier));
 }

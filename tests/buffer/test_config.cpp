@@ -251,5 +251,36 @@ TEST_F(ConfigSearch, AFileThatCannotBeReadEndsTheSearch)
               "Cannot read the configuration file " + places[0] + ": No such file or directory");
 }
 
+TEST(ConfigProblems, ValuesMissingOrNotHexGetALineEachAndAreReadAsEver)
+{
+    // Sound values, and anything after the second, say nothing.
+    EXPECT_TRUE(ConfigProblems("Timing [03E8]\nClock [0005]\n[zzzz]").empty());
+    EXPECT_EQ(ConfigProblems(""), (std::vector<std::string>{"value 1 (the timing factor) is missing: it is 0",
+                                                            "value 2 (the serial clock delay) is missing: it is 0"}));
+    EXPECT_EQ(ConfigProblems("[0018] no second one"),
+              std::vector<std::string>{"value 2 (the serial clock delay) is missing: it is 0"});
+    EXPECT_EQ(ConfigProblems("[03e8]\n[0005]"),
+              std::vector<std::string>{
+                  "value 1 (the timing factor) \"03e8\" is not four upper-case hex digits: it counts as 760"});
+    // A line break or the end of the file inside a field shows as its code.
+    EXPECT_EQ(ConfigProblems("[0000]\n[00\n"),
+              std::vector<std::string>{"value 2 (the serial clock delay) \"00\\x0A\\x1A\" is not four upper-case "
+                                       "hex digits: it counts as -17"});
+    int32_t values[5];
+    ParseConfig("[03e8]\n[00\n", values);
+    EXPECT_EQ(values[0], 760);
+    EXPECT_EQ(values[1], -17) << "read as ever";
+
+    // The file's path goes in front.
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("qvx-config-problems-" + std::to_string(::getpid())))
+                                 .string();
+    std::ofstream(path) << "[FFFF]";
+    std::vector<std::string> problems;
+    EXPECT_EQ(ReadConfigFile(path, values, &problems), "");
+    EXPECT_EQ(problems, std::vector<std::string>{path + ": value 2 (the serial clock delay) is missing: it is 0"});
+    std::filesystem::remove(path);
+}
+
 } // namespace
 } // namespace qvx

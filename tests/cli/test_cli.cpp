@@ -1,14 +1,17 @@
 // qvx-isp-cli run as its own process against the simulated cable and chip:
 // exit statuses, the log on standard error, files read and written, and the
 // chip as its state file keeps it afterwards.
+#include "ChildProcess.h"
 #include "HexFile.h"
 #include "HexText.h"
 #include "SimPort.h"
+#include "StoppedImage.h"
 #include "Version.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -19,63 +22,12 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace qvx::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Ran {
-    int status = -1; // exit status
-    std::string out, err;
-
-    // The log lines of standard error without their time of day; a line
-    // that does not start with one is kept whole.
-    std::vector<std::string> Log() const
-    {
-        static const std::regex time("^[0-2][0-9]:[0-5][0-9]:[0-5][0-9] ");
-        std::vector<std::string> lines;
-        std::istringstream in(err);
-        for (std::string line; std::getline(in, line);)
-            lines.push_back(std::regex_search(line, time) ? line.substr(9) : line);
-        return lines;
-    }
-    bool Logged(const std::string& text) const
-    {
-        const std::vector<std::string> lines = Log();
-        return std::find(lines.begin(), lines.end(), text) != lines.end();
-    }
-};
-
-// Reads everything from the descriptors until each reports its end.
-void Drain(std::vector<std::pair<int, std::string*>> sources)
-{
-    while (!sources.empty()) {
-        std::vector<pollfd> fds;
-        for (const auto& source : sources)
-            fds.push_back({source.first, POLLIN, 0});
-        if (::poll(fds.data(), fds.size(), 20000) <= 0)
-            break; // a hang: the exit status will say
-        for (size_t i = fds.size(); i-- > 0;) {
-            if (!fds[i].revents)
-                continue;
-            char chunk[4096];
-            const ssize_t n = ::read(fds[i].fd, chunk, sizeof chunk);
-            if (n > 0) {
-                sources[i].second->append(chunk, size_t(n));
-            } else if (n == 0 || errno != EINTR) { // a terminal ends with EIO
-                ::close(fds[i].fd);
-                sources.erase(sources.begin() + long(i));
-            }
-        }
-    }
-}
 
 // Runs the program in `dir` with `args`. QVX_PORT is taken away unless
 // `qvxPort` names one; the user's configuration folder is `dir`/config,
@@ -83,60 +35,7 @@ void Drain(std::vector<std::pair<int, std::string*>> sources)
 Ran RunCli(const std::vector<std::string>& args, const fs::path& dir,
            const std::optional<std::string>& qvxPort = std::nullopt, bool terminal = false)
 {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        if (entry.rfind("QVX_PORT=", 0) != 0 && entry.rfind("XDG_CONFIG_HOME=", 0) != 0)
-            env.push_back(entry);
-    }
-    env.push_back("XDG_CONFIG_HOME=" + (dir / "config").string());
-    if (qvxPort)
-        env.push_back("QVX_PORT=" + *qvxPort);
-    std::vector<char*> envp, argv;
-    for (std::string& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::string program = QVX_CLI;
-    std::vector<std::string> all = args;
-    argv.push_back(program.data());
-    for (std::string& a : all)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const std::string where = dir.string();
-
-    int out[2], err[2] = {-1, -1};
-    std::string terminalName;
-    EXPECT_EQ(::pipe(out), 0);
-    if (terminal) {
-        err[0] = ::posix_openpt(O_RDWR | O_NOCTTY);
-        EXPECT_GE(err[0], 0);
-        EXPECT_EQ(::grantpt(err[0]), 0);
-        EXPECT_EQ(::unlockpt(err[0]), 0);
-        terminalName = ::ptsname(err[0]);
-    } else {
-        EXPECT_EQ(::pipe(err), 0);
-    }
-
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (terminal)
-            err[1] = ::open(terminalName.c_str(), O_RDWR | O_NOCTTY);
-        if (::chdir(where.c_str()) != 0 || ::dup2(out[1], 1) < 0 || ::dup2(err[1], 2) < 0)
-            ::_exit(126);
-        ::close(out[0]);
-        ::close(err[0]);
-        ::execve(program.c_str(), argv.data(), envp.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    if (!terminal)
-        ::close(err[1]);
-    Ran ran;
-    Drain({{out[0], &ran.out}, {err[0], &ran.err}});
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return ran;
+    return RunChild({QVX_CLI, args, dir, qvxPort, terminal, {}});
 }
 
 std::string ReadFile(const fs::path& path)
@@ -177,6 +76,8 @@ protected:
         EXPECT_NE(port, nullptr) << error;
         return port;
     }
+
+    void ExpectSignalWithTheReaderGone(int signo, bool terminal);
 
     fs::path dir;
 };
@@ -356,6 +257,13 @@ TEST_F(CliTest, PortThatCannotBeOpenedExitsThree)
         EXPECT_NE(ran.err.find("Cannot open the parallel port LPT2: no parallel port at address 0x278"),
                   std::string::npos)
             << ran.err;
+        // What to do about it follows, as in the window's first-run message.
+        if (!fs::exists("/proc/sys/dev/parport")) {
+            EXPECT_NE(ran.err.find("no parallel port at address 0x278. The kernel lists no parallel port at all (no "
+                                   "/dev/parport*). / Load the parallel port drivers: sudo modprobe parport_pc ppdev"),
+                      std::string::npos)
+                << ran.err;
+        }
     }
 }
 
@@ -458,6 +366,80 @@ TEST_F(CliTest, ConfigurationFromTheWorkingDirectoryOrTheOneNamed)
     ran = Run({"--device", "AT89S52", "--port", Sim("AT89S52"), "--blank"});
     EXPECT_EQ(ran.status, 0) << ran.err;
     EXPECT_EQ(ran.Log().front(), "Blank Check...");
+}
+
+// The CLI's AUTO-PROGRAM of a full AT89S52, its standard error read as a
+// pipe or a terminal, until the reader goes away and `signo` comes in the
+// middle of the programming. The run ends as it ends normally: exit status
+// 128 + signo, the run-mode lines on the cable, the chip saved, erased and
+// programmed up to where it stopped.
+void CliTest::ExpectSignalWithTheReaderGone(int signo, bool terminal)
+{
+    std::vector<uint8_t> code(0x2000);
+    for (size_t i = 0; i < code.size(); ++i)
+        code[i] = uint8_t(i * 5 + 3);
+    Write("app.hex", HexText({{0, code}}));
+    const std::string lines = Path("lines.txt");
+    Child cli({QVX_CLI,
+               {"--device", "AT89S52", "--port", Sim("AT89S52", ",iodelay=5000,lines=" + lines), "--auto",
+                "app.hex"},
+               dir,
+               std::nullopt,
+               terminal,
+               {}});
+    ASSERT_TRUE(cli.WaitFor("Programming...")) << cli.Output().err;
+    cli.CloseStandardError();
+    cli.Signal(signo);
+    EXPECT_EQ(cli.Finish().status, 128 + signo);
+    EXPECT_EQ(ReadFile(lines), "RST=0 D3=1 D7=1\n");
+    const std::string saved = ReadFile(Path("chip.bin"));
+    ASSERT_EQ(saved.size(), 0x2000u) << "the chip was saved";
+    ExpectProgrammedUpToAStop(saved, code);
+}
+
+TEST_F(CliTest, CtrlCOnAPipelineEndsTheRunCleanlyThoughTheLogReaderIsGone)
+{
+    // qvx-isp-cli ... 2>&1 | tee log, then Ctrl-C: tee ends at once, and the
+    // run's next log line goes to a pipe nobody reads.
+    ExpectSignalWithTheReaderGone(SIGINT, false);
+}
+
+TEST_F(CliTest, AClosedTerminalEndsTheRunCleanly)
+{
+    // The terminal the progress bar is drawn on goes (its window closed, the
+    // ssh connection lost): SIGHUP, and every later write there fails.
+    ExpectSignalWithTheReaderGone(SIGHUP, true);
+}
+
+TEST_F(CliTest, ASignalAfterAnOperationRunsNothingMore)
+{
+    // The signal comes as ERASE has ended, before or just as BLANK starts:
+    // no operation after it is reported done, none after BLANK starts.
+    Write("app.hex", HexText(Program(0x2000)));
+    Write("chip.bin", std::string(0x2000, '\x42'));
+    Child cli({QVX_CLI,
+               {"--device", "AT89S52", "--port", Sim("AT89S52", ",iodelay=5000,lines=" + Path("lines.txt")),
+                "--erase", "--blank", "--auto", "app.hex", "--read", "back.hex"},
+               dir,
+               std::nullopt,
+               false,
+               {}});
+    ASSERT_TRUE(cli.WaitFor("Erase finished.")) << cli.Output().err;
+    cli.Signal(SIGTERM);
+    const Ran& ran = cli.Finish();
+    EXPECT_EQ(ran.status, 128 + SIGTERM) << ran.err;
+    const std::vector<std::string> log = ran.Log();
+    const auto erased = std::find(log.begin(), log.end(), "Erase finished.");
+    ASSERT_NE(erased, log.end()) << ran.err;
+    for (auto line = erased + 1; line != log.end(); ++line)
+        for (const char* done : {"Blank chip [OK]", "Programming...", "Auto Programming finished.", "Read Chip..."})
+            EXPECT_NE(*line, done) << ran.err;
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(std::vector<std::string>(log.end() - 2, log.end()),
+              (std::vector<std::string>{"Ending on SIGTERM", "RUN MODE."}));
+    EXPECT_FALSE(fs::exists(Path("back.hex")));
+    EXPECT_EQ(ReadFile(Path("lines.txt")), "RST=0 D3=1 D7=1\n");
+    EXPECT_EQ(ReadFile(Path("chip.bin")), std::string(0x2000, '\xFF')) << "erased, and saved";
 }
 
 TEST_F(CliTest, SecondPortAndTheUserFuse)

@@ -301,6 +301,48 @@ TEST_F(PpdevTest, NothingToSayWhenAPortWorks)
     EXPECT_TRUE(port->IsDriverInstalled());
 }
 
+TEST_F(PpdevTest, TheChosenPortSaysWhyItCannotBeUsedAndWhatToDo)
+{
+    sys->ports["parport0"].openErrno = EACCES;
+    EXPECT_EQ(port->Unusable(0x378), "");
+    EXPECT_EQ(port->Unusable(0x278), "cannot open /dev/parport0: Permission denied\n"
+                                     "Join the group lp, which owns /dev/parport*: sudo usermod -aG lp $USER, then "
+                                     "log out and in again.");
+
+    // A machine with one port, made to fail as `arrange` says.
+    auto unusable = [](uint16_t base, const std::function<void(FakeParport&)>& arrange) {
+        auto fake = std::make_unique<FakeSystem>();
+        fake->ports["parport0"].baseAddr = std::to_string(base) + "\n";
+        arrange(fake->ports["parport0"]);
+        return PpdevPort(std::move(fake)).Unusable(base);
+    };
+    EXPECT_EQ(unusable(0x378, [](FakeParport& p) { p.claimErrno = EBUSY; }),
+              "cannot claim /dev/parport0: Device or resource busy. The printer driver lp or another program holds "
+              "the port.\nUnload the printer driver (sudo rmmod lp) or end the other program.");
+    EXPECT_EQ(unusable(0x278, [](FakeParport& p) { p.dataDirErrno = EIO; }),
+              "cannot set the data lines of /dev/parport0 to output: Input/output error");
+
+    EXPECT_EQ(PpdevPort(std::make_unique<FakeSystem>()).Unusable(0x278),
+              "no parallel port at address 0x278. The kernel lists no parallel port at all (no /dev/parport*).\n"
+              "Load the parallel port drivers: sudo modprobe parport_pc ppdev");
+}
+
+TEST_F(PpdevTest, TheSignalSafeWriteIsOneDataWriteFromTheCopyOfTheRegister)
+{
+    sys->ports["parport1"].data = 0x0F;
+    port->SetPortBit(0x378, 4); // 0x1F
+    const size_t before = sys->log.size();
+    port->SignalSafeWrite(0x378, 0x88, 0x10);
+    EXPECT_EQ(std::vector<std::string>(sys->log.begin() + long(before), sys->log.end()),
+              std::vector<std::string>{"wdata 143"});
+    EXPECT_EQ(sys->ports["parport1"].data, 0x8F);
+
+    // A port not in use is not opened for it, nor is any other address.
+    port->SignalSafeWrite(0x278, 0x88, 0x10);
+    port->SignalSafeWrite(0x379, 0x88, 0x10);
+    EXPECT_EQ(sys->log.size(), before + 1);
+}
+
 TEST(PortSelection, AcceptsPpdevAndNamesTheFormsForAnythingElse)
 {
     std::string error;

@@ -140,13 +140,13 @@ TEST(SimCable, OptionErrorsNameWhatIsAccepted)
     EXPECT_NE(error.find("unknown option \"turbo\""), std::string::npos) << error;
     for (const char* accepted : {"lpt2", "timing=realistic|virtual|instant", "xtal=HZ", "iodelay[=NS]",
                                  "fault=nocable|nochip|noenable|busy", "noise=P", "seed=N", "weak=ADDR",
-                                 "state=PATH", "trace=PATH"})
+                                 "state=PATH", "trace=PATH", "lines=PATH"})
         EXPECT_NE(error.find(accepted), std::string::npos) << accepted;
 
     const char* bad[] = {"AT89S52,timing=fast", "AT89S52,xtal=0",     "AT89S52,xtal=12MHz", "AT89S52,noise=1.5",
                          "AT89S52,noise=x",     "AT89S52,seed=-1",    "AT89S52,fault=fire", "AT89S2051,weak=0x800",
                          "AT89S52,weak=zz",     "AT89S52,iodelay=-5", "AT89S52,,lpt2",      "AT89S52,state=",
-                         "AT89S52,lpt2=1",      "AT89S52,trace"};
+                         "AT89S52,lpt2=1",      "AT89S52,trace",      "AT89S52,lines="};
     for (const char* options : bad) {
         error.clear();
         EXPECT_EQ(MakeSimPort(options, error), nullptr) << options;
@@ -183,6 +183,39 @@ TEST(SimCable, OptionsReachTheChip)
     EXPECT_EQ(defaults->Chip().Options().xtalHz, 12000000u);
     EXPECT_EQ(OpenSim("AT89S52,weak=0x1FFF")->Chip().Options().weakCell, 0x1FFFu);
     EXPECT_EQ(OpenSim("AT89S52,weak=300")->Chip().Options().weakCell, 300u);
+}
+
+TEST(SimCable, TheLinesFileShowsResetAndTheRunModeLinesOfTheCablesPort)
+{
+    TempDir dir;
+    const std::string lines = dir / "lines.txt";
+    auto port = OpenSim("AT89S52,lpt2,lines=" + lines);
+    EXPECT_EQ(ReadAll(lines), "RST=0 D3=0 D7=0\n");
+    port->SetPortBit(0x278, 4);
+    EXPECT_EQ(ReadAll(lines), "RST=1 D3=0 D7=0\n");
+    port->SetPortBit(0x278, 7);
+    port->SetPortBit(0x278, 3);
+    EXPECT_EQ(ReadAll(lines), "RST=1 D3=1 D7=1\n");
+    port->ClrPortBit(0x278, 4);
+    EXPECT_EQ(ReadAll(lines), "RST=0 D3=1 D7=1\n");
+    // Another port, or another line, is not shown.
+    WriteAll(lines, "untouched\n");
+    port->SetPortBit(0x378, 4);
+    port->SetPortBit(0x278, 6);
+    port->ClrPortBit(0x278, 5);
+    port->SetPortBit(0x278, 7); // no change
+    EXPECT_EQ(ReadAll(lines), "untouched\n");
+
+    // The write a dying program makes from its signal handler.
+    port->SetPortBit(0x278, 4);
+    port->ClrPortBit(0x278, 3);
+    port->SignalSafeWrite(0x278, 0x88, 0x10);
+    EXPECT_EQ(ReadAll(lines), "RST=0 D3=1 D7=1\n");
+    EXPECT_EQ(port->Register(0x278), 0xC8);
+
+    std::string error;
+    EXPECT_EQ(MakeSimPort("AT89S52,lines=" + (dir / "no/such/folder"), error), nullptr);
+    EXPECT_NE(error.find("cannot write the lines file"), std::string::npos) << error;
 }
 
 TEST(SimCable, IoDelayMakesEachAccessCostAMicrosecondOfRealTime)

@@ -20,6 +20,8 @@
 
 #include <cstdlib>
 #include <algorithm>
+#include <cstdio>
+#include <functional>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -49,6 +51,15 @@ protected:
         // Parameterised tests are named "Prefix/Suite" and "Test/Case": one
         // folder, not nested ones that would be left behind.
         std::replace(name.begin(), name.end(), '/', '-');
+        // Fontconfig, which the shown windows load, leaks what it reads of
+        // the user's configuration folder (XDG_CONFIG_HOME, inside this one)
+        // when that folder's path is long: a long test name is cut short,
+        // and a hash of it keeps the folder the test's own.
+        if (name.size() > 40) {
+            char hash[17];
+            std::snprintf(hash, sizeof hash, "%016zx", std::hash<std::string>{}(name));
+            name = name.substr(0, 24) + "-" + hash;
+        }
         dir_ = std::filesystem::temp_directory_path() / name;
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);
