@@ -164,6 +164,22 @@ void GpioPort::WriteDataBit(uint16_t port, uint8_t bit, bool value)
         Broken("cannot set line " + std::to_string(line), err);
 }
 
+// For the crash path: each line of `set` and `clear` set once, nothing
+// allocated or reported. libgpiod 1.6 sets a requested line with one ioctl
+// on the line's descriptor, from a lookup in a map that only changes when
+// lines are requested or released.
+void GpioPort::SignalSafeWrite(uint16_t port, uint8_t set, uint8_t clear) noexcept
+{
+    if (state_ != State::Open || !IsLptData(port))
+        return;
+    for (uint8_t bit = 0; bit < 8; ++bit) {
+        const bool high = (set >> bit) & 1, low = (clear >> bit) & 1;
+        const int line = LineOf(bit);
+        if (line >= 0 && (high || low))
+            sys_->Set(unsigned(line), high && !low);
+    }
+}
+
 void GpioPort::SetPortBit(uint16_t port, uint8_t bit) { WriteDataBit(port, bit, true); }
 
 void GpioPort::ClrPortBit(uint16_t port, uint8_t bit) { WriteDataBit(port, bit, false); }

@@ -65,6 +65,7 @@ public:
     bool IsDriverInstalled() override;
     std::string DriverDiagnosis() override;
     std::string Failure() const override { return failure_; }
+    void SignalSafeWrite(uint16_t port, uint8_t set, uint8_t clear) noexcept override;
 
     std::chrono::nanoseconds Now() override { return sys_->Now(); }
     void WaitUntil(std::chrono::nanoseconds deadline) override { sys_->SleepUntil(deadline); }

@@ -138,6 +138,24 @@ TEST(GpioLines, ExitLeavesTheTargetRunningAndReleasesEveryLine)
     EXPECT_FALSE(lines.IsOpen());
 }
 
+TEST(GpioLines, TheCrashPathDropsRstOnTheLine)
+{
+    // What a dying program's signal handler asks of the port: RST low and
+    // the run-mode bits high, these having no line here.
+    Bench b("AT89S52,timing=instant");
+    VirtualGpioChip lines(*b.cable, PiWiring());
+    GpioPort port(PiWiring(), Lend(lines));
+    b.Use(port);
+    b.Fill(16);
+    EXPECT_EQ(b.commands.Program(), Outcome::Succeeded);
+    ASSERT_TRUE(b.cable->Register(kLpt1Data) & 0x10);
+    port.SignalSafeWrite(kLpt1Data + 1, 0x88, 0x10); // not the data register: nothing
+    EXPECT_TRUE(b.cable->Register(kLpt1Data) & 0x10);
+    port.SignalSafeWrite(kLpt1Data, 0x88, 0x10);
+    EXPECT_FALSE(b.cable->Register(kLpt1Data) & 0x10);
+    EXPECT_TRUE(lines.Requested(25)); // released at the normal end only
+}
+
 TEST(GpioLines, SenseLineRefusesAMissingCable)
 {
     Bench b("AT89S8253,timing=instant,fault=nocable");
