@@ -160,6 +160,17 @@ std::filesystem::path AbsoluteFromEnvironment(const char* name)
 
 } // namespace
 
+std::string UserConfigFolder()
+{
+    // The XDG base directory rules: a relative XDG_CONFIG_HOME is ignored.
+    std::filesystem::path folder = AbsoluteFromEnvironment("XDG_CONFIG_HOME");
+    if (folder.empty()) {
+        if (const std::filesystem::path home = AbsoluteFromEnvironment("HOME"); !home.empty())
+            folder = home / ".config";
+    }
+    return folder.empty() ? std::string() : (folder / kConfigFolderName).string();
+}
+
 std::vector<std::string> ConfigSearchPlaces(const std::string& dataFolder)
 {
     namespace fs = std::filesystem;
@@ -168,14 +179,8 @@ std::vector<std::string> ConfigSearchPlaces(const std::string& dataFolder)
     std::error_code ec;
     places.push_back((fs::current_path(ec) / kConfigFileName).string());
 
-    // The XDG base directory rules: a relative XDG_CONFIG_HOME is ignored.
-    fs::path userFolder = AbsoluteFromEnvironment("XDG_CONFIG_HOME");
-    if (userFolder.empty()) {
-        if (const fs::path home = AbsoluteFromEnvironment("HOME"); !home.empty())
-            userFolder = home / ".config";
-    }
-    if (!userFolder.empty())
-        places.push_back((userFolder / kConfigFolderName / kConfigFileName).string());
+    if (const std::string userFolder = UserConfigFolder(); !userFolder.empty())
+        places.push_back((fs::path(userFolder) / kConfigFileName).string());
 
     places.push_back((fs::path(dataFolder) / kConfigFileName).string());
     return places;

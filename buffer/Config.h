@@ -37,6 +37,12 @@ std::string ReadConfigFile(const std::string& path, int32_t (&values)[5],
 // folder of the install prefix, e.g. /usr/share/qvx-isp).
 std::string InstalledConfigFolder();
 
+// The program's folder in the user's configuration folder:
+// $XDG_CONFIG_HOME/qvx-isp, or $HOME/.config/qvx-isp when XDG_CONFIG_HOME is
+// unset, empty or not an absolute path; empty when neither gives an absolute
+// path. It holds the user's CONFIG.QVX and the remembered settings.
+std::string UserConfigFolder();
+
 // The places CONFIG.QVX is looked for, in this order:
 //  1. the current working directory;
 //  2. the user's configuration folder: $XDG_CONFIG_HOME/qvx-isp, or

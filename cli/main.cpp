@@ -8,6 +8,7 @@
 #include "PortAccess.h"
 #include "PpdevPort.h"
 #include "ProgramConfig.h"
+#include "Settings.h"
 #include "Version.h"
 
 #include <cctype>
@@ -59,13 +60,13 @@ const Device* DeviceNamed(std::string name)
     return FindDevice(DeviceCodeByName(name));
 }
 
-// The port backend of --port, else of QVX_PORT, else ppdev; for ppdev also
-// whether the chosen LPT can be opened and claimed. Null (with `error`) when
-// it cannot be used.
-std::unique_ptr<PortAccess> OpenPort(const cli::Options& options, uint16_t dataPort, std::string& error)
+// The port backend of --port, else of QVX_PORT, else the cable remembered,
+// else ppdev; for ppdev also whether the chosen LPT can be opened and
+// claimed. Null (with `error`) when it cannot be used.
+std::unique_ptr<PortAccess> OpenPort(const cli::Options& options, const SettingsFile& settings, uint16_t dataPort,
+                                     std::string& error)
 {
-    const char* environment = std::getenv("QVX_PORT");
-    const std::string spec = options.Port ? *options.Port : environment ? environment : "";
+    const std::string spec = ChoosePort(options.Port, "--port", settings).Spec;
     std::unique_ptr<PortAccess> port = OpenPortAccess(spec, error);
     if (!port) {
         error = "Cannot open the port \"" + spec + "\": " + error;
@@ -167,9 +168,14 @@ int RunOperations(const cli::Options& options, const Device& device)
     for (const std::string& problem : configProblems)
         commands.Log(problem);
 
+    // The choices remembered in the settings file both programs read.
+    SettingsFile settings;
+    if (const std::string error = settings.Load(); !error.empty())
+        commands.Log(error);
+
     const uint16_t dataPort = options.Lpt == 2 ? kLpt2Data : kLpt1Data;
     std::string portError;
-    std::unique_ptr<PortAccess> port = OpenPort(options, dataPort, portError);
+    std::unique_ptr<PortAccess> port = OpenPort(options, settings, dataPort, portError);
     if (!port) {
         commands.ShowMessage(portError);
         return kNoPort;
@@ -186,7 +192,8 @@ int RunOperations(const cli::Options& options, const Device& device)
         CalibrateWait(link);
     selection.DeviceCode = device.Code;
     selection.AutoRun = !options.NoRun;
-    link.CrystalHz = options.CrystalHz.value_or(kDefaultCrystalHz);
+    // --crystal for this run, else the crystal chosen last in either program.
+    link.CrystalHz = options.CrystalHz ? *options.CrystalHz : RememberedCrystal(settings).value_or(kDefaultCrystalHz);
     selection.AutoReload = false; // each operation loads its file just before
 
     Run run(commands);

@@ -125,11 +125,9 @@ std::chrono::nanoseconds SteadyNow();
 void WaitOnSteadyClock(std::chrono::nanoseconds deadline);
 
 // Opens the backend named by a QVX_PORT value: empty or "ppdev" for the real
-// parallel port, "sim:DEVICE[,option...]" for the simulated cable and chip.
+// parallel port, "ftdi[:...]" for an FT232R cable, "gpio:..." for GPIO
+// lines, "sim:DEVICE[,option...]" for the simulated cable and chip.
 // Returns null and fills `error` for a value it does not accept.
 std::unique_ptr<PortAccess> OpenPortAccess(std::string_view selection, std::string& error);
-
-// Reads QVX_PORT once and opens that backend.
-std::unique_ptr<PortAccess> OpenPortAccessFromEnvironment(std::string& error);
 
 } // namespace qvx

@@ -1,11 +1,10 @@
-// Chooses the port backend from QVX_PORT, once, at start-up.
+// Opens the port backend a QVX_PORT form names.
 #include "PortSelect.h"
 #include "PortAccess.h"
 #include "PpdevPort.h"
 #include "SimPort.h"
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace qvx {
 
@@ -63,12 +62,6 @@ std::unique_ptr<PortAccess> OpenPortAccess(std::string_view selection, std::stri
     if (!port)
         error = "QVX_PORT=" + std::string(selection) + ": " + error;
     return port;
-}
-
-std::unique_ptr<PortAccess> OpenPortAccessFromEnvironment(std::string& error)
-{
-    const char* value = std::getenv("QVX_PORT");
-    return OpenPortAccess(value ? std::string_view(value) : std::string_view(), error);
 }
 
 } // namespace qvx

@@ -3,6 +3,7 @@
 // only the mode items and the mode button write to the port.
 #include "ISP_S8252.h"
 #include "Mode.h"
+#include "Settings.h"
 
 #include <QAction>
 #include <QApplication>
@@ -10,7 +11,6 @@
 #include <QComboBox>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QSignalBlocker>
 
 #include <cmath>
@@ -110,16 +110,6 @@ void TfrmMain::AutoReloadFile1Click() { AutoReloadFile1->setChecked(!AutoReloadF
 
 namespace {
 
-// Where the crystal is remembered between runs: the user's settings file of
-// the program (~/.config/qvx-isp/qvx-isp.conf, beside the user's CONFIG.QVX).
-const QString kCrystalKey = QStringLiteral("TargetCrystalHz");
-
-QSettings ProgramSettings()
-{
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("qvx-isp"),
-                     QStringLiteral("qvx-isp"));
-}
-
 bool CrystalInRange(double hz) { return hz >= kMinCrystalHz && hz <= kMaxCrystalHz; }
 
 } // namespace
@@ -152,12 +142,14 @@ std::optional<uint32_t> ParseCrystal(const QString& text)
     return static_cast<uint32_t>(std::llround(hz));
 }
 
+// The crystal remembered in the settings file both programs read (the
+// default without one).
 void TfrmMain::LoadCrystal()
 {
-    const QVariant stored = ProgramSettings().value(kCrystalKey);
-    bool ok = false;
-    const qlonglong hz = stored.toLongLong(&ok);
-    link_.CrystalHz = ok && CrystalInRange(double(hz)) ? uint32_t(hz) : kDefaultCrystalHz;
+    SettingsFile settings;
+    if (const std::string error = settings.Load(); !error.empty())
+        commands_.Log(error);
+    link_.CrystalHz = RememberedCrystal(settings).value_or(kDefaultCrystalHz);
 }
 
 // Offers the common crystals with the current one chosen; a typed value
@@ -185,12 +177,10 @@ void TfrmMain::TargetCrystal1Click()
         return;
     }
     link_.CrystalHz = *hz;
-    QSettings settings = ProgramSettings();
-    settings.setValue(kCrystalKey, qlonglong(*hz));
-    settings.sync();
-    if (settings.status() != QSettings::NoError)
-        Message(QStringLiteral("The target crystal %1 holds for now but could not be saved in %2.")
-                    .arg(CrystalText(*hz), settings.fileName()));
+    SettingsFile settings;
+    if (const std::string error = settings.Update(kCrystalKey, std::to_string(*hz)); !error.empty())
+        Message(QStringLiteral("The target crystal %1 holds for now but could not be saved.\n%2")
+                    .arg(CrystalText(*hz), QString::fromStdString(error)));
 }
 
 // The frame a window manager adds around the client area. Without one (no

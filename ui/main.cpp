@@ -6,6 +6,7 @@
 #include "ExitSignalNotifier.h"
 #include "ISP_S8252.h"
 #include "PortAccess.h"
+#include "Settings.h"
 #include "Version.h"
 
 #include <QApplication>
@@ -74,9 +75,12 @@ bool AnswerInformationOption(int argc, char* argv[])
 // saved) before this returns.
 int RunWindows(qvx::ExitSignalNotifier& stopSignals)
 {
-    // The port backend, chosen by QVX_PORT.
+    // The port backend: QVX_PORT, else the cable remembered, else the
+    // parallel port.
+    qvx::SettingsFile settings;
+    settings.Load(); // a settings file that cannot be read remembers nothing
     std::string error;
-    std::unique_ptr<qvx::PortAccess> port = qvx::OpenPortAccessFromEnvironment(error);
+    std::unique_ptr<qvx::PortAccess> port = qvx::OpenPortAccess(qvx::ChoosePort({}, {}, settings).Spec, error);
     if (!port) {
         std::fprintf(stderr, "%s\n", error.c_str());
         QMessageBox::critical(nullptr, QString::fromLatin1(qvx::kApplicationTitle), QString::fromStdString(error));

@@ -164,6 +164,35 @@ TEST_F(CliTest, CrystalSetsTheSerialClockFloor)
     EXPECT_EQ(ran.status, 1) << ran.err;
     EXPECT_TRUE(ran.Logged("Device have not in program mode"));
     EXPECT_FALSE(ran.Logged("Erase finished."));
+
+    // Without --crystal the crystal the window remembered holds (the file
+    // as the window wrote it); --crystal overrides it for one run.
+    fs::create_directories(dir / "config" / "qvx-isp");
+    Write("config/qvx-isp/qvx-isp.conf", "[General]\nTargetCrystalHz=40000000\n");
+    EXPECT_EQ(Run({"--device", "AT89S52", "--port", fastPort, "--erase"}).status, 1);
+    EXPECT_EQ(Run({"--device", "AT89S52", "--port", fastPort, "--crystal", "12000000", "--erase"}).status, 0);
+    Write("config/qvx-isp/qvx-isp.conf", "[General]\nTargetCrystalHz=12000000\n");
+    EXPECT_EQ(Run({"--device", "AT89S52", "--port", fastPort, "--erase"}).status, 0);
+}
+
+// The cable: --port, else QVX_PORT, else the one remembered in the settings
+// file the window writes, else the parallel port.
+TEST_F(CliTest, TheCableRememberedIsUsedUnlessOneIsGiven)
+{
+    fs::create_directories(dir / "config" / "qvx-isp");
+    Write("config/qvx-isp/qvx-isp.conf", "# chosen in the window\n[General]\nPort=" + Sim("AT89S51") + "\n");
+    Ran ran = Run({"--device", "AT89S51", "--erase"});
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    EXPECT_TRUE(fs::exists(Path("chip.bin")));
+
+    const std::string other = "sim:AT89S51,timing=instant,state=" + Path("other.bin");
+    ran = RunCli({"--device", "AT89S51", "--erase"}, dir, other);
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    EXPECT_TRUE(fs::exists(Path("other.bin")));
+    fs::remove(Path("other.bin"));
+    ran = RunCli({"--device", "AT89S51", "--port", other, "--erase"}, dir, "sim:AT89S51,fault=nocable");
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    EXPECT_TRUE(fs::exists(Path("other.bin")));
 }
 
 TEST_F(CliTest, VerifyOfADifferentFileExitsOneAndRunsNothingAfter)

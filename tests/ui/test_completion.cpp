@@ -3,8 +3,8 @@
 // never finish; and the target crystal setting, which the clock floor of
 // every command follows and which is remembered between runs.
 #include "CommandFixture.h"
+#include "Settings.h"
 
-#include <QSettings>
 
 namespace qvx::test {
 namespace {
@@ -125,8 +125,10 @@ protected:
     ~CrystalTest() override { ForgetCrystal(); }
     static void ForgetCrystal()
     {
-        QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("qvx-isp"), QStringLiteral("qvx-isp"))
-            .remove(QStringLiteral("TargetCrystalHz"));
+        SettingsFile settings;
+        settings.Load();
+        settings.Remove(kCrystalKey);
+        settings.Save();
     }
     // Opens the window with the crystal dialog answering `answer`.
     TfrmMain& OpenAnswering(const std::string& options)
@@ -196,8 +198,7 @@ TEST_F(CrystalTest, WhatIsNoCrystalIsRefusedWithAMessage)
 
     // Nor does a settings file that holds no frequency.
     window.reset();
-    QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("qvx-isp"), QStringLiteral("qvx-isp"))
-        .setValue(QStringLiteral("TargetCrystalHz"), QStringLiteral("lots"));
+    SettingsFile().Update(kCrystalKey, "lots");
     EXPECT_EQ(OpenAnswering("AT89S8252,timing=instant").Link().CrystalHz, 11'059'200u);
 }
 
