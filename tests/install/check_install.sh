@@ -2,8 +2,9 @@
 # Installs a build into a temporary DESTDIR and checks what a user gets: every
 # file in its place and nothing else, the desktop entry and the metadata
 # passing their validators and naming each other and the icon, icons of the
-# sizes their folders say, man pages that format, and the installed programs
-# answering --help and --version without a display.
+# sizes their folders say, man pages that format and point to the guide, the
+# guide's pages with every link between them leading somewhere, and the
+# installed programs answering --help and --version without a display.
 #
 # check_install.sh BUILD-DIR PREFIX APP-ID VERSION PROGRAM...
 # (the default install folders: bin, share, share/man)
@@ -11,6 +12,7 @@ set -uo pipefail
 build=$1 prefix=$2 id=$3 version=$4
 shift 4
 programs=("$@")
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -45,6 +47,10 @@ expected=(
     share/doc/qvx-isp/copyright
     share/doc/qvx-isp/changelog.gz
 )
+# The guide: every file of docs/, beside the README.
+while IFS= read -r f; do
+    expected+=("share/doc/qvx-isp/docs/$f")
+done < <(cd "$source_dir/docs" && find . -type f | sed 's|^\./||')
 for p in "${programs[@]}"; do
     expected+=("bin/$p" "share/man/man1/$p.1.gz")
 done
@@ -116,7 +122,41 @@ for p in "${programs[@]}"; do
     [ -z "$warnings" ] || fail "man $p.1: $warnings"
     MANWIDTH=80 LC_ALL=C.UTF-8 man -l "$page" 2>/dev/null | grep -q "$prefix/share/qvx-isp/CONFIG.QVX" ||
         fail "$p.1 does not name the installed CONFIG.QVX"
+    MANWIDTH=80 LC_ALL=C.UTF-8 man -l "$page" 2>/dev/null | grep -q "$prefix/share/doc/qvx-isp/docs/README.md" ||
+        fail "$p.1 does not name the installed guide"
 done
+
+# The guide as installed: its contents page and pictures are there, and each
+# relative link of the README and the guide's pages leads to an installed
+# file and, with a #fragment, to a heading of that page (as GitHub names
+# headings: lower case, punctuation dropped, blanks as hyphens).
+docs=$root/share/doc/qvx-isp
+[ -s "$docs/docs/README.md" ] || fail "the guide's contents page docs/README.md is not installed"
+[ "$(head -c 8 "$docs/docs/images/main-window.png" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] ||
+    fail "the guide's picture docs/images/main-window.png is no PNG"
+anchors() { # anchors PAGE: the fragment of each heading
+    grep -E '^#{1,6} ' "$1" | sed -E 's/^#+ +//' | tr '[:upper:]' '[:lower:]' |
+        sed -E 's/[^a-z0-9 _-]//g; s/ /-/g'
+}
+links=0
+while IFS= read -r page; do
+    # Links outside code: [text](target), one per line.
+    while IFS= read -r target; do
+        case $target in http://* | https://* | mailto:*) continue ;; esac
+        links=$((links + 1))
+        file=${target%%#*} fragment=
+        [[ $target == *#* ]] && fragment=${target#*#}
+        linked=$page
+        [ -n "$file" ] && linked=$(dirname "$page")/$file
+        rel=${page#"$docs"/}
+        if [ ! -e "$linked" ]; then
+            fail "$rel links to $target, which is not installed"
+        elif [ -n "$fragment" ] && ! anchors "$linked" | grep -Fxq "$fragment"; then
+            fail "$rel links to $target: no such heading"
+        fi
+    done < <(sed '/^```/,/^```/d' "$page" | grep -oE '\]\([^) ]+\)' | sed -E 's/^\]\(//; s/\)$//')
+done < <(find "$docs" -name '*.md')
+[ $links -gt 20 ] || fail "only $links links found in the installed README and guide"
 
 # The installed programs answer --version without a display.
 for p in "${programs[@]}"; do
