@@ -12,7 +12,6 @@ set -uo pipefail
 build=$1 prefix=$2 id=$3 version=$4
 shift 4
 programs=("$@")
-source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -47,10 +46,8 @@ expected=(
     share/doc/qvx-isp/copyright
     share/doc/qvx-isp/changelog.gz
 )
-# The guide: every file of docs/, beside the README.
-while IFS= read -r f; do
-    expected+=("share/doc/qvx-isp/docs/$f")
-done < <(cd "$source_dir/docs" && find . -type f | sed 's|^\./||')
+# The guide: every file of docs/ (names without blanks), beside the README.
+expected+=($(cd "$(dirname "$0")/../../docs" && find . -type f | sed 's|^\./|share/doc/qvx-isp/docs/|'))
 for p in "${programs[@]}"; do
     expected+=("bin/$p" "share/man/man1/$p.1.gz")
 done
@@ -126,36 +123,18 @@ for p in "${programs[@]}"; do
         fail "$p.1 does not name the installed guide"
 done
 
-# The guide as installed: its contents page and pictures are there, and each
-# relative link of the README and the guide's pages leads to an installed
-# file and, with a #fragment, to a heading of that page (as GitHub names
-# headings: lower case, punctuation dropped, blanks as hyphens).
-docs=$root/share/doc/qvx-isp
-[ -s "$docs/docs/README.md" ] || fail "the guide's contents page docs/README.md is not installed"
-[ "$(head -c 8 "$docs/docs/images/main-window.png" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] ||
-    fail "the guide's picture docs/images/main-window.png is no PNG"
-anchors() { # anchors PAGE: the fragment of each heading
-    grep -E '^#{1,6} ' "$1" | sed -E 's/^#+ +//' | tr '[:upper:]' '[:lower:]' |
-        sed -E 's/[^a-z0-9 _-]//g; s/ /-/g'
-}
-links=0
-while IFS= read -r page; do
-    # Links outside code: [text](target), one per line.
-    while IFS= read -r target; do
-        case $target in http://* | https://* | mailto:*) continue ;; esac
-        links=$((links + 1))
-        file=${target%%#*} fragment=
-        [[ $target == *#* ]] && fragment=${target#*#}
-        linked=$page
-        [ -n "$file" ] && linked=$(dirname "$page")/$file
-        rel=${page#"$docs"/}
-        if [ ! -e "$linked" ]; then
-            fail "$rel links to $target, which is not installed"
-        elif [ -n "$fragment" ] && ! anchors "$linked" | grep -Fxq "$fragment"; then
-            fail "$rel links to $target: no such heading"
-        fi
-    done < <(sed '/^```/,/^```/d' "$page" | grep -oE '\]\([^) ]+\)' | sed -E 's/^\]\(//; s/\)$//')
-done < <(find "$docs" -name '*.md')
+# Each relative link of the installed README and guide leads to an installed
+# file and, with a #fragment, to one of its headings as GitHub names them.
+docs=$root/share/doc/qvx-isp links=0
+while read -r page target; do
+    links=$((links + 1)) file=${target%%#*} fragment=${target#"${target%%#*}"}
+    linked=$(dirname "$page")/$file && [ -n "$file" ] || linked=$page
+    [ -e "$linked" ] || { fail "${page#"$docs"/} links to $target, which is not installed"; continue; }
+    [ -z "$fragment" ] || grep -E '^#+ ' "$linked" | sed -E 's/^#+ +//' | tr 'A-Z ' 'a-z-' | tr -cd 'a-z0-9_\n-' |
+        grep -Fxq "${fragment#\#}" || fail "${page#"$docs"/} links to $target: no such heading"
+done < <(find "$docs" -name '*.md' -exec awk '/^```/ { code = !code; next } !code {
+    while (match($0, /\]\([^) ]+\)/)) { t = substr($0, RSTART + 2, RLENGTH - 3); $0 = substr($0, RSTART + RLENGTH)
+                                         if (t !~ /^[a-z]+:/) print FILENAME, t } }' {} +)
 [ $links -gt 20 ] || fail "only $links links found in the installed README and guide"
 
 # The installed programs answer --version without a display.
