@@ -2,8 +2,9 @@
 # Installs a build into a temporary DESTDIR and checks what a user gets: every
 # file in its place and nothing else, the desktop entry and the metadata
 # passing their validators and naming each other and the icon, icons of the
-# sizes their folders say, man pages that format, and the installed programs
-# answering --help and --version without a display.
+# sizes their folders say, man pages that format and point to the guide, the
+# guide's pages with every link between them leading somewhere, and the
+# installed programs answering --help and --version without a display.
 #
 # check_install.sh BUILD-DIR PREFIX APP-ID VERSION PROGRAM...
 # (the default install folders: bin, share, share/man)
@@ -45,6 +46,8 @@ expected=(
     share/doc/qvx-isp/copyright
     share/doc/qvx-isp/changelog.gz
 )
+# The guide: every file of docs/ (names without blanks), beside the README.
+expected+=($(cd "$(dirname "$0")/../../docs" && find . -type f | sed 's|^\./|share/doc/qvx-isp/docs/|'))
 for p in "${programs[@]}"; do
     expected+=("bin/$p" "share/man/man1/$p.1.gz")
 done
@@ -116,7 +119,23 @@ for p in "${programs[@]}"; do
     [ -z "$warnings" ] || fail "man $p.1: $warnings"
     MANWIDTH=80 LC_ALL=C.UTF-8 man -l "$page" 2>/dev/null | grep -q "$prefix/share/qvx-isp/CONFIG.QVX" ||
         fail "$p.1 does not name the installed CONFIG.QVX"
+    MANWIDTH=80 LC_ALL=C.UTF-8 man -l "$page" 2>/dev/null | grep -q "$prefix/share/doc/qvx-isp/docs/README.md" ||
+        fail "$p.1 does not name the installed guide"
 done
+
+# Each relative link of the installed README and guide leads to an installed
+# file and, with a #fragment, to one of its headings as GitHub names them.
+docs=$root/share/doc/qvx-isp links=0
+while read -r page target; do
+    links=$((links + 1)) file=${target%%#*} fragment=${target#"${target%%#*}"}
+    linked=$(dirname "$page")/$file && [ -n "$file" ] || linked=$page
+    [ -e "$linked" ] || { fail "${page#"$docs"/} links to $target, which is not installed"; continue; }
+    [ -z "$fragment" ] || grep -E '^#+ ' "$linked" | sed -E 's/^#+ +//' | tr 'A-Z ' 'a-z-' | tr -cd 'a-z0-9_\n-' |
+        grep -Fxq "${fragment#\#}" || fail "${page#"$docs"/} links to $target: no such heading"
+done < <(find "$docs" -name '*.md' -exec awk '/^```/ { code = !code; next } !code {
+    while (match($0, /\]\([^) ]+\)/)) { t = substr($0, RSTART + 2, RLENGTH - 3); $0 = substr($0, RSTART + RLENGTH)
+                                         if (t !~ /^[a-z]+:/) print FILENAME, t } }' {} +)
+[ $links -gt 20 ] || fail "only $links links found in the installed README and guide"
 
 # The installed programs answer --version without a display.
 for p in "${programs[@]}"; do

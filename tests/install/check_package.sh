@@ -2,7 +2,7 @@
 # Builds the Debian package of a build folder with cpack into a temporary
 # folder and checks it: its file name, its control fields (maintainer,
 # description, the library dependencies that dpkg-shlibdeps found) and that
-# it holds the programs.
+# it holds the programs, CONFIG.QVX and the guide.
 #
 # check_package.sh BUILD-DIR VERSION PROGRAM...
 set -uo pipefail
@@ -56,6 +56,7 @@ for p in "${programs[@]}"; do
     grep -Eq "^-rwxr-xr-x .* \./.*/bin/$p$" <<<"$contents" || fail "the package holds no executable bin/$p"
 done
 grep -q '/share/qvx-isp/CONFIG.QVX$' <<<"$contents" || fail "the package holds no CONFIG.QVX"
+grep -q '/share/doc/qvx-isp/docs/README.md$' <<<"$contents" || fail "the package holds no guide"
 # The programs are stripped.
 mkdir "$work/unpacked"
 dpkg-deb --extract "$deb" "$work/unpacked"

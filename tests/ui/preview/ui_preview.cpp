@@ -2,22 +2,26 @@
 // Xvfb with a screenshot). Not a test and not part of the program.
 //
 //   ui_preview [--load FILE] [--about] [--files] [--save] [--device CODE] [--narrow] [--port SELECTION]
-//              [--option-menu] [--crystal]
+//              [--option-menu] [--crystal] [--lock N] [--auto]
 //
 // --load runs "Load Code" with FILE as the dialog's answer; --about opens the
 // about window once the main window is up; --files opens the Files menu; --save
 // opens the "Save Code As..." dialog; --narrow makes the main window
 // 294 pixels wide; --port chooses the backend as QVX_PORT would (default:
 // the simulated AT89S8252); --option-menu opens the Option menu, --crystal
-// the "Target crystal..." dialog.
+// the "Target crystal..." dialog. --device chooses a device code 0 to 6 from
+// the Device menu (-1 leaves none chosen); --lock ticks Lock Bit N; --auto
+// clicks AUTO-PROGRAM once the file is loaded (scripts/screenshot.sh).
 #include "ABOUT_QVX.h"
 #include "ISP_S8252.h"
 #include "PortAccess.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QTimer>
 
 #include <cstdio>
@@ -29,8 +33,9 @@ int main(int argc, char* argv[])
     qvx::SetApplicationTitle();
 
     QString load;
-    bool about = false, narrow = false, files = false, save = false, optionMenu = false, crystal = false;
-    int device = -2;
+    bool about = false, narrow = false, files = false, save = false, optionMenu = false, crystal = false,
+         autoProgram = false;
+    int device = -2, lock = 0;
     std::string selection = "sim:AT89S8252,timing=instant";
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--load") && i + 1 < argc)
@@ -49,6 +54,10 @@ int main(int argc, char* argv[])
             crystal = true;
         else if (!std::strcmp(argv[i], "--device") && i + 1 < argc)
             device = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--lock") && i + 1 < argc)
+            lock = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--auto"))
+            autoProgram = true;
         else if (!std::strcmp(argv[i], "--port") && i + 1 < argc)
             selection = argv[++i];
     }
@@ -65,8 +74,12 @@ int main(int argc, char* argv[])
     qvx::TfrmMain frmMain(*port, hooks);
     qvx::TfrmAboutQvx frmAboutQvx(&frmMain);
     frmMain.SetAboutWindow(&frmAboutQvx);
-    if (device >= -1)
+    if (QAction* item = frmMain.DeviceMenuItem(device))
+        item->trigger();
+    else if (device == -1)
         frmMain.Chosen().DeviceCode = device;
+    if (QCheckBox* box = frmMain.LockCheckBox(lock))
+        box->click();
     frmMain.show();
     frmMain.activateWindow();
     if (narrow)
@@ -85,6 +98,8 @@ int main(int argc, char* argv[])
         QTimer::singleShot(300, &frmMain, [&] {
             frmMain.menuBar()->setActiveAction(frmMain.Option1->menuAction());
         });
+    if (autoProgram)
+        QTimer::singleShot(300, &frmMain, [&] { frmMain.btnAuto->click(); });
     if (crystal)
         QTimer::singleShot(300, &frmMain, [&] { frmMain.TargetCrystal1->trigger(); });
     return application.exec();
