@@ -56,8 +56,8 @@ contents=$(dpkg-deb --contents "$deb")
 for p in "${programs[@]}"; do
     grep -Eq "^-rwxr-xr-x .* \./.*/bin/$p$" <<<"$contents" || fail "the package holds no executable bin/$p"
 done
-grep -q '/share/qvx-isp/CONFIG.QVX$' <<<"$contents" || fail "the package holds no CONFIG.QVX"
 grep -q '/share/doc/qvx-isp/examples/blink.hex$' <<<"$contents" || fail "the package holds no examples"
+grep -q '/share/qvx-isp/CONFIG.QVX$' <<<"$contents" || fail "the package holds no CONFIG.QVX"
 # The programs are stripped.
 mkdir "$work/unpacked"
 dpkg-deb --extract "$deb" "$work/unpacked"

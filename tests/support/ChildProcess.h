@@ -53,11 +53,11 @@ struct ChildSetup {
     std::vector<std::string> args;
     std::filesystem::path dir; // working directory; XDG_CONFIG_HOME is dir/config
     // QVX_PORT for the child; taken away when not given.
-    std::optional<std::string> qvxPort;
+    std::optional<std::string> qvxPort = std::nullopt;
     // Standard error a terminal (a pseudo-terminal) instead of a pipe.
     bool terminal = false;
     // More NAME=VALUE entries, replacing the inherited ones of that name.
-    std::vector<std::string> env;
+    std::vector<std::string> env = {};
     // Standard input: these bytes through a pipe (at most a pipe's 64 KB),
     // when given; else the test's own.
     std::optional<std::string> input = std::nullopt;
