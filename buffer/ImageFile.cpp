@@ -6,12 +6,60 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace qvx {
+
+namespace {
+
+// Standard input as read the first time, or why it could not be.
+struct StandardInput {
+    bool read = false;
+    std::string bytes;
+    std::string error;
+};
+
+// Reads all of standard input once, at most kLargestTextFile bytes.
+const StandardInput& ReadStandardInput()
+{
+    static StandardInput input;
+    if (input.read)
+        return input;
+    input.read = true;
+    if (::isatty(STDIN_FILENO) == 1) {
+        input.error = "standard input is a terminal: send the file in through a pipe or with < FILE, or give "
+                      "its name";
+        return input;
+    }
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            input.error = std::strerror(errno);
+            break;
+        }
+        if (n == 0)
+            break;
+        input.bytes.append(chunk, size_t(n));
+        if (input.bytes.size() > kLargestTextFile) {
+            input.error = "standard input brings more than the " + std::to_string(kLargestTextFile >> 20) +
+                          " MB a code file of this program may have";
+            break;
+        }
+    }
+    if (!input.error.empty())
+        input.bytes.clear();
+    return input;
+}
+
+} // namespace
 
 ImageFormat FormatOfName(const std::string& path)
 {
@@ -27,19 +75,26 @@ ImageFormat FormatOfName(const std::string& path)
     return ImageFormat::Binary;
 }
 
-HexResult LoadImageFile(const std::string& path, CodeBuffer& buffer)
+HexResult LoadImageFile(const std::string& path, CodeBuffer& buffer, std::optional<ImageFormat> format)
 {
-    if (FormatOfName(path) == ImageFormat::IntelHex)
-        return LoadHexFromFile(path, buffer);
-
     ClearBuffer(buffer);
     HexResult result;
     std::string bytes;
-    if (std::string error = ReadWholeFile(path, bytes); !error.empty()) {
+    std::string error;
+    if (path == kStandardStream) {
+        const StandardInput& input = ReadStandardInput();
+        bytes = input.bytes;
+        error = input.error;
+    } else {
+        error = ReadWholeFile(path, bytes);
+    }
+    if (!error.empty()) {
         result.Status = HexStatus::CannotOpen;
         result.Error = std::move(error);
         return result;
     }
+    if (format.value_or(FormatOfName(path)) == ImageFormat::IntelHex)
+        return LoadHexText(bytes, buffer);
     if (bytes.size() > size_t(kBufferSize)) {
         result.Status = HexStatus::Invalid;
         result.Error = "it holds " + std::to_string(bytes.size()) + " bytes, the code memory " +
@@ -65,6 +120,27 @@ uint8_t BufferByte(const CodeBuffer& buffer, int32_t address)
 }
 
 static int32_t Clamp(int32_t size) { return std::clamp(size, int32_t(0), kBufferSize); }
+
+int32_t LastCodeAddress(const CodeBuffer& buffer)
+{
+    for (int32_t a = kBufferSize - 1; a >= 0; --a)
+        if (BufferByte(buffer, a) != 0xFF)
+            return a;
+    return -1;
+}
+
+ImageChecksum ChecksumOf(const CodeBuffer& buffer, int32_t size)
+{
+    const std::string bytes = BinaryImage(buffer, size);
+    ImageChecksum checksum;
+    for (const char byte : bytes)
+        checksum.Sum = static_cast<uint16_t>(checksum.Sum + static_cast<uint8_t>(byte));
+    // zlib's CRC-32, the one zip, gzip and PNG use.
+    const uLong crc = ::crc32(::crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(bytes.data()),
+                              static_cast<uInt>(bytes.size()));
+    checksum.Crc32 = static_cast<uint32_t>(crc);
+    return checksum;
+}
 
 std::string BinaryImage(const CodeBuffer& buffer, int32_t size)
 {
@@ -134,7 +210,53 @@ int CreateTemporary(const std::string& path, std::string& temporary)
 
 } // namespace
 
-std::string ReplaceFile(const std::string& path, const std::string& bytes)
+// The descriptor of this process that `path` names (/dev/fd/N,
+// /proc/self/fd/N or /proc/PID/fd/N with this process's PID), or -1.
+static int DescriptorNamed(const std::string& path)
+{
+    const std::string prefixes[] = {"/dev/fd/", "/proc/self/fd/", "/proc/" + std::to_string(::getpid()) + "/fd/"};
+    for (const std::string& prefix : prefixes) {
+        if (path.size() <= prefix.size() || path.size() > prefix.size() + 9 || path.rfind(prefix, 0) != 0)
+            continue;
+        const std::string digits = path.substr(prefix.size());
+        if (digits.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const int fd = std::stoi(digits);
+        return ::fcntl(fd, F_GETFD) == -1 ? -1 : fd;
+    }
+    return -1;
+}
+
+// Writes all of `bytes` to `fd`, which stays open; an empty string or the
+// system's error text.
+static std::string WriteToDescriptor(int fd, const std::string& bytes)
+{
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags == -1)
+        return std::strerror(errno);
+    if ((flags & O_ACCMODE) == O_RDONLY)
+        return "it is open for reading only";
+    const int error = WriteAll(fd, bytes);
+    return error == 0 ? std::string() : std::strerror(error);
+}
+
+// Writes to what is no regular file: a terminal, a pipe, a character device.
+static std::string WriteInPlace(const std::string& path, const std::string& bytes)
+{
+    // Without blocking: a named pipe nobody reads would wait for a reader.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENXIO ? "no program reads from this named pipe" : std::strerror(errno);
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::string error = WriteToDescriptor(fd, bytes);
+    if (::close(fd) != 0 && error.empty())
+        error = std::strerror(errno);
+    return error;
+}
+
+// Replaces the regular file (or makes the new one) at `path` through a
+// temporary file beside it.
+static std::string ReplaceRegularFile(const std::string& path, const std::string& bytes)
 {
     std::string temporary;
     const int fd = CreateTemporary(path, temporary);
@@ -159,10 +281,48 @@ std::string ReplaceFile(const std::string& path, const std::string& bytes)
     return {};
 }
 
-std::string WriteImageFile(const std::string& path, const CodeBuffer& buffer, int32_t size)
+std::string ReplaceFile(const std::string& path, const std::string& bytes)
 {
-    return ReplaceFile(path, FormatOfName(path) == ImageFormat::Binary ? BinaryImage(buffer, size)
-                                                                       : HexImageText(buffer, size));
+    // Through the links to what they name at last, as the kernel would.
+    std::string target = path;
+    for (int hops = 0;; ++hops) {
+        if (const int fd = DescriptorNamed(target); fd >= 0)
+            return WriteToDescriptor(fd, bytes);
+        struct stat info {};
+        if (::lstat(target.c_str(), &info) != 0) {
+            if (errno == ENOENT)
+                break; // a new file, or a link to one still to be made
+            return std::strerror(errno);
+        }
+        if (S_ISDIR(info.st_mode))
+            return std::strerror(EISDIR);
+        if (S_ISBLK(info.st_mode))
+            return "it is a block device (a disk or a partition), not a file";
+        if (!S_ISLNK(info.st_mode)) {
+            if (!S_ISREG(info.st_mode))
+                return WriteInPlace(target, bytes);
+            break;
+        }
+        if (hops == 40)
+            return std::strerror(ELOOP);
+        char link[4096];
+        const ssize_t n = ::readlink(target.c_str(), link, sizeof link);
+        if (n < 0 || size_t(n) >= sizeof link)
+            return std::strerror(n < 0 ? errno : ENAMETOOLONG);
+        const std::filesystem::path named(std::string(link, size_t(n)));
+        target = named.is_absolute() ? named.string() : (std::filesystem::path(target).parent_path() / named).string();
+    }
+    return ReplaceRegularFile(target, bytes);
+}
+
+std::string WriteImageFile(const std::string& path, const CodeBuffer& buffer, int32_t size,
+                           std::optional<ImageFormat> format)
+{
+    const std::string bytes = format.value_or(FormatOfName(path)) == ImageFormat::Binary ? BinaryImage(buffer, size)
+                                                                                          : HexImageText(buffer, size);
+    if (path == kStandardStream)
+        return WriteToDescriptor(STDOUT_FILENO, bytes);
+    return ReplaceFile(path, bytes);
 }
 
 } // namespace qvx

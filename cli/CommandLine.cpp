@@ -1,7 +1,10 @@
 #include "CommandLine.h"
 #include "Link.h"
 
+#include <cctype>
+#include <cmath>
 #include <functional>
+#include <map>
 #include <set>
 
 namespace qvx::cli {
@@ -19,61 +22,112 @@ std::optional<int> Number(const std::string& text, int lowest, int highest)
     return value;
 }
 
+std::string Lower(std::string text)
+{
+    for (char& c : text)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string CrystalProblem(const std::string& option, const std::string& value)
+{
+    return option + " takes the target's crystal in hertz (11059200) or with its unit (11.0592MHz, " +
+           "3579.545kHz), " + std::to_string(kMinCrystalHz / 1000000) + " to " +
+           std::to_string(kMaxCrystalHz / 1000000) + " MHz; not \"" + value + "\"";
+}
+
 // A setting: its name, whether it takes a value, and what it sets. `apply`
-// returns an empty string or what is wrong with the value.
+// returns an empty string or what is wrong with the value. Settings that
+// set the same thing share a key.
 struct Setting {
     const char* Name;
+    const char* Key;
     bool TakesValue;
-    std::function<std::string(Options&, const std::string& value)> Apply;
+    std::function<std::string(Options&, const std::string& name, const std::string& value)> Apply;
 };
+
+std::string SetDevice(Options& o, const std::string&, const std::string& v)
+{
+    if (v == "?")
+        o.ListDevices = true;
+    else
+        o.Device = v;
+    return {};
+}
+
+std::string SetCrystal(Options& o, const std::string& name, const std::string& v)
+{
+    const std::optional<uint64_t> hz = ParseFrequency(v, 1);
+    if (!hz || *hz < kMinCrystalHz || *hz > kMaxCrystalHz)
+        return CrystalProblem(name, v);
+    o.CrystalHz = uint32_t(*hz);
+    return {};
+}
+
+// The serial clock's frequency, as a period in microseconds (10, 0.5, 10us)
+// or a frequency (100kHz).
+std::string SetBitClock(Options& o, const std::string& name, const std::string& v)
+{
+    const std::optional<uint64_t> hz = ParseFrequency(v, 0);
+    if (!hz || *hz < 1000 || *hz > 10'000'000)
+        return name + " takes the serial clock's period in microseconds (10, 0.5) or its frequency (100kHz, " +
+               "1MHz), 0.1 to 1000 us; not \"" + v + "\"";
+    o.BitClockHz = uint32_t(*hz);
+    o.BitClockText = v;
+    return {};
+}
 
 const std::vector<Setting>& Settings()
 {
     static const std::vector<Setting> settings = {
-        {"--help", false, [](Options& o, const std::string&) { o.Help = true; return std::string(); }},
-        {"--version", false, [](Options& o, const std::string&) { o.Version = true; return std::string(); }},
-        {"--device", true,
-         [](Options& o, const std::string& v) {
-             o.Device = v;
-             return std::string();
-         }},
-        {"--port", true,
-         [](Options& o, const std::string& v) {
+        {"--help", "--help", false, [](Options& o, auto&, auto&) { o.Help = true; return std::string(); }},
+        {"--version", "--version", false, [](Options& o, auto&, auto&) { o.Version = true; return std::string(); }},
+        {"--device", "--device", true, SetDevice},
+        {"-p", "--device", true, SetDevice},
+        {"--port", "--port", true,
+         [](Options& o, auto&, const std::string& v) {
              o.Port = v;
              return std::string();
          }},
-        {"--lpt", true,
-         [](Options& o, const std::string& v) {
+        {"-c", "-c", true,
+         [](Options& o, auto&, const std::string& v) {
+             if (v == "?")
+                 o.ListCables = true;
+             o.Cable = v;
+             return std::string();
+         }},
+        {"-P", "-P", true,
+         [](Options& o, auto&, const std::string& v) {
+             o.CablePort = v;
+             return std::string();
+         }},
+        {"--lpt", "--lpt", true,
+         [](Options& o, auto&, const std::string& v) {
              const std::optional<int> n = Number(v, 1, 2);
              if (!n)
                  return "--lpt takes 1 or 2, not \"" + v + "\"";
              o.Lpt = *n;
+             o.LptGiven = true;
              return std::string();
          }},
-        {"--lock-level", true,
-         [](Options& o, const std::string& v) {
+        {"--lock-level", "--lock-level", true,
+         [](Options& o, auto&, const std::string& v) {
              const std::optional<int> n = Number(v, 0, 3);
              if (!n)
                  return "--lock-level takes 0, 1, 2 or 3, not \"" + v + "\"";
              o.LockLevel = *n;
              return std::string();
          }},
-        {"--x2", false, [](Options& o, const std::string&) { o.X2Clock = true; return std::string(); }},
-        {"--no-run", false, [](Options& o, const std::string&) { o.NoRun = true; return std::string(); }},
-        {"--crystal", true,
-         [](Options& o, const std::string& v) {
-             const std::optional<int> hz = Number(v, int(kMinCrystalHz), int(kMaxCrystalHz));
-             if (!hz)
-                 return "--crystal takes the target's crystal in hertz, " + std::to_string(kMinCrystalHz) +
-                        " to " + std::to_string(kMaxCrystalHz) + " (e.g. 11059200), not \"" + v + "\"";
-             o.CrystalHz = uint32_t(*hz);
-             return std::string();
-         }},
-        {"--config", true,
-         [](Options& o, const std::string& v) {
+        {"--x2", "--x2", false, [](Options& o, auto&, auto&) { o.X2Clock = true; return std::string(); }},
+        {"--no-run", "--no-run", false, [](Options& o, auto&, auto&) { o.NoRun = true; return std::string(); }},
+        {"--crystal", "--crystal", true, SetCrystal},
+        {"-B", "--crystal", true, SetBitClock},
+        {"--config", "--config", true,
+         [](Options& o, auto&, const std::string& v) {
              o.Config = v;
              return std::string();
          }},
+        {"-F", "-F", false, [](Options& o, auto&, auto&) { o.Force = true; return std::string(); }},
     };
     return settings;
 }
@@ -95,13 +149,173 @@ constexpr OperationName kOperations[] = {
     {"--write-fuse", Operation::Kind::WriteFuse, false},
 };
 
+// -U MEMORY:OP:FILE[:FORMAT], or -U FILE for flash:w:FILE.
+std::string MemoryOperation(const std::string& value, Operation& operation)
+{
+    const std::string what = "-U " + value;
+    operation.Option = "-U";
+    operation.FuseOnlyWithX2 = true;
+    const size_t first = value.find(':');
+    std::string memory = "flash", op = "w", file = value;
+    if (first != std::string::npos) {
+        const size_t second = value.find(':', first + 1);
+        if (second == std::string::npos)
+            return what + ": give MEMORY:OPERATION:FILE[:FORMAT], e.g. flash:w:app.hex:i";
+        memory = value.substr(0, first);
+        op = value.substr(first + 1, second - first - 1);
+        file = value.substr(second + 1);
+    }
+    // A last field of one letter is the format.
+    char format = 'a';
+    if (first != std::string::npos && file.size() >= 2 && file[file.size() - 2] == ':') {
+        format = file.back();
+        file.resize(file.size() - 2);
+    }
+    const std::string lower = Lower(memory);
+    if (lower == "eeprom")
+        return what + ": the data memory (eeprom) cannot be programmed yet; flash, the code memory, can";
+    if (lower != "flash")
+        return what + ": unknown memory \"" + memory +
+               "\"; the memory is flash (lock bits: --lock-level N --write-lock; the x2 fuse: --x2 --write-fuse)";
+    if (op == "w")
+        operation.What = Operation::Kind::Auto;
+    else if (op == "r")
+        operation.What = Operation::Kind::Read;
+    else if (op == "v")
+        operation.What = Operation::Kind::Verify;
+    else
+        return what + ": unknown operation \"" + op + "\"; w (write), r (read) or v (verify)";
+    if (format == 'i')
+        operation.Format = ImageFormat::IntelHex;
+    else if (format == 'r')
+        operation.Format = ImageFormat::Binary;
+    else if (format != 'a')
+        return what + ": the format \"" + std::string(1, format) +
+               "\" cannot be read or written; i (Intel HEX), r (raw binary) or a (by the file's name)";
+    if (file.empty())
+        return what + ": the file name is missing";
+    operation.File = file;
+    return {};
+}
+
+// The short options that take a value, and the flags.
+bool ShortTakesValue(char c) { return c == 'p' || c == 'c' || c == 'P' || c == 'U' || c == 'B'; }
+
 } // namespace
+
+std::optional<uint64_t> ParseFrequency(const std::string& text, uint64_t plainFactor)
+{
+    size_t pos = 0;
+    long double value = 0;
+    int digits = 0;
+    while (pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos])) && digits < 12) {
+        value = value * 10 + (text[pos++] - '0');
+        ++digits;
+    }
+    if (pos < text.size() && text[pos] == '.') {
+        ++pos;
+        long double scale = 0.1L;
+        for (int decimals = 0; pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos])); ++decimals) {
+            if (decimals == 9)
+                return std::nullopt;
+            value += (text[pos++] - '0') * scale;
+            scale /= 10;
+            ++digits;
+        }
+    }
+    if (digits == 0 || value <= 0)
+        return std::nullopt;
+    const std::string unit = Lower(text.substr(pos));
+    long double hz = 0;
+    if (unit == "hz")
+        hz = value;
+    else if (unit == "khz")
+        hz = value * 1e3L;
+    else if (unit == "mhz")
+        hz = value * 1e6L;
+    else if (plainFactor == 0 && (unit.empty() || unit == "us"))
+        hz = 1e6L / value; // a period in microseconds
+    else if (plainFactor != 0 && unit.empty())
+        hz = value * plainFactor;
+    else
+        return std::nullopt;
+    if (hz < 0.5L || hz > 1e12L)
+        return std::nullopt;
+    return uint64_t(std::llround(hz));
+}
+
+const Device* DeviceNamed(const std::string& name)
+{
+    std::string upper = name;
+    for (char& c : upper)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    for (const Device& device : Devices())
+        if (device.Name == upper || device.Name == "AT" + upper || device.Name == "AT89" + upper)
+            return &device;
+    return nullptr;
+}
 
 std::string ParseCommandLine(const std::vector<std::string>& args, Options& options)
 {
-    std::set<std::string> given;
+    std::map<std::string, std::string> given; // key -> the option that gave it
+    bool erase = false;                        // -e
+
+    // Applies `setting` once, checking that nothing else set its key.
+    auto apply = [&](const Setting& setting, const std::string& name,
+                     const std::optional<std::string>& value) -> std::string {
+        const auto [at, fresh] = given.emplace(setting.Key, name);
+        if (!fresh)
+            return at->second == name ? name + " is given twice"
+                                      : name + " and " + at->second + " set the same; give one of them";
+        return setting.Apply(options, name, value.value_or(""));
+    };
+    auto findSetting = [](const std::string& name) -> const Setting* {
+        for (const Setting& setting : Settings())
+            if (name == setting.Name)
+                return &setting;
+        return nullptr;
+    };
+
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
+        if (arg.size() >= 2 && arg[0] == '-' && arg[1] != '-') {
+            // Short options, several in one argument as -vq or -pAT89S52.
+            for (size_t k = 1; k < arg.size(); ++k) {
+                const char c = arg[k];
+                const std::string name = std::string("-") + c;
+                if (c == 'e') {
+                    erase = true;
+                    continue;
+                }
+                if (c == 'v' || c == 'q') {
+                    options.Verbosity += c == 'v' ? 1 : -1;
+                    continue;
+                }
+                std::optional<std::string> value;
+                if (ShortTakesValue(c)) {
+                    if (k + 1 < arg.size())
+                        value = arg.substr(k + 1);
+                    else if (i + 1 < args.size())
+                        value = args[++i];
+                    else
+                        return name + " needs a value";
+                    k = arg.size();
+                }
+                if (c == 'U') {
+                    Operation operation{Operation::Kind::Auto, "-U", {}, {}, false};
+                    if (std::string problem = MemoryOperation(*value, operation); !problem.empty())
+                        return problem;
+                    options.Operations.push_back(std::move(operation));
+                    continue;
+                }
+                const Setting* setting = findSetting(name);
+                if (!setting)
+                    return "unknown option \"" + name + "\"";
+                if (std::string problem = apply(*setting, name, value); !problem.empty())
+                    return problem;
+            }
+            continue;
+        }
         if (arg.rfind("--", 0) != 0 || arg.size() == 2)
             return "unexpected argument \"" + arg + "\"";
         // "--name value" or "--name=value".
@@ -119,30 +333,24 @@ std::string ParseCommandLine(const std::vector<std::string>& args, Options& opti
             return std::nullopt;
         };
 
-        bool known = false;
-        for (const Setting& setting : Settings()) {
-            if (name != setting.Name)
-                continue;
-            known = true;
-            if (!given.insert(name).second)
-                return name + " is given twice";
-            if (!setting.TakesValue && value)
+        if (const Setting* setting = findSetting(name)) {
+            if (!setting->TakesValue && value)
                 return name + " takes no value";
-            std::string text;
-            if (setting.TakesValue) {
-                const std::optional<std::string> v = takeValue();
-                if (!v)
+            if (setting->TakesValue) {
+                value = takeValue();
+                if (!value)
                     return name + " needs a value";
-                text = *v;
             }
-            if (std::string problem = setting.Apply(options, text); !problem.empty())
+            if (std::string problem = apply(*setting, name, value); !problem.empty())
                 return problem;
+            continue;
         }
+        bool known = false;
         for (const OperationName& op : kOperations) {
             if (name != op.Name)
                 continue;
             known = true;
-            Operation operation{op.What, name, {}};
+            Operation operation{op.What, name, {}, {}, false};
             if (op.TakesFile) {
                 const std::optional<std::string> file = takeValue();
                 if (!file || file->empty())
@@ -156,28 +364,45 @@ std::string ParseCommandLine(const std::vector<std::string>& args, Options& opti
         if (!known)
             return "unknown option \"" + name + "\"";
     }
-    if (options.Help || options.Version)
+    if (options.Help || options.Version || options.ListDevices || options.ListCables)
         return {};
+    // -e erases before the other operations, unless the first begins with
+    // an erase anyway.
+    if (erase && (options.Operations.empty() || options.Operations.front().What != Operation::Kind::Auto))
+        options.Operations.insert(options.Operations.begin(), Operation{Operation::Kind::Erase, "-e", {}, {}, false});
     if (options.Device.empty())
         return "--device is required";
     if (options.Operations.empty())
         return "no operation given";
+    if (options.Port && (options.Cable || options.CablePort))
+        return "--port and " + std::string(options.Cable ? "-c" : "-P") + " both choose the cable; give one of them";
+    for (const Operation& op : options.Operations)
+        if (op.What == Operation::Kind::WriteLock && options.LockLevel == 0)
+            return "--write-lock writes the lock bits of --lock-level: add --lock-level 1, 2 or 3";
     return {};
 }
 
 const char* UsageText()
 {
     return R"(Usage: qvx-isp-cli --device NAME [--port SPEC] [settings...] OPERATION...
+       qvx-isp-cli -p DEVICE [-c CABLE [-P PORT]] [-e] -U flash:w:FILE[:i|r] ...
 
 Programs AT89S chips through the parallel-port cable, an FT232R USB cable or
 GPIO lines, without a window.
 
   --device NAME     AT89S51, AT89S52, AT89S53, AT89S8252, AT89S8253,
-                    AT89S2051 or AT89S4051 (letter case ignored); required
+  -p NAME           AT89S2051 or AT89S4051 (letter case ignored; 89S52 and
+                    S52 will do); required. -p ? lists them
   --port SPEC       ppdev (the parallel port), ftdi[:option...] (an FT232R
                     USB cable), gpio:CHIP,rst=N,mosi=N,sck=N,miso=N[,sense=N]
                     (GPIO lines) or sim:DEVICE[,option...] (the simulated
-                    cable and chip); default $QVX_PORT, else ppdev
+                    cable and chip); default $QVX_PORT, else the cable chosen
+                    last in the window, else ppdev
+  -c CABLE [-P PORT] the cable the short way: ppdev (lpt, parport) with -P
+                    lpt1, lpt2 or /dev/parportN; ftdi (ft232r) with -P usb,
+                    usb:SERIAL or ftdi options; gpio (linuxgpio) with -P
+                    CHIP,rst=N,mosi=N,sck=N,miso=N; sim with -P sim options
+                    (the chip is that of -p). -c ? lists them
   --lpt 1|2         LPT1 (0x378, the default) or LPT2 (0x278)
 
 Settings, for the whole run:
@@ -185,34 +410,50 @@ Settings, for the whole run:
                     0 (none, the default) to 3
   --x2              the "x2 Clock" fuse on (AT89S8253, AT89S2051, AT89S4051);
                     off without it
-  --no-run          stay in program mode at the end of --auto
-  --crystal HZ      the target's crystal in hertz (default 11059200): the
-                    serial clock never runs faster than the chip allows at it
+  --no-run          leave the target in program mode (held in reset) at the
+                    end of the run instead of letting it run
+  --crystal FREQ    the target's crystal, 11059200, 11.0592MHz or
+                    3579.545kHz (default: the one chosen last in the window,
+                    else 11.0592 MHz): the serial clock never runs faster
+                    than the chip allows at it
+  -B PERIOD         the serial clock instead: its period in microseconds
+                    (10) or its frequency (100kHz)
   --config PATH     the CONFIG.QVX to read instead of the one searched for
+  -v, -q            more or less on standard error (-qq: messages only)
+  -F                accepted for scripts of other programmers; no effect
 
 Operations, run in the order given; the first that fails ends the run:
-  --erase           erase the chip
+  --erase, -e       erase the chip (-e before the other operations)
   --blank           check that the chip is blank
-  --program FILE    program FILE (no erase, no verify), then fuse and lock bits
+  --program FILE    program FILE (no erase, no verify), then the fuse and the
+                    lock bits of --lock-level
   --verify FILE     compare the chip with FILE
   --auto FILE       erase, program, verify, write fuse and lock bits, then let
                     the target run
   --read FILE       read the chip's whole code memory into FILE
   --write-lock      write the lock bits of --lock-level
   --write-fuse      write the "x2 Clock" fuse (AT89S8253, AT89S2051, AT89S4051)
-FILE is Intel HEX, or raw binary when its name ends in .bin.
+  -U flash:w:FILE   as --auto FILE; the fuse only with --x2
+  -U flash:r:FILE   as --read FILE
+  -U flash:v:FILE   as --verify FILE
+FILE is Intel HEX, or raw binary when its name ends in .bin; with -U, :i
+(Intel HEX) or :r (raw binary) at the end says which. FILE - is standard
+input (Intel HEX unless :r says otherwise) or standard output.
 
   --help            show this text
   --version         show the program's version
 
-Every status text and message goes to standard error with the time of day;
-on a terminal a progress bar shows reads, programming, verify and blank check.
-At the end the target is left running.
+Every status text and message goes to standard error with the time of day,
+as do the checksums of each file loaded and each chip read; on a terminal a
+progress bar shows reads, programming, verify and blank check. At the end
+the target is left running, unless --no-run.
 
 Exit status: 0 every operation succeeded; 1 a chip operation failed (verify
 not matching, chip not blank, time-out, refused by the target); 2 a usage
-error, an unknown device, or a file that cannot be read, written or parsed;
-3 the port cannot be opened, or failed while in use (a USB cable lost).
+error, an unknown device, or a file that cannot be read, written or parsed,
+or code larger than the chip; 3 the port cannot be opened, or failed while
+in use (a USB cable lost); 129, 130, 143 ended by SIGHUP, SIGINT (Ctrl-C)
+or SIGTERM, with the target let run as at a normal end.
 )";
 }
 

@@ -9,9 +9,19 @@ namespace {
 constexpr int kBarWidth = 30;
 }
 
-ConsoleView::ConsoleView(std::FILE* out, bool terminal)
-    : out_(out), terminal_(terminal), started_(std::chrono::steady_clock::now())
+ConsoleView::ConsoleView(std::FILE* out, bool terminal, int verbosity)
+    : out_(out), terminal_(terminal), verbosity_(verbosity), started_(std::chrono::steady_clock::now())
 {
+}
+
+void ConsoleView::WriteLogLine(LogKind kind, const std::string& line)
+{
+    const bool shown = kind == LogKind::Message || (kind == LogKind::Status && verbosity_ >= 0) ||
+                       ((kind == LogKind::Detail || kind == LogKind::Result) && verbosity_ >= -1);
+    if (shown)
+        WriteLog(line);
+    else
+        started_ = std::chrono::steady_clock::now(); // the next operation's time counts from here
 }
 
 // A bar being drawn keeps its line; the log line goes below it. The next
@@ -29,7 +39,7 @@ void ConsoleView::WriteLog(const std::string& line)
 
 void ConsoleView::SetProgress(int32_t position)
 {
-    if (!terminal_)
+    if (!terminal_ || verbosity_ < 0)
         return;
     position = std::clamp(position, int32_t(0), int32_t(100));
     const long seconds = static_cast<long>(

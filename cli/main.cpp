@@ -5,6 +5,7 @@
 #include "Commands.h"
 #include "Console.h"
 #include "ExitSignals.h"
+#include "GpioPort.h"
 #include "PortAccess.h"
 #include "PpdevPort.h"
 #include "ProgramConfig.h"
@@ -53,35 +54,137 @@ std::string DeviceList()
     return names;
 }
 
-const Device* DeviceNamed(std::string name)
+// -p ?: the devices with the short names they go by.
+void ListDevices()
 {
-    for (char& c : name)
-        c = char(std::toupper(static_cast<unsigned char>(c)));
-    return FindDevice(DeviceCodeByName(name));
+    std::printf("Devices (-p or --device; letter case ignored):\n");
+    for (const Device& device : Devices()) {
+        const std::string name(device.Name);
+        const std::string shorter = name.substr(2) + ", " + name.substr(4);
+        std::printf("  %-10s %-16s %2d KB code memory (0000-%04X)\n", name.c_str(), shorter.c_str(),
+                    device.MemorySize() / 1024, unsigned(device.LastAddress));
+    }
 }
 
-// The port backend of --port, else of QVX_PORT, else the cable remembered,
-// else ppdev; for ppdev also whether the chosen LPT can be opened and
-// claimed. Null (with `error`) when it cannot be used.
-std::unique_ptr<PortAccess> OpenPort(const cli::Options& options, const SettingsFile& settings, uint16_t dataPort,
-                                     std::string& error)
+// The cables of -c.
+enum class CableKind { Ppdev, Ftdi, Gpio, Sim };
+struct CableName {
+    const char* Name;
+    CableKind Kind;
+};
+constexpr CableName kCables[] = {
+    {"ppdev", CableKind::Ppdev}, {"lpt", CableKind::Ppdev},   {"parport", CableKind::Ppdev},
+    {"ftdi", CableKind::Ftdi},   {"ft232r", CableKind::Ftdi}, {"gpio", CableKind::Gpio},
+    {"linuxgpio", CableKind::Gpio}, {"sim", CableKind::Sim},
+};
+
+// -c ?: the cables and what -P takes for each.
+void ListCables()
 {
-    const std::string spec = ChoosePort(options.Port, "--port", settings).Spec;
-    std::unique_ptr<PortAccess> port = OpenPortAccess(spec, error);
+    std::printf("Cables (-c), and what -P takes for each:\n"
+                "  ppdev, lpt, parport  the PC parallel port: -P lpt1 (the default), lpt2 or /dev/parportN\n"
+                "  ftdi, ft232r         an FT232R USB cable: -P usb (the first found), usb:SERIAL, or its\n"
+                "                       options serial=SERIAL,pins=MOSI/MISO/SCK/RST[/SENSE],rate=N\n"
+                "  gpio, linuxgpio      Linux GPIO lines: -P CHIP,rst=N,mosi=N,sck=N,miso=N[,sense=N]\n"
+                "  sim                  the simulated cable with a chip of -p: -P its options, e.g.\n"
+                "                       timing=instant,state=chip.bin\n");
+}
+
+// The parallel port -P names: lpt1, lpt2, their addresses, or the
+// /dev/parportN at one of them.
+std::optional<int> LptNamed(const std::string& text)
+{
+    std::string lower = text;
+    for (char& c : lower)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (lower == "lpt1" || lower == "0x378")
+        return 1;
+    if (lower == "lpt2" || lower == "0x278")
+        return 2;
+    if (text.rfind("/dev/parport", 0) == 0) {
+        PpdevPort ppdev;
+        for (int lpt : {1, 2})
+            if (ppdev.DeviceFor(lpt == 1 ? kLpt1Data : kLpt2Data) == text)
+                return lpt;
+    }
+    return std::nullopt;
+}
+
+// The cable -c and -P give, as a QVX_PORT form in `spec` (the simulated
+// chip is that of -p), and for the parallel port the LPT in `lpt`. Returns
+// an empty string, or what is wrong with them.
+std::string CableOf(const cli::Options& options, const Device& device, std::string& spec, int& lpt)
+{
+    const std::string port = options.CablePort.value_or("");
+    const CableName* cable = nullptr;
+    for (const CableName& c : kCables)
+        if (options.Cable && *options.Cable == c.Name)
+            cable = &c;
+    if (options.Cable && !cable)
+        return "-c " + *options.Cable + ": unknown cable; ppdev, ftdi, gpio or sim (-c ? lists them)";
+    if (!cable || cable->Kind == CableKind::Ppdev) {
+        spec = "ppdev";
+        if (!options.CablePort)
+            return {};
+        const std::optional<int> named = LptNamed(port);
+        if (!named)
+            return "-P " + port + (cable ? ": the parallel port is lpt1, lpt2 or the /dev/parportN at 0x378 or 0x278"
+                                         : ": say which cable with -c (ppdev, ftdi, gpio or sim)");
+        if (options.LptGiven && *named != lpt)
+            return "--lpt and -P both name the parallel port; give one of them";
+        lpt = *named;
+        return {};
+    }
+    switch (cable->Kind) {
+    case CableKind::Ftdi:
+        if (port.empty() || port == "usb")
+            spec = "ftdi";
+        else if (port.rfind("usb:", 0) == 0)
+            spec = "ftdi:serial=" + port.substr(4);
+        else
+            spec = "ftdi:" + (port.find('=') == std::string::npos ? "serial=" + port : port);
+        return {};
+    case CableKind::Gpio:
+        if (port.empty())
+            return "-c " + *options.Cable + " needs -P CHIP,rst=N,mosi=N,sck=N,miso=N (the GPIO chip and lines)";
+        spec = "gpio:" + port;
+        return {};
+    case CableKind::Sim: {
+        // The simulated chip is the device of -p, unless -P begins with one
+        // (an item that is none of the options without a value).
+        const std::string item = port.substr(0, port.find(','));
+        const bool namesChip = !item.empty() && item.find('=') == std::string::npos && item != "lpt1" &&
+                               item != "lpt2" && item != "iodelay";
+        spec = "sim:" + (namesChip ? port : std::string(device.Name) + (port.empty() ? "" : "," + port));
+        return {};
+    }
+    case CableKind::Ppdev: break;
+    }
+    return {};
+}
+
+// The port backend chosen, and for ppdev whether the chosen LPT can be
+// opened and claimed. Null (with `error`) when it cannot be used; the error
+// names the option, variable or file that chose it.
+std::unique_ptr<PortAccess> OpenPort(const PortChoice& choice, int lpt, std::string& error)
+{
+    const std::string what = "Cannot open the port \"" + (choice.Spec.empty() ? std::string("ppdev") : choice.Spec) +
+                             "\" (" + choice.Where() + "): ";
+    std::unique_ptr<PortAccess> port = OpenPortAccess(choice.Spec, error, "");
     if (!port) {
-        error = "Cannot open the port \"" + spec + "\": " + error;
+        error = what + error;
         return nullptr;
     }
     auto* ppdev = dynamic_cast<PpdevPort*>(port.get());
     if (!ppdev && !port->IsDriverInstalled()) {
-        error = "Cannot open the port \"" + spec + "\": " + port->DriverDiagnosis();
+        error = what + port->DriverDiagnosis();
         return nullptr;
     }
     if (ppdev) {
         // Why not, and what to do about it, as the window's first-run
         // message says it.
-        if (const std::string why = ppdev->Unusable(dataPort); !why.empty()) {
-            error = "Cannot open the parallel port LPT" + std::to_string(options.Lpt) + ": " + why;
+        if (const std::string why = ppdev->Unusable(lpt == 2 ? kLpt2Data : kLpt1Data); !why.empty()) {
+            error = "Cannot open the parallel port LPT" + std::to_string(lpt) + ": " + why;
             return nullptr;
         }
     }
@@ -90,12 +193,70 @@ std::unique_ptr<PortAccess> OpenPort(const cli::Options& options, const Settings
 
 // The settings of the command line, for each operation anew: a chip read
 // sets the lock boxes and the x2 Clock box from the chip.
-void ApplySettings(const cli::Options& options, Selection& selection)
+void ApplySettings(const cli::Options& options, const cli::Operation& op, Selection& selection)
 {
     selection.Locks = LockBoxes{};
     if (options.LockLevel > 0)
         SetLockBox(selection.Locks, options.LockLevel, true);
     selection.X2Clock = options.X2Clock;
+    selection.FuseWithProgramming = !op.FuseOnlyWithX2 || options.X2Clock;
+}
+
+// What the run is set to, worked out before the port is opened.
+struct RunSetup {
+    const Device* Chip = nullptr;
+    std::optional<std::string> Port; // the cable of --port, -c or -P
+    std::string PortOption;          // the option that gave it, as typed
+    int Lpt = 1;
+    std::optional<uint32_t> CrystalHz; // of --crystal or -B
+    std::string CrystalFrom;
+};
+
+// The device, the cable and the crystal of the options; an empty string,
+// or a usage problem.
+std::string Prepare(const cli::Options& options, RunSetup& setup)
+{
+    setup.Chip = cli::DeviceNamed(options.Device);
+    if (!setup.Chip)
+        return "unknown device \"" + options.Device + "\"; the devices are " + DeviceList();
+    const Device& device = *setup.Chip;
+    for (const cli::Operation& op : options.Operations)
+        if (op.What == cli::Operation::Kind::WriteFuse && !device.HasFuse)
+            return "--write-fuse: the " + std::string(device.Name) + " has no user fuse";
+    if (options.X2Clock && !device.HasFuse)
+        return "--x2: the " + std::string(device.Name) + " has no x2 Clock fuse";
+
+    setup.Lpt = options.Lpt;
+    setup.Port = options.Port;
+    setup.PortOption = "--port";
+    if (options.Cable || options.CablePort) {
+        std::string spec;
+        if (std::string problem = CableOf(options, device, spec, setup.Lpt); !problem.empty())
+            return problem;
+        setup.Port = spec;
+        setup.PortOption = (options.Cable ? "-c " + *options.Cable : std::string()) +
+                           (options.Cable && options.CablePort ? " " : "") +
+                           (options.CablePort ? "-P " + *options.CablePort : std::string());
+    }
+
+    if (options.CrystalHz) {
+        setup.CrystalHz = options.CrystalHz;
+        setup.CrystalFrom = "--crystal";
+    } else if (options.BitClockHz) {
+        // The crystal at which the chip's shortest SCK phases make that
+        // clock: the floor then keeps SCK at it, and the write cycles are
+        // waited out for that crystal.
+        const uint64_t clocks = device.Timing.SckHighClocks + device.Timing.SckLowClocks;
+        const uint64_t hz = uint64_t(*options.BitClockHz) * clocks;
+        if (hz > kMaxCrystalHz)
+            return "-B " + options.BitClockText + ": the " + std::string(device.Name) +
+                   " takes a serial clock of at most " + std::to_string(kMaxCrystalHz / clocks / 1000) +
+                   " kHz (a " + std::to_string(kMaxCrystalHz / 1000000) + " MHz crystal)";
+        setup.CrystalHz = uint32_t(hz);
+        setup.CrystalFrom = "-B " + options.BitClockText + ", a serial clock of " +
+                            std::to_string(*options.BitClockHz) + " Hz";
+    }
+    return {};
 }
 
 class Run {
@@ -108,12 +269,12 @@ public:
         switch (op.What) {
         case Kind::Erase: return ExitStatus(commands_.Erase());
         case Kind::Blank: return ExitStatus(commands_.BlankCheck());
-        case Kind::Program: return Load(op.File, [this] { return commands_.Program(); });
-        case Kind::Verify: return Load(op.File, [this] { return commands_.Verify(); });
-        case Kind::Auto: return Load(op.File, [this] { return commands_.AutoProgram(); });
+        case Kind::Program: return Load(op, [this] { return commands_.Program(); });
+        case Kind::Verify: return Load(op, [this] { return commands_.Verify(); });
+        case Kind::Auto: return Load(op, [this] { return commands_.AutoProgram(); });
         case Kind::Read: {
             const int status = ExitStatus(commands_.ReadChip());
-            return status != kSucceeded ? status : ExitStatus(commands_.SaveCode(Named(op.File)));
+            return status != kSucceeded ? status : ExitStatus(commands_.SaveCode(Named(op.File), op.Format));
         }
         case Kind::WriteLock: return ExitStatus(commands_.WriteLockBits());
         case Kind::WriteFuse: return ExitStatus(commands_.WriteFuse());
@@ -127,18 +288,19 @@ private:
         return [file]() -> std::optional<std::string> { return file; };
     }
 
-    // Loads `file` as "&Load Code" does (with its size check), then runs
-    // `command` on it. A file that cannot be loaded, holds no code or does
-    // not fit the device ends the run.
+    // Loads the operation's file as "&Load Code" does (with its size
+    // check), then runs `command` on it. A file that cannot be loaded, holds
+    // no code or does not fit the device ends the run.
     template <class Command>
-    int Load(const std::string& file, Command command)
+    int Load(const cli::Operation& op, Command command)
     {
         int32_t end = 0;
-        const Outcome loaded = commands_.LoadCode(Named(file), &end);
+        const Outcome loaded = commands_.LoadCode(Named(op.File), &end, op.Format);
         if (loaded != Outcome::Succeeded)
             return ExitStatus(loaded);
         if (end == 0) {
-            commands_.ShowMessage("The file " + file + " holds no code.");
+            commands_.ShowMessage((op.File == kStandardStream ? std::string("Standard input") : "The file " + op.File) +
+                                  " holds no code.");
             return kUsageOrFile;
         }
         return ExitStatus(command());
@@ -149,9 +311,10 @@ private:
 
 // The operations of the command line, with the port open from start to end;
 // the port is closed (a simulated chip saved) before this returns.
-int RunOperations(const cli::Options& options, const Device& device)
+int RunOperations(const cli::Options& options, const RunSetup& setup)
 {
-    cli::ConsoleView view(stderr, ::isatty(STDERR_FILENO) == 1);
+    const Device& device = *setup.Chip;
+    cli::ConsoleView view(stderr, ::isatty(STDERR_FILENO) == 1, options.Verbosity);
     LinkState link;
     auto buffer = std::make_unique<CodeBuffer>();
     Selection selection;
@@ -167,15 +330,28 @@ int RunOperations(const cli::Options& options, const Device& device)
     }
     for (const std::string& problem : configProblems)
         commands.Log(problem);
+    const bool verbose = options.Verbosity > 0;
+    if (verbose) {
+        const std::string config = options.Config ? *options.Config : FindConfig(ConfigSearchPlaces());
+        if (configError.empty())
+            commands.Log("Configuration " + config);
+        char last[8];
+        std::snprintf(last, sizeof last, "%04X", unsigned(device.LastAddress) & 0xFFFFu);
+        commands.Log("Device " + std::string(device.Name) + ", code memory 0000-" + last);
+    }
 
     // The choices remembered in the settings file both programs read.
     SettingsFile settings;
     if (const std::string error = settings.Load(); !error.empty())
         commands.Log(error);
 
-    const uint16_t dataPort = options.Lpt == 2 ? kLpt2Data : kLpt1Data;
+    const PortChoice choice = ChoosePort(setup.Port, setup.PortOption, settings);
+    if (verbose)
+        commands.Log("Port " + (choice.Spec.empty() ? std::string("ppdev") : choice.Spec) + " (" + choice.Where() +
+                     ")" + (choice.Spec.empty() || choice.Spec == "ppdev" ? ", LPT" + std::to_string(setup.Lpt) : ""));
+    const uint16_t dataPort = setup.Lpt == 2 ? kLpt2Data : kLpt1Data;
     std::string portError;
-    std::unique_ptr<PortAccess> port = OpenPort(options, settings, dataPort, portError);
+    std::unique_ptr<PortAccess> port = OpenPort(choice, setup.Lpt, portError);
     if (!port) {
         commands.ShowMessage(portError);
         return kNoPort;
@@ -192,8 +368,20 @@ int RunOperations(const cli::Options& options, const Device& device)
         CalibrateWait(link);
     selection.DeviceCode = device.Code;
     selection.AutoRun = !options.NoRun;
-    // --crystal for this run, else the crystal chosen last in either program.
-    link.CrystalHz = options.CrystalHz ? *options.CrystalHz : RememberedCrystal(settings).value_or(kDefaultCrystalHz);
+    // --crystal or -B for this run, else the crystal chosen last in either
+    // program.
+    std::string crystalFrom = setup.CrystalFrom;
+    if (setup.CrystalHz) {
+        link.CrystalHz = *setup.CrystalHz;
+    } else if (const std::optional<uint32_t> remembered = RememberedCrystal(settings)) {
+        link.CrystalHz = *remembered;
+        crystalFrom = "remembered in " + settings.Path();
+    } else {
+        link.CrystalHz = kDefaultCrystalHz;
+        crystalFrom = "the default";
+    }
+    if (verbose)
+        commands.Log("Crystal " + std::to_string(link.CrystalHz) + " Hz (" + crystalFrom + ")");
     selection.AutoReload = false; // each operation loads its file just before
 
     Run run(commands);
@@ -201,7 +389,7 @@ int RunOperations(const cli::Options& options, const Device& device)
     for (const cli::Operation& op : options.Operations) {
         if (link.StopRequested)
             break;
-        ApplySettings(options, selection);
+        ApplySettings(options, op, selection);
         status = run.Operation(op);
         if (status != kSucceeded && !port->Failure().empty())
             status = kNoPort; // the cable was lost, not refused by the chip
@@ -211,8 +399,16 @@ int RunOperations(const cli::Options& options, const Device& device)
     if (link.StopRequested)
         if (const ExitSignals* exitSignals = ExitSignals::Current(); exitSignals && exitSignals->Received())
             commands.Log(EndingOnSignal(exitSignals->Received()));
-    // As at the window's exit: the target is left running.
-    commands.LeaveRunning();
+    if (options.NoRun) {
+        // Held in reset, also after a stop signal: a chip stopped half-way
+        // is better kept from running what it holds.
+        commands.StayInProgramMode();
+        if (dynamic_cast<GpioPort*>(port.get()))
+            commands.Log("The GPIO lines are given back to the system at exit: RST is no longer driven");
+    } else {
+        // As at the window's exit: the target is left running.
+        commands.LeaveRunning();
+    }
     return status;
 }
 
@@ -231,18 +427,20 @@ int main(int argc, char* argv[])
         std::printf("qvx-isp-cli %s\n", kVersion);
         return kSucceeded;
     }
-    const Device* device = DeviceNamed(options.Device);
-    if (!device)
-        return UsageError("unknown device \"" + options.Device + "\"; the devices are " + DeviceList());
-    for (const cli::Operation& op : options.Operations)
-        if (op.What == cli::Operation::Kind::WriteFuse && !device->HasFuse)
-            return UsageError("--write-fuse: the " + std::string(device->Name) + " has no user fuse");
-    if (options.X2Clock && !device->HasFuse)
-        return UsageError("--x2: the " + std::string(device->Name) + " has no x2 Clock fuse");
+    if (options.ListDevices || options.ListCables) {
+        if (options.ListDevices)
+            ListDevices();
+        if (options.ListCables)
+            ListCables();
+        return kSucceeded;
+    }
+    RunSetup setup;
+    if (const std::string problem = Prepare(options, setup); !problem.empty())
+        return UsageError(problem);
 
     // From here on SIGINT, SIGTERM and SIGHUP stop the running operation at
     // its next byte and end the run as it ends normally; the exit status
     // then tells the signal.
     ExitSignals exitSignals;
-    return exitSignals.ExitStatus(RunOperations(options, *device));
+    return exitSignals.ExitStatus(RunOperations(options, setup));
 }

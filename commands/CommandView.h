@@ -12,6 +12,15 @@
 
 namespace qvx {
 
+// What a line of the operation log is.
+enum class LogKind {
+    Status,   // a status text
+    Repeated, // a status text that repeats the message just before it
+    Message,  // a message the user has to acknowledge
+    Detail,   // a line for the log alone: where a check failed, what was read
+    Result,   // what an operation found out: the checksums of an image
+};
+
 class CommandView {
 public:
     virtual ~CommandView() = default;
@@ -23,6 +32,9 @@ public:
     // One line of the operation log, without its line end. By default it
     // goes to standard error.
     virtual void WriteLog(const std::string& line);
+    // The same with what kind of line it is, for a front end that shows
+    // some kinds only; by default every line goes to WriteLog.
+    virtual void WriteLogLine(LogKind, const std::string& line) { WriteLog(line); }
 
     // Lets pending input and painting be handled once.
     virtual void ProcessMessages() {}

@@ -11,6 +11,26 @@ namespace {
 
 const char kNoDevice[] = "No device selected";
 
+std::string Hex4(int32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%04X", unsigned(value) & 0xFFFFu);
+    return text;
+}
+
+// A code file as a message names it: "the file X", or standard input or
+// output for "-"; with a capital at the start of a sentence.
+std::string FileToRead(const std::string& path, bool capital = false)
+{
+    if (path == kStandardStream)
+        return capital ? "Standard input" : "standard input";
+    return (capital ? "The file " : "the file ") + path;
+}
+std::string FileToWrite(const std::string& path)
+{
+    return path == kStandardStream ? "standard output" : "the file " + path;
+}
+
 bool ThreeByte(const ChipSession& s) { return s.Chip.Set == InstructionSet::ThreeByte; }
 
 OpResult EraseOf(ChipSession& s) { return ThreeByte(s) ? EraseChip3(s) : EraseChip4(s); }
@@ -55,6 +75,15 @@ OpResult ReadOf(ChipSession& s)
 
 } // namespace
 
+std::string ChecksumLine(const std::string& deviceName, const CodeBuffer& buffer, int32_t size)
+{
+    const ImageChecksum checksum = ChecksumOf(buffer, size);
+    char text[96];
+    std::snprintf(text, sizeof text, " image 0000-%04X: sum %04X, CRC-32 %08X", unsigned(size - 1) & 0xFFFFu,
+                  unsigned(checksum.Sum), unsigned(checksum.Crc32));
+    return "Checksum " + deviceName + text;
+}
+
 std::string CheckFailure(const std::string& what, const CheckResult& result)
 {
     char text[64];
@@ -85,6 +114,7 @@ bool Commands::Start(bool needsDevice)
 void Commands::Finish()
 {
     busy_ = false;
+    reloaded_ = false;
     view_.CommandEnded();
 }
 
@@ -102,7 +132,7 @@ bool Commands::Refused(OpResult result)
 
 bool Commands::FuseAfterProgramming(ChipSession& s)
 {
-    if (!s.Chip.HasFuse)
+    if (!s.Chip.HasFuse || !selection_.FuseWithProgramming)
         return true;
     const OpResult fuse = WriteFuses(s);
     if (Refused(fuse))
@@ -152,6 +182,8 @@ Outcome Commands::RunChecked(const std::string& starting, const Operation& opera
         SetStatus(ending.Text);
         if (ending.Passed)
             outcome = Outcome::Succeeded;
+        if (ending.Passed && ending.Checksum)
+            LogChecksum();
     }
     Finish();
     return outcome;
@@ -191,12 +223,16 @@ Outcome Commands::Verify()
 
 Outcome Commands::ReadChip()
 {
-    return RunChecked("Read Chip...", [](ChipSession& s, Ending& ending) {
+    const Outcome outcome = RunChecked("Read Chip...", [](ChipSession& s, Ending& ending) {
         const OpResult read = ReadOf(s);
         ending.Passed = read == OpResult::Completed; // "Read chip error!!!." has been shown otherwise
         ending.Text = "Read Chip finished";
+        ending.Checksum = true;
         return read;
     });
+    if (outcome != Outcome::NotRun)
+        codeFromFile_ = false; // what the chip gave, from address 0 on
+    return outcome;
 }
 
 Outcome Commands::Program()
@@ -206,13 +242,14 @@ Outcome Commands::Program()
     SetStatus("Programming...");
     ProcessMessages();
     ChipSession s = Session();
+    if (const std::optional<Outcome> refused = PrepareCode(s.Chip, "Load file failed.")) {
+        Finish(); // the chip was not touched
+        return *refused;
+    }
     Outcome outcome = Outcome::ChipFailed;
     const OpResult programmed = ProgramOf(s);
     if (Refused(programmed)) {
         // ended at the refusal
-    } else if (programmed == OpResult::ReloadFailed) {
-        SetStatus("Load file failed."); // the chip was not touched
-        outcome = Outcome::FileFailed;
     } else if (programmed != OpResult::Completed) {
         SetStatus("Programming Time-Out");
     } else {
@@ -236,20 +273,16 @@ Outcome Commands::AutoProgram()
         return Outcome::FileFailed;
     }
     ChipSession s = Session();
-    Outcome failure = Outcome::ChipFailed;
     auto fail = [&] {
         SetStatus("Auto programming fail");
         Finish();
-        return failure;
+        return Outcome::ChipFailed;
     };
-    // A file that cannot be loaded, or holds no data, stops the sequence
-    // before the chip is erased rather than after.
-    if (selection_.AutoReload) {
-        const std::optional<int32_t> end = ReloadHexFile();
-        if (!end || *end == 0) {
-            failure = Outcome::FileFailed;
-            return fail();
-        }
+    // A file that cannot be loaded, holds no data or does not fit the chip
+    // stops the sequence before the chip is erased rather than after.
+    if (const std::optional<Outcome> refused = PrepareCode(s.Chip, "Auto programming fail")) {
+        Finish();
+        return *refused;
     }
 
     SetStatus("Erase Chip...");
@@ -268,10 +301,6 @@ Outcome Commands::AutoProgram()
     const OpResult programmed = ProgramOf(s);
     if (Refused(programmed))
         return fail();
-    if (programmed == OpResult::ReloadFailed) {
-        failure = Outcome::FileFailed;
-        return fail();
-    }
     if (programmed != OpResult::Completed) {
         SetStatus("Programming Time-Out");
         return fail();
@@ -341,46 +370,51 @@ Outcome Commands::WriteFuse()
 std::optional<int32_t> Commands::LoadFailed(const std::string& path, const HexResult& result)
 {
     if (result.Status == HexStatus::CannotOpen)
-        ShowMessage("Cannot open the file " + path + "\n" + result.Error);
-    else if (FormatOfName(path) == ImageFormat::Binary)
-        ShowMessage("The file " + path + " does not fit the 64 KB code memory; nothing was loaded.\n" +
+        ShowMessage("Cannot open " + FileToRead(path) + "\n" + result.Error);
+    else if (result.Line == 0) // a binary image, refused as a whole
+        ShowMessage(FileToRead(path, true) + " does not fit the 64 KB code memory; nothing was loaded.\n" +
                     result.Error + ".");
     else
-        ShowMessage("The file " + path + " is no valid Intel HEX file; nothing was loaded.\nLine " +
+        ShowMessage(FileToRead(path, true) + " is no valid Intel HEX file; nothing was loaded.\nLine " +
                     std::to_string(result.Line) + ": " + result.Error + ".");
     ShowBuffer();
     return std::nullopt;
 }
 
-std::optional<int32_t> Commands::LoadHexFile(const FileChooser& choose)
+std::optional<int32_t> Commands::LoadHexFile(const FileChooser& choose, std::optional<ImageFormat> format)
 {
     ClearBuffer(buffer_);
+    codeFromFile_ = false;
     const std::optional<std::string> chosen = choose();
     if (!chosen) {
         ShowBuffer();
         return 0;
     }
     selection_.HexFileName = *chosen;
-    const HexResult result = LoadImageFile(*chosen, buffer_);
+    fileFormat_ = format;
+    const HexResult result = LoadImageFile(*chosen, buffer_, format);
     if (result.Status != HexStatus::CannotOpen)
         view_.ShowFileName(*chosen);
     if (!result.Ok())
         return LoadFailed(*chosen, result);
+    codeFromFile_ = true;
     ShowBuffer();
     return result.EndAddress;
 }
 
-Outcome Commands::LoadCode(const FileChooser& choose, int32_t* endAddress)
+Outcome Commands::LoadCode(const FileChooser& choose, int32_t* endAddress, std::optional<ImageFormat> format)
 {
     if (!Start(false))
         return Outcome::NotRun;
     Outcome outcome = Outcome::Succeeded;
-    const std::optional<int32_t> end = LoadHexFile(choose);
+    const std::optional<int32_t> end = LoadHexFile(choose, format);
     if (!end) {
         SetStatus("Load file failed.");
         outcome = Outcome::FileFailed;
     } else {
         SetStatus("Load file complete.");
+        if (codeFromFile_)
+            LogChecksum();
         // Without a device there is no size to check against.
         const Device* device = selection_.SelectedDevice();
         if (device && *end > device->LastAddress + 1) {
@@ -403,25 +437,60 @@ std::optional<int32_t> Commands::ReloadHexFile()
         ShowBuffer();
         return std::nullopt;
     }
-    const HexResult result = LoadImageFile(selection_.HexFileName, buffer_);
+    const HexResult result = LoadImageFile(selection_.HexFileName, buffer_, fileFormat_);
     if (!result.Ok())
         return LoadFailed(selection_.HexFileName, result);
+    codeFromFile_ = true;
     ShowBuffer();
+    LogChecksum();
     return result.EndAddress;
 }
 
-Outcome Commands::SaveCode(const FileChooser& choose)
+void Commands::LogChecksum()
+{
+    if (const Device* device = selection_.SelectedDevice())
+        WriteLog(LogKind::Result, "", ChecksumLine(std::string(device->Name), buffer_, device->MemorySize()));
+}
+
+std::optional<Outcome> Commands::PrepareCode(const Device& chip, const std::string& reloadFailedStatus)
+{
+    if (selection_.AutoReload) {
+        const std::optional<int32_t> end = ReloadHexFile();
+        if (end && *end == 0)
+            ShowMessage(FileToRead(selection_.HexFileName, true) + " holds no code; nothing was programmed.");
+        if (!end || *end == 0) {
+            SetStatus(reloadFailedStatus);
+            return Outcome::FileFailed;
+        }
+        reloaded_ = true; // the programming takes the buffer as it is now
+    }
+    const int32_t last = LastCodeAddress(buffer_);
+    if (last <= chip.LastAddress)
+        return std::nullopt;
+    // Programming would drop what lies above the chip's end and report the
+    // rest as done.
+    const std::string origin = codeFromFile_ && !selection_.HexFileName.empty()
+                                   ? FileToRead(selection_.HexFileName, true)
+                                   : std::string("The code buffer");
+    ShowMessage(origin + " holds code up to address " + Hex4(last) + ", but the " + std::string(chip.Name) +
+                " has " + std::to_string(chip.MemorySize()) + " bytes of code memory (0000 to " +
+                Hex4(chip.LastAddress) + ").\nNothing was programmed: choose a larger device, or code that fits.");
+    SetStatus("Not programmed: code over MCU memory [" + std::to_string(chip.LastAddress) + "]");
+    return Outcome::FileFailed;
+}
+
+Outcome Commands::SaveCode(const FileChooser& choose, std::optional<ImageFormat> format)
 {
     if (!Start(true))
         return Outcome::NotRun;
     Outcome outcome = Outcome::NotRun;
     if (const std::optional<std::string> path = choose()) {
-        const std::string error = WriteImageFile(*path, buffer_, selection_.SelectedDevice()->MemorySize());
+        const std::string error = WriteImageFile(*path, buffer_, selection_.SelectedDevice()->MemorySize(), format);
         if (error.empty()) {
             SetStatus("Save file complete.");
             outcome = Outcome::Succeeded;
         } else {
-            ShowMessage("Cannot write the file " + *path + "\n" + error);
+            ShowMessage("Cannot write " + FileToWrite(*path) + "\n" + error);
             SetStatus("Save file failed.");
             outcome = Outcome::FileFailed;
         }
@@ -438,24 +507,38 @@ void Commands::PowerUp(uint16_t dataPort)
     link_.ProgramMode = -1;
     ResetAddress(buffer_);
     ClearBuffer(buffer_);
+    codeFromFile_ = false;
     ShowBuffer();
 }
 
 void Commands::LeaveRunning() { SetOperationMode(link_, false, selection_.FuseDevice()); }
 
+void Commands::StayInProgramMode() { SetOperationMode(link_, true, selection_.FuseDevice()); }
+
 // --- Front panel ----------------------------------------------------------
 
-void Commands::Log(const std::string& text) { view_.WriteLog(LogLine(LocalTimeText(), "", text)); }
+void Commands::WriteLog(LogKind kind, std::string_view prefix, const std::string& text)
+{
+    if (kind != LogKind::Message)
+        lastMessage_.clear();
+    view_.WriteLogLine(kind, LogLine(LocalTimeText(), prefix, text));
+}
+
+void Commands::Log(const std::string& text) { WriteLog(LogKind::Detail, "", text); }
 
 void Commands::SetStatus(const std::string& text)
 {
-    Log(text);
+    // A status text that says again what the message before it said
+    // ("Device have not in program mode" after its box) is marked, so that
+    // a log that shows both once can leave it out.
+    WriteLog(text == lastMessage_ ? LogKind::Repeated : LogKind::Status, "", text);
     view_.ShowStatus(text);
 }
 
 void Commands::ShowMessage(const std::string& text)
 {
-    view_.WriteLog(LogLine(LocalTimeText(), "message: ", text));
+    WriteLog(LogKind::Message, "message: ", text);
+    lastMessage_ = text;
     view_.ShowMessage(text);
 }
 
@@ -485,6 +568,6 @@ bool Commands::X2Clock() const { return selection_.X2Clock; }
 
 void Commands::ShowBuffer() { view_.ShowBuffer(); }
 
-bool Commands::AutoReload() const { return selection_.AutoReload; }
+bool Commands::AutoReload() const { return selection_.AutoReload && !reloaded_; }
 
 } // namespace qvx

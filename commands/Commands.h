@@ -17,6 +17,7 @@
 #include "ChipOps.h"
 #include "CommandView.h"
 #include "HexFile.h"
+#include "ImageFile.h"
 #include "Selection.h"
 
 #include <functional>
@@ -65,23 +66,30 @@ public:
     // WR: the user fuse from the "x2 Clock" box.
     Outcome WriteFuse();
 
-    // "&Load Code": loads the file `choose` names, reports it and checks
-    // its size against the device. `endAddress`, when given, receives the
-    // end address of what was loaded.
-    Outcome LoadCode(const FileChooser& choose, int32_t* endAddress = nullptr);
+    // "&Load Code": loads the file `choose` names, reports it with the
+    // checksums of the device-sized image and checks its size against the
+    // device. `endAddress`, when given, receives the end address of what was
+    // loaded. The file is read in `format`, else in the format of its name;
+    // a reload reads it the same way.
+    Outcome LoadCode(const FileChooser& choose, int32_t* endAddress = nullptr,
+                     std::optional<ImageFormat> format = std::nullopt);
     // Clears the buffer, asks for a file and loads it. Returns the end
     // address (0 when cancelled), or nothing when the file could not be
     // loaded (reported in a message).
-    std::optional<int32_t> LoadHexFile(const FileChooser& choose);
+    std::optional<int32_t> LoadHexFile(const FileChooser& choose, std::optional<ImageFormat> format = std::nullopt);
     // "&Save Code As...": writes the code buffer for the selected device's
-    // size to the file `choose` names, as Intel HEX or raw binary by its name.
-    Outcome SaveCode(const FileChooser& choose);
+    // size to the file `choose` names, in `format`, else as Intel HEX or raw
+    // binary by its name ("-": standard output).
+    Outcome SaveCode(const FileChooser& choose, std::optional<ImageFormat> format = std::nullopt);
 
     // The start of the program: the port whose data register is `dataPort`
     // selected, its program-mode lines set, the cleared code buffer shown.
     void PowerUp(uint16_t dataPort);
     // At the end of the program: the target is left running.
     void LeaveRunning();
+    // At the end of the program when the user wants the target held in
+    // reset: the program-mode lines.
+    void StayInProgramMode();
 
     // One line in the operation log, shown nowhere else.
     void Log(const std::string& text);
@@ -107,6 +115,7 @@ private:
         std::string Text;   // its closing status text
         bool Passed = true; // false: the command failed
         std::string Detail; // a line for the log before the closing text
+        bool Checksum = false; // the buffer's checksums after the closing text
     };
     using Operation = std::function<OpResult(ChipSession&, Ending&)>;
 
@@ -137,13 +146,38 @@ private:
     bool WriteLock();
     // Reports a code file that could not be loaded; returns nothing.
     std::optional<int32_t> LoadFailed(const std::string& path, const HexResult& result);
+    // A code file loaded: the checksums of the device-sized image.
+    void CodeLoaded(const std::string& path);
+    // The checksums of the device-sized image in the log.
+    void LogChecksum();
+    // Before PROGRAM and AUTO-PROGRAM touch the chip: the file reloaded when
+    // "Auto Reload File" asks for it, and the code checked against the end
+    // of `chip`. Nothing when the code is ready; otherwise how the command
+    // ends, with its message and status text shown (`reloadFailedStatus`
+    // when the file could not be reloaded or held no code).
+    std::optional<Outcome> PrepareCode(const Device& chip, const std::string& reloadFailedStatus);
+    // One line of the operation log.
+    void WriteLog(LogKind kind, std::string_view prefix, const std::string& text);
 
     LinkState& link_;
     CodeBuffer& buffer_;
     Selection& selection_;
     CommandView& view_;
     bool busy_ = false;
+    // The running command has reloaded the file itself: the programming
+    // does not reload it again.
+    bool reloaded_ = false;
+    // The buffer holds what a code file brought (not what a chip read).
+    bool codeFromFile_ = false;
+    // The format the code file was loaded in (nothing: by its name).
+    std::optional<ImageFormat> fileFormat_;
+    // The message just shown, until the next log line.
+    std::string lastMessage_;
 };
+
+// "Checksum AT89S52 image 0000-1FFF: sum 3A7F, CRC-32 1C291CA3": the
+// checksums of the first `size` bytes of the buffer, as the log gives them.
+std::string ChecksumLine(const std::string& deviceName, const CodeBuffer& buffer, int32_t size);
 
 // Where a verify or blank check failed, as a line for the operation log:
 // "Verify failed at 1A2F: expected 5C, read FF" (`what` = "Verify").

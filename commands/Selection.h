@@ -26,6 +26,10 @@ struct Selection {
     bool AutoRun = true;
     // "Auto Reload File": programming first reloads HexFileName.
     bool AutoReload = true;
+    // PROGRAM and AUTO-PROGRAM write the "x2 Clock" fuse after programming a
+    // device that has one. The command line's -U leaves the fuse alone
+    // unless --x2 is given.
+    bool FuseWithProgramming = true;
 
     const Device* SelectedDevice() const { return FindDevice(DeviceCode); }
     // True when the selected device has the "x2 Clock" user fuse.

@@ -128,6 +128,15 @@ std::optional<uint32_t> RememberedCrystal(const SettingsFile& settings)
     return hz;
 }
 
+std::string PortChoice::Where() const
+{
+    if (Source.empty())
+        return "the default";
+    if (Source.front() == '/')
+        return "remembered in " + Source;
+    return Source;
+}
+
 PortChoice ChoosePort(const std::optional<std::string>& given, const std::string& optionName,
                       const SettingsFile& settings)
 {

@@ -65,6 +65,10 @@ struct PortChoice {
     std::string Source; // what set it, for messages: the option as typed
                         // ("--port"), "QVX_PORT", the settings file's
                         // path, or empty for the default
+
+    // Where it came from as a message says it: the option, "QVX_PORT",
+    // "remembered in PATH" or "the default".
+    std::string Where() const;
 };
 
 // The one place that decides the cable: `given` (an option of this run,

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -127,7 +128,11 @@ void WaitOnSteadyClock(std::chrono::nanoseconds deadline);
 // Opens the backend named by a QVX_PORT value: empty or "ppdev" for the real
 // parallel port, "ftdi[:...]" for an FT232R cable, "gpio:..." for GPIO
 // lines, "sim:DEVICE[,option...]" for the simulated cable and chip.
-// Returns null and fills `error` for a value it does not accept.
-std::unique_ptr<PortAccess> OpenPortAccess(std::string_view selection, std::string& error);
+// Returns null and fills `error` for a value it does not accept. The error
+// names the setting as "QVX_PORT=VALUE: ..."; `named` names it otherwise
+// (an option, the settings file), and an empty `named` leaves the name to
+// the caller.
+std::unique_ptr<PortAccess> OpenPortAccess(std::string_view selection, std::string& error,
+                                           std::optional<std::string_view> named = std::nullopt);
 
 } // namespace qvx

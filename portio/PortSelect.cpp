@@ -5,6 +5,7 @@
 #include "SimPort.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace qvx {
 
@@ -15,42 +16,52 @@ static const char* const kAcceptedForms =
     "\"sim:DEVICE[,option...]\" (a simulated cable and chip, DEVICE one of AT89S51, AT89S52, "
     "AT89S53, AT89S8252, AT89S8253, AT89S2051, AT89S4051)";
 
-bool ParsePortSelection(std::string_view selection, PortSelection& chosen, std::string& error)
+namespace {
+
+// `error` behind the setting's name: `named`, else "QVX_PORT=VALUE".
+void Name(std::string& error, std::string_view selection, const std::optional<std::string_view>& named)
+{
+    const std::string name = named ? std::string(*named) : "QVX_PORT=" + std::string(selection);
+    if (!name.empty())
+        error = name + ": " + error;
+}
+
+} // namespace
+
+bool ParsePortSelection(std::string_view selection, PortSelection& chosen, std::string& error,
+                        std::optional<std::string_view> named)
 {
     error.clear();
     chosen = {};
     if (selection.empty() || selection == "ppdev")
         return true;
+    bool parsed = false;
     if (selection == "ftdi" || selection.substr(0, 5) == "ftdi:") {
         chosen.kind = PortSelection::Kind::Ftdi;
-        if (ParseFtdiOptions(selection.substr(std::min<size_t>(5, selection.size())), chosen.ftdi, error))
-            return true;
-        error = "QVX_PORT=" + std::string(selection) + ": " + error;
-        return false;
-    }
-    if (selection.substr(0, 5) == "gpio:") {
+        parsed = ParseFtdiOptions(selection.substr(std::min<size_t>(5, selection.size())), chosen.ftdi, error);
+    } else if (selection.substr(0, 5) == "gpio:") {
         chosen.kind = PortSelection::Kind::Gpio;
-        if (ParseGpioOptions(selection.substr(5), chosen.gpio, error))
-            return true;
-        error = "QVX_PORT=" + std::string(selection) + ": " + error;
-        return false;
-    }
-    if (selection.substr(0, 4) == "sim:") {
+        parsed = ParseGpioOptions(selection.substr(5), chosen.gpio, error);
+    } else if (selection.substr(0, 4) == "sim:") {
         chosen.kind = PortSelection::Kind::Sim;
         chosen.simulated = true;
-        if (ParseSimOptions(selection.substr(4), chosen.sim, error))
-            return true;
-        error = "QVX_PORT=" + std::string(selection) + ": " + error;
+        parsed = ParseSimOptions(selection.substr(4), chosen.sim, error);
+    } else if (!named) {
+        error = "Unknown QVX_PORT value \"" + std::string(selection) + "\"; " + kAcceptedForms + ".";
         return false;
+    } else {
+        error = "unknown cable \"" + std::string(selection) + "\"; " + kAcceptedForms;
     }
-    error = "Unknown QVX_PORT value \"" + std::string(selection) + "\"; " + kAcceptedForms + ".";
-    return false;
+    if (!parsed)
+        Name(error, selection, named);
+    return parsed;
 }
 
-std::unique_ptr<PortAccess> OpenPortAccess(std::string_view selection, std::string& error)
+std::unique_ptr<PortAccess> OpenPortAccess(std::string_view selection, std::string& error,
+                                           std::optional<std::string_view> named)
 {
     PortSelection chosen;
-    if (!ParsePortSelection(selection, chosen, error))
+    if (!ParsePortSelection(selection, chosen, error, named))
         return nullptr;
     switch (chosen.kind) {
     case PortSelection::Kind::Ppdev: return std::make_unique<PpdevPort>();
@@ -60,7 +71,7 @@ std::unique_ptr<PortAccess> OpenPortAccess(std::string_view selection, std::stri
     }
     std::unique_ptr<PortAccess> port = OpenSimPort(selection.substr(4), error);
     if (!port)
-        error = "QVX_PORT=" + std::string(selection) + ": " + error;
+        Name(error, selection, named);
     return port;
 }
 

@@ -6,6 +6,7 @@
 #include "GpioPort.h"
 #include "SimPort.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,7 +22,9 @@ struct PortSelection {
 
 // Returns false and fills `error` (naming the accepted forms) for a value
 // that OpenPortAccess would refuse for its form; a state or trace file that
-// cannot be used is found only when the port is opened.
-bool ParsePortSelection(std::string_view selection, PortSelection& chosen, std::string& error);
+// cannot be used is found only when the port is opened. `named` as for
+// OpenPortAccess.
+bool ParsePortSelection(std::string_view selection, PortSelection& chosen, std::string& error,
+                        std::optional<std::string_view> named = std::nullopt);
 
 } // namespace qvx

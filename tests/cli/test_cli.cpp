@@ -20,6 +20,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <unistd.h>
@@ -68,6 +69,11 @@ protected:
         return "sim:" + device + ",timing=instant,state=" + Path("chip.bin") + more;
     }
     Ran Run(const std::vector<std::string>& args) const { return RunCli(args, dir); }
+    // With `input` on standard input.
+    Ran Run(const std::vector<std::string>& args, const std::string& input) const
+    {
+        return RunChild({QVX_CLI, args, dir, std::nullopt, false, {}, input});
+    }
     // The chip as the state file holds it after a run.
     std::unique_ptr<SimPort> Chip(const std::string& device) const
     {
@@ -111,13 +117,15 @@ TEST_F(CliTest, AutoThenReadGivesTheProgrammedImageBack)
                          "app.hex", "--read", "back.hex", "--read", Path("back.bin")});
     ASSERT_EQ(ran.status, 0) << ran.err;
     EXPECT_EQ(ran.out, "");
-    EXPECT_EQ(ran.Log(),
-              (std::vector<std::string>{"Load file complete.", "PROGRAM MODE.", "Erase Chip...", "Programming...",
-                                        "Program finished.", "Verify code ...", "Verify complete.",
-                                        "Auto Programming finished.", "RUN MODE.", "Read Chip...", "PROGRAM MODE.",
-                                        "Read Chip finished", "Save file complete.", "Read Chip...",
-                                        "PROGRAM MODE.", "Read Chip finished", "Save file complete.", "RUN MODE."}));
     const std::string image = Image(program, 0x2000);
+    // The file loaded and each chip read give the same checksums.
+    const std::string checksum = ChecksumText("AT89S52", image);
+    EXPECT_EQ(ran.Log(), (std::vector<std::string>{
+                             "Load file complete.", checksum, "PROGRAM MODE.", "Erase Chip...", "Programming...",
+                             "Program finished.", "Verify code ...", "Verify complete.", "Auto Programming finished.",
+                             "RUN MODE.", "Read Chip...", "PROGRAM MODE.", "Read Chip finished", checksum,
+                             "Save file complete.", "Read Chip...", "PROGRAM MODE.", "Read Chip finished", checksum,
+                             "Save file complete.", "RUN MODE."}));
     EXPECT_EQ(ReadFile(Path("chip.bin")), image);
     EXPECT_EQ(ReadFile(Path("back.bin")), image);
     auto back = std::make_unique<CodeBuffer>();
@@ -135,14 +143,16 @@ TEST_F(CliTest, LockLevelAndNoRunApplyToTheWholeRun)
 {
     Write("app.hex", HexText(Program(0x2000)));
     const Ran ran = Run({"--lock-level", "2", "--auto", "app.hex", "--no-run", "--device", "AT89S8252", "--port",
-                         Sim("AT89S8252")});
+                         Sim("AT89S8252", ",lines=" + Path("lines.txt"))});
     ASSERT_EQ(ran.status, 0) << ran.err;
     const std::vector<std::string> log = ran.Log();
     ASSERT_GE(log.size(), 4u);
-    // Program mode after AUTO; run mode only at the end of the run.
+    // Program mode after AUTO, and still at the end of the run: the target
+    // is held in reset as the program leaves it.
     EXPECT_EQ(std::vector<std::string>(log.end() - 4, log.end()),
               (std::vector<std::string>{"Verify complete.", "Lock bit level 2", "Auto Programming finished.",
-                                        "RUN MODE."}));
+                                        "PROGRAM MODE."}));
+    EXPECT_EQ(ReadFile(Path("lines.txt")), "RST=1 D3=0 D7=0\n");
     auto chip = Chip("AT89S8252");
     EXPECT_TRUE(chip->Chip().LockBit(1));
     EXPECT_TRUE(chip->Chip().LockBit(2));
@@ -162,7 +172,7 @@ TEST_F(CliTest, CrystalSetsTheSerialClockFloor)
     // 12 MHz chip can follow: it never answers the programming enable.
     ran = Run({"--device", "AT89S52", "--port", fastPort, "--crystal", "40000000", "--erase"});
     EXPECT_EQ(ran.status, 1) << ran.err;
-    EXPECT_TRUE(ran.Logged("Device have not in program mode"));
+    EXPECT_TRUE(ran.Logged("message: Device have not in program mode"));
     EXPECT_FALSE(ran.Logged("Erase finished."));
 
     // Without --crystal the crystal the window remembered holds (the file
@@ -173,6 +183,16 @@ TEST_F(CliTest, CrystalSetsTheSerialClockFloor)
     EXPECT_EQ(Run({"--device", "AT89S52", "--port", fastPort, "--crystal", "12000000", "--erase"}).status, 0);
     Write("config/qvx-isp/qvx-isp.conf", "[General]\nTargetCrystalHz=12000000\n");
     EXPECT_EQ(Run({"--device", "AT89S52", "--port", fastPort, "--erase"}).status, 0);
+
+    // The crystal with its unit, or the serial clock itself (-B): a period
+    // the 12 MHz chip follows, and a frequency it cannot.
+    Write("config/qvx-isp/qvx-isp.conf", "[General]\nTargetCrystalHz=40000000\n");
+    for (const auto& [option, value, status] : std::vector<std::tuple<const char*, const char*, int>>{
+             {"--crystal", "12MHz", 0}, {"--crystal", "12000kHz", 0}, {"-B", "1.5", 0}, {"-B", "700kHz", 0},
+             {"-B", "1MHz", 1}, {"--crystal", "40.0MHz", 1}}) {
+        EXPECT_EQ(Run({"--device", "AT89S52", "--port", fastPort, option, value, "--erase"}).status, status)
+            << option << " " << value;
+    }
 }
 
 // The cable: --port, else QVX_PORT, else the one remembered in the settings
@@ -207,8 +227,9 @@ TEST_F(CliTest, VerifyOfADifferentFileExitsOneAndRunsNothingAfter)
     char detail[64];
     std::snprintf(detail, sizeof detail, "Verify failed at 0003: expected %02X, read %02X", other[0][3],
                   uint8_t(image[3]));
-    EXPECT_EQ(ran.Log(), (std::vector<std::string>{"Load file complete.", "Verify Code...", "PROGRAM MODE.", detail,
-                                                   "Verify not match", "RUN MODE."}));
+    EXPECT_EQ(ran.Log(), (std::vector<std::string>{"Load file complete.", ChecksumText("AT89S51", Image(other, 0x1000)),
+                                                   "Verify Code...", "PROGRAM MODE.", detail, "Verify not match",
+                                                   "RUN MODE."}));
     EXPECT_EQ(ReadFile(Path("chip.bin")), image); // no erase
 
     // The same file verifies: exit 0.
@@ -246,32 +267,45 @@ TEST_F(CliTest, MalformedHexExitsTwoWithItsLineAndLeavesTheChip)
     const Ran empty = Run({"--device", "AT89S52", "--port", Sim("AT89S52"), "--program", "empty.hex"});
     EXPECT_EQ(empty.status, 2);
     EXPECT_TRUE(empty.Logged("message: The file empty.hex holds no code.")) << empty.err;
-    // So is one larger than the chip.
+    // So is one larger than the chip, whatever is to be done with it.
     Write("large.hex", HexText(Program(0x3000)));
-    const Ran large = Run({"--device", "AT89S52", "--port", Sim("AT89S52"), "--verify", "large.hex"});
-    EXPECT_EQ(large.status, 2);
-    EXPECT_TRUE(large.Logged("Code over MCU memory [8191]")) << large.err;
-    EXPECT_FALSE(large.Logged("Verify Code..."));
+    for (const char* operation : {"--verify", "--program", "--auto", "-U"}) {
+        const Ran large = Run({"--device", "AT89S52", "--port", Sim("AT89S52"), operation, "large.hex"});
+        EXPECT_EQ(large.status, 2) << operation;
+        EXPECT_TRUE(large.Logged("Code over MCU memory [8191]")) << large.err;
+        EXPECT_FALSE(large.Logged("Verify Code...") || large.Logged("Erase Chip...") || large.Logged("Programming..."))
+            << large.err;
+    }
+    EXPECT_EQ(ReadFile(Path("chip.bin")), image);
 }
 
 TEST_F(CliTest, NoCableEndsWithTheTargetsRefusal)
 {
     const Ran ran = Run({"--device", "AT89S52", "--port", "sim:AT89S52,fault=nocable", "--erase", "--blank"});
     EXPECT_EQ(ran.status, 1);
+    // The message once: its status text says nothing more.
     EXPECT_EQ(ran.Log(), (std::vector<std::string>{"Erase Chip...", "message: Device have not in program mode",
-                                                   "Device have not in program mode", "RUN MODE."}));
+                                                   "RUN MODE."}));
 }
 
 TEST_F(CliTest, PortThatCannotBeOpenedExitsThree)
 {
     Ran ran = Run({"--device", "AT89S52", "--port", "sim:AT89S99", "--erase"});
     EXPECT_EQ(ran.status, 3);
-    EXPECT_NE(ran.err.find("message: Cannot open the port \"sim:AT89S99\""), std::string::npos) << ran.err;
+    // The message names the option that chose the port.
+    EXPECT_NE(ran.err.find("message: Cannot open the port \"sim:AT89S99\" (--port): unknown device"),
+              std::string::npos)
+        << ran.err;
+    ran = Run({"-p", "s52", "-c", "sim", "-P", "AT89S99", "-e"});
+    EXPECT_EQ(ran.status, 3);
+    EXPECT_NE(ran.err.find("Cannot open the port \"sim:AT89S99\" (-c sim -P AT89S99)"), std::string::npos) << ran.err;
 
     // QVX_PORT serves when --port is not given.
     ran = RunCli({"--device", "AT89S52", "--erase"}, dir, "parallel");
     EXPECT_EQ(ran.status, 3);
-    EXPECT_NE(ran.err.find("Unknown QVX_PORT value \"parallel\""), std::string::npos) << ran.err;
+    EXPECT_NE(ran.err.find("Cannot open the port \"parallel\" (QVX_PORT): unknown cable \"parallel\""),
+              std::string::npos)
+        << ran.err;
     ran = RunCli({"--device", "AT89S52", "--blank"}, dir, Sim("AT89S52"));
     EXPECT_EQ(ran.status, 0) << ran.err;
 
@@ -313,11 +347,33 @@ TEST_F(CliTest, CommandLineMistakesExitTwoWithWhatIsWrong)
         {{"--device", "AT89S52", "--write-fuse"}, "--write-fuse: the AT89S52 has no user fuse"},
         {{"--device", "AT89S8252", "--x2", "--erase"}, "--x2: the AT89S8252 has no x2 Clock fuse"},
         {{"--device", "AT89S52", "--crystal", "11.0592", "--erase"},
-         "--crystal takes the target's crystal in hertz, 1000000 to 40000000 (e.g. 11059200), not \"11.0592\""},
+         "--crystal takes the target's crystal in hertz (11059200) or with its unit (11.0592MHz, 3579.545kHz), 1 to "
+         "40 MHz; not \"11.0592\""},
+        {{"--device", "AT89S52", "--write-lock"},
+         "--write-lock writes the lock bits of --lock-level: add --lock-level 1, 2 or 3"},
+        // The short options of the field.
+        {{"-p", "89s52", "-U", "eeprom:w:data.hex"},
+         "-U eeprom:w:data.hex: the data memory (eeprom) cannot be programmed yet; flash, the code memory, can"},
+        {{"-p", "89s52", "-U", "flash:w:app.srec:s"},
+         "-U flash:w:app.srec:s: the format \"s\" cannot be read or written; i (Intel HEX), r (raw binary) or a "
+         "(by the file's name)"},
+        {{"-p", "89s52", "-U", "lfuse:w:0xE2:m"},
+         "-U lfuse:w:0xE2:m: unknown memory \"lfuse\"; the memory is flash (lock bits: --lock-level N --write-lock; "
+         "the x2 fuse: --x2 --write-fuse)"},
+        {{"-p", "89s52", "-e", "-c", "usbasp"}, "-c usbasp: unknown cable; ppdev, ftdi, gpio or sim (-c ? lists them)"},
+        {{"-p", "89s52", "-e", "-P", "usb"}, "-P usb: say which cable with -c (ppdev, ftdi, gpio or sim)"},
+        {{"-p", "89s52", "-e", "-c", "gpio"}, "-c gpio needs -P CHIP,rst=N,mosi=N,sck=N,miso=N (the GPIO chip and lines)"},
+        {{"--device", "AT89S52", "-B", "10", "--crystal", "12MHz", "-e"},
+         "--crystal and -B set the same; give one of them"},
+        {{"-p", "89s52", "-B", "0.1", "-e"}, "-B 0.1: the AT89S52 takes a serial clock of at most 2500 kHz (a 40 MHz crystal)"},
+        {{"-p", "89s52", "-c", "sim", "-e"}, "--port and -c both choose the cable; give one of them"},
+        {{"-p", "89s52", "-U"}, "-U needs a value"},
     };
     for (const auto& [args, problem] : cases) {
+        // The port first, unless the case is about choosing one.
         std::vector<std::string> withPort = args;
-        withPort.insert(withPort.end(), {"--port", sim});
+        if (problem.rfind("-c ", 0) != 0 && problem.rfind("-P ", 0) != 0)
+            withPort.insert(withPort.begin(), {"--port", sim});
         const Ran ran = Run(withPort);
         SCOPED_TRACE(problem);
         EXPECT_EQ(ran.status, 2);
@@ -479,6 +535,11 @@ TEST_F(CliTest, SecondPortAndTheUserFuse)
     ASSERT_EQ(ran.status, 0) << ran.err;
     EXPECT_TRUE(Chip("AT89S2051")->Chip().X2Clock());
 
+    // -U writes the code alone: the fuse stays as it is without --x2.
+    ran = Run({"-p", "s2051", "--port", Sim("AT89S2051", ",lpt2"), "--lpt", "2", "-U", "flash:w:app.hex"});
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    EXPECT_TRUE(Chip("AT89S2051")->Chip().X2Clock());
+
     // Without --x2 the fuse write turns it off.
     ran = Run({"--device", "AT89S2051", "--port", Sim("AT89S2051", ",lpt2"), "--lpt", "2", "--write-fuse"});
     ASSERT_EQ(ran.status, 0) << ran.err;
@@ -487,8 +548,116 @@ TEST_F(CliTest, SecondPortAndTheUserFuse)
     // The cable on LPT2 does not answer on LPT1.
     ran = Run({"--device", "AT89S2051", "--port", Sim("AT89S2051", ",lpt2"), "--erase"});
     EXPECT_EQ(ran.status, 1);
-    EXPECT_TRUE(ran.Logged("Device have not in program mode"));
+    EXPECT_TRUE(ran.Logged("message: Device have not in program mode"));
     EXPECT_EQ(ReadFile(Path("chip.bin")), Image(Program(0x0800), 0x0800));
+}
+
+// The short options hobbyists know from the field's other programmers, as a
+// makefile written for one of them gives them.
+TEST_F(CliTest, TheFieldsShortOptionsProgramVerifyAndRead)
+{
+    fs::copy_file(QVX_SOURCE_DIR "/examples/blink.hex", Path("blink.hex"));
+    Ran ran = Run({"-p", "89s52", "-c", "sim", "-U", "flash:w:blink.hex:i"});
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    EXPECT_TRUE(ran.Logged("Verify complete.")) << ran.err;
+
+    // The same with the chip kept in its state file, verified and read back
+    // as a raw image whatever its name.
+    auto blink = std::make_unique<CodeBuffer>();
+    ASSERT_TRUE(LoadHexFromFile(Path("blink.hex"), *blink).Ok());
+    std::string image(0x2000, '\xFF');
+    for (size_t a = 0; a < image.size(); ++a)
+        image[a] = char(HexByteValue(blink->CodeHigh[a], blink->CodeLow[a]));
+    ran = Run({"-pAT89S52", "-c", "sim", "-P", "timing=instant,state=" + Path("chip.bin"), "-e", "-U",
+               "flash:w:blink.hex:i", "-U", "flash:v:blink.hex", "-U", "flash:r:back.img:r", "-F", "-v"});
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    EXPECT_EQ(ReadFile(Path("chip.bin")), image);
+    EXPECT_EQ(ReadFile(Path("back.img")), image);
+    EXPECT_TRUE(ran.Logged("Port sim:AT89S52,timing=instant,state=" + Path("chip.bin") + " (-c sim -P timing=instant,"
+                           "state=" + Path("chip.bin") + ")"))
+        << ran.err;
+    const std::vector<std::string> log = ran.Log();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "Erase Chip..."), 1) << "-U flash:w erases already";
+
+    ran = Run({"-p", "?"});
+    EXPECT_EQ(ran.status, 0);
+    EXPECT_NE(ran.out.find("  AT89S2051  89S2051, S2051    2 KB code memory (0000-07FF)\n"), std::string::npos)
+        << ran.out;
+}
+
+// "-" is standard input for the files read and standard output for those
+// written; a link is written through, and so is a descriptor's own name.
+TEST_F(CliTest, StandardStreamsLinksAndDescriptorsAsFiles)
+{
+    const auto program = Program(0x1000);
+    const std::string image = Image(program, 0x1000);
+    Ran ran = Run({"-p", "s51", "--port", Sim("AT89S51"), "-U", "flash:w:-:i", "-U", "flash:v:-", "--read", "-",
+                   "-U", "flash:r:-:r"},
+                  HexText(program));
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    EXPECT_EQ(ReadFile(Path("chip.bin")), image);
+    ASSERT_GT(ran.out.size(), image.size());
+    EXPECT_EQ(ran.out.substr(ran.out.size() - image.size()), image);
+    const std::string hex = ran.out.substr(0, ran.out.size() - image.size());
+    EXPECT_EQ(hex.rfind(":1000000002070C11161B20252A2F34393E43484D", 0), 0u) << hex.substr(0, 80);
+    // A raw image needs :r.
+    EXPECT_EQ(Run({"-p", "s51", "--port", Sim("AT89S51"), "-U", "flash:v:-:r"}, image).status, 0);
+
+    // Through a link the file it names is replaced and the link stays; a
+    // link to this process's standard output writes there.
+    fs::create_directory(dir / "kept");
+    Write("kept/chip.hex", "old");
+    fs::create_symlink("kept/chip.hex", dir / "chip-link.hex");
+    fs::create_symlink("/proc/self/fd/1", dir / "out");
+    ran = Run({"-p", "s51", "--port", Sim("AT89S51"), "--read", "plain.hex", "--read", "chip-link.hex", "--read",
+               "out"});
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    EXPECT_TRUE(fs::is_symlink(dir / "chip-link.hex"));
+    EXPECT_TRUE(fs::is_symlink(dir / "out"));
+    EXPECT_EQ(ReadFile(Path("kept/chip.hex")), hex);
+    EXPECT_EQ(ReadFile(Path("plain.hex")), hex);
+    EXPECT_EQ(ran.out, hex);
+}
+
+TEST_F(CliTest, NoRunHoldsTheTargetInResetAlsoWhenStopped)
+{
+    Child cli({QVX_CLI, {"-p", "s52", "--port", Sim("AT89S52", ",iodelay=5000,lines=" + Path("lines.txt")),
+                         "--no-run", "--erase", "--blank", "--blank"}, dir});
+    ASSERT_TRUE(cli.WaitFor("Erase finished.")) << cli.Output().err;
+    cli.Signal(SIGTERM);
+    const Ran& ran = cli.Finish();
+    EXPECT_EQ(ran.status, 128 + SIGTERM) << ran.err;
+    EXPECT_EQ(ran.Log().back(), "PROGRAM MODE.");
+    EXPECT_EQ(ReadFile(Path("lines.txt")), "RST=1 D3=0 D7=0\n");
+}
+
+TEST_F(CliTest, VerbosityChoosesWhatStandardErrorShows)
+{
+    Write("chip.bin", std::string(0x1000, '\xFF'));
+    Write("app.hex", HexText({{0x0010, {0x42}}}));
+    std::string image(0x1000, '\xFF');
+    image[0x10] = 0x42;
+    const std::string checksum = ChecksumText("AT89S51", image);
+    const std::string failed = "Verify failed at 0010: expected 42, read FF";
+    const std::string refused = "message: Device have not in program mode";
+    const struct {
+        const char* verbosity;
+        const char* port;
+        std::vector<std::string> log;
+    } cases[] = {
+        {"-q", "", {checksum, failed}},
+        {"-qq", "", {}},
+        {"-qq", ",fault=nocable", {refused}},
+        {"-vqq", ",fault=nocable", {checksum, refused}},
+    };
+    for (const auto& c : cases) {
+        const Ran ran = Run({"-p", "s51", c.verbosity, "--port", Sim("AT89S51", c.port), "-U", "flash:v:app.hex"});
+        EXPECT_EQ(ran.status, 1) << c.verbosity << c.port;
+        EXPECT_EQ(ran.Log(), c.log) << c.verbosity << c.port;
+    }
+    const Ran verbose = Run({"-p", "s51", "-v", "--port", Sim("AT89S51"), "-U", "flash:v:app.hex"});
+    EXPECT_TRUE(verbose.Logged("Crystal 11059200 Hz (the default)") && verbose.Logged("Verify not match"))
+        << verbose.err;
 }
 
 } // namespace

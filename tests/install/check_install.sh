@@ -51,6 +51,9 @@ expected+=($(cd "$(dirname "$0")/../../docs" && find . -type f | sed 's|^\./|sha
 for p in "${programs[@]}"; do
     expected+=("bin/$p" "share/man/man1/$p.1.gz")
 done
+for f in "$(dirname "$0")"/../../examples/*.hex "$(dirname "$0")"/../../examples/*.c; do
+    expected+=("share/doc/qvx-isp/examples/$(basename "$f")")
+done
 icon_sizes=(16 22 24 32 48 64 128 256)
 if has qvx-isp; then
     expected+=("share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml"
@@ -77,6 +80,11 @@ done
 # The installed copy of CONFIG.QVX is the shipped one.
 cmp -s "$root/share/qvx-isp/CONFIG.QVX" "$(dirname "$0")/../../CONFIG.QVX" ||
     fail "share/qvx-isp/CONFIG.QVX is not the shipped CONFIG.QVX"
+
+# The examples are the shipped ones.
+for f in "$(dirname "$0")"/../../examples/*.hex; do
+    cmp -s "$root/share/doc/qvx-isp/examples/$(basename "$f")" "$f" || fail "examples/$(basename "$f") differs"
+done
 
 # The changelog names this release.
 zcat "$root/share/doc/qvx-isp/changelog.gz" | head -n1 | grep -qF "qvx-isp ($version) " ||

@@ -43,8 +43,9 @@ grep -q 'AT89S' <<<"$description" || fail "the description does not name the chi
 
 # dpkg-shlibdeps found the libraries the programs link.
 depends=$(field Depends)
-# Both programs drive the FT232R cable (libftdi1, libusb) and GPIO lines.
-libraries=(libc6 libftdi1-2 libusb-1.0-0 libgpiod2)
+# Both programs drive the FT232R cable (libftdi1, libusb) and GPIO lines, and
+# give checksums with zlib's CRC-32.
+libraries=(libc6 libftdi1-2 libusb-1.0-0 libgpiod2 zlib1g)
 [[ " ${programs[*]} " == *" qvx-isp "* ]] &&
     libraries+=(libstdc++6 libqt6widgets6 libqt6gui6 libqt6core6 libjpeg62-turbo)
 for library in "${libraries[@]}"; do
@@ -55,6 +56,7 @@ contents=$(dpkg-deb --contents "$deb")
 for p in "${programs[@]}"; do
     grep -Eq "^-rwxr-xr-x .* \./.*/bin/$p$" <<<"$contents" || fail "the package holds no executable bin/$p"
 done
+grep -q '/share/doc/qvx-isp/examples/blink.hex$' <<<"$contents" || fail "the package holds no examples"
 grep -q '/share/qvx-isp/CONFIG.QVX$' <<<"$contents" || fail "the package holds no CONFIG.QVX"
 grep -q '/share/doc/qvx-isp/docs/README.md$' <<<"$contents" || fail "the package holds no guide"
 # The programs are stripped.

@@ -53,11 +53,14 @@ struct ChildSetup {
     std::vector<std::string> args;
     std::filesystem::path dir; // working directory; XDG_CONFIG_HOME is dir/config
     // QVX_PORT for the child; taken away when not given.
-    std::optional<std::string> qvxPort;
+    std::optional<std::string> qvxPort = std::nullopt;
     // Standard error a terminal (a pseudo-terminal) instead of a pipe.
     bool terminal = false;
     // More NAME=VALUE entries, replacing the inherited ones of that name.
-    std::vector<std::string> env;
+    std::vector<std::string> env = {};
+    // Standard input: these bytes through a pipe (at most a pipe's 64 KB),
+    // when given; else the test's own.
+    std::optional<std::string> input = std::nullopt;
 };
 
 // The sanitizers' own handlers for faults stay out of the way in a child
@@ -99,9 +102,14 @@ public:
         argv.push_back(nullptr);
         const std::string where = setup.dir.string();
 
-        int out[2], err[2] = {-1, -1};
+        int out[2], err[2] = {-1, -1}, in[2] = {-1, -1};
         std::string terminalName;
         EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
+        if (setup.input) {
+            EXPECT_EQ(::pipe2(in, O_CLOEXEC), 0);
+            EXPECT_EQ(::write(in[1], setup.input->data(), setup.input->size()), ssize_t(setup.input->size()));
+            ::close(in[1]);
+        }
         if (setup.terminal) {
             err[0] = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
             EXPECT_GE(err[0], 0);
@@ -123,12 +131,15 @@ public:
                 ::signal(signo, SIG_DFL);
             if (setup.terminal)
                 err[1] = ::open(terminalName.c_str(), O_RDWR | O_NOCTTY);
-            if (::chdir(where.c_str()) != 0 || ::dup2(out[1], 1) < 0 || ::dup2(err[1], 2) < 0)
+            if (::chdir(where.c_str()) != 0 || ::dup2(out[1], 1) < 0 || ::dup2(err[1], 2) < 0 ||
+                (in[0] >= 0 && ::dup2(in[0], 0) < 0))
                 ::_exit(126);
             ::execve(program.c_str(), argv.data(), envp.data());
             ::_exit(127);
         }
         ::close(out[1]);
+        if (in[0] >= 0)
+            ::close(in[0]);
         if (!setup.terminal)
             ::close(err[1]);
         sources_ = {{out[0], &ran_.out}, {err[0], &ran_.err}};

@@ -36,3 +36,25 @@ inline std::string HexText(const std::map<int32_t, std::vector<uint8_t>>& data)
 }
 
 } // namespace qvx::test
+
+namespace qvx::test {
+
+// The log's checksum line for `image`, worked out here bit by bit: the
+// 16-bit sum and the reflected CRC-32 (polynomial EDB88320).
+inline std::string ChecksumText(const std::string& device, const std::string& image)
+{
+    unsigned sum = 0;
+    uint32_t crc = 0xFFFFFFFFu;
+    for (const char c : image) {
+        sum += uint8_t(c);
+        crc ^= uint8_t(c);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    char text[96];
+    std::snprintf(text, sizeof text, " image 0000-%04X: sum %04X, CRC-32 %08X", unsigned(image.size() - 1),
+                  sum & 0xFFFFu, ~crc);
+    return "Checksum " + device + text;
+}
+
+} // namespace qvx::test
