@@ -354,18 +354,21 @@ std::optional<int32_t> Commands::LoadFailed(const std::string& path, const HexRe
 
 std::optional<int32_t> Commands::LoadHexFile(const FileChooser& choose)
 {
-    ClearBuffer(buffer_);
     const std::optional<std::string> chosen = choose();
-    if (!chosen) {
-        ShowBuffer();
-        return 0;
-    }
-    selection_.HexFileName = *chosen;
-    const HexResult result = LoadImageFile(*chosen, buffer_);
+    if (!chosen)
+        return 0; // cancelled: the buffer and the file name stay as they were
+    return LoadChosenFile(*chosen);
+}
+
+std::optional<int32_t> Commands::LoadChosenFile(const std::string& path)
+{
+    ClearBuffer(buffer_);
+    selection_.HexFileName = path;
+    const HexResult result = LoadImageFile(path, buffer_);
     if (result.Status != HexStatus::CannotOpen)
-        view_.ShowFileName(*chosen);
+        view_.ShowFileName(path);
     if (!result.Ok())
-        return LoadFailed(*chosen, result);
+        return LoadFailed(path, result);
     ShowBuffer();
     return result.EndAddress;
 }
@@ -374,8 +377,14 @@ Outcome Commands::LoadCode(const FileChooser& choose, int32_t* endAddress)
 {
     if (!Start(false))
         return Outcome::NotRun;
+    const std::optional<std::string> chosen = choose();
+    if (!chosen) {
+        // Cancelled: nothing changes, not even the status.
+        Finish();
+        return Outcome::NotRun;
+    }
     Outcome outcome = Outcome::Succeeded;
-    const std::optional<int32_t> end = LoadHexFile(choose);
+    const std::optional<int32_t> end = LoadChosenFile(*chosen);
     if (!end) {
         SetStatus("Load file failed.");
         outcome = Outcome::FileFailed;

@@ -67,11 +67,12 @@ public:
 
     // "&Load Code": loads the file `choose` names, reports it and checks
     // its size against the device. `endAddress`, when given, receives the
-    // end address of what was loaded.
+    // end address of what was loaded. When `choose` is cancelled nothing
+    // changes (buffer, file name, status) and the outcome is NotRun.
     Outcome LoadCode(const FileChooser& choose, int32_t* endAddress = nullptr);
-    // Clears the buffer, asks for a file and loads it. Returns the end
-    // address (0 when cancelled), or nothing when the file could not be
-    // loaded (reported in a message).
+    // Asks for a file, then clears the buffer and loads it. Returns the end
+    // address, 0 when cancelled (the buffer as it was), or nothing when the
+    // file could not be loaded (reported in a message).
     std::optional<int32_t> LoadHexFile(const FileChooser& choose);
     // "&Save Code As...": writes the code buffer for the selected device's
     // size to the file `choose` names, as Intel HEX or raw binary by its name.
@@ -135,6 +136,8 @@ private:
     // The lock write of the selected device at the lock level, then its
     // status text. False when it failed (and said so).
     bool WriteLock();
+    // Clears the buffer and loads `path`, the file name from now on.
+    std::optional<int32_t> LoadChosenFile(const std::string& path);
     // Reports a code file that could not be loaded; returns nothing.
     std::optional<int32_t> LoadFailed(const std::string& path, const HexResult& result);
 
