@@ -700,6 +700,8 @@ void TfrmMain::Load1Click()
 
 void TfrmMain::LoadNamedFile(const QString& path)
 {
+    if (link_.StopRequested)
+        return; // the program is ending
     const std::string file = QFileInfo(path).absoluteFilePath().toStdString();
     int32_t end = -1;
     commands_.LoadCode([file]() -> std::optional<std::string> { return file; }, &end);
@@ -805,13 +807,21 @@ void TfrmMain::OperationLog1Click() { ShowLog(true); }
 void TfrmMain::ShowLog(bool activate)
 {
     if (!frmOperationLog->isVisible()) {
-        // Beside the main window where the screen has room, else below it.
+        // Right of the main window, else below, left or above it: the first
+        // place where it covers nothing of the main window.
         const QRect main = frameGeometry();
         const QRect screenArea = screen()->availableGeometry();
         const QSize outer = frmOperationLog->size() + QSize(8, 36);
-        QPoint at(main.right() + 1, main.top());
-        if (at.x() + outer.width() > screenArea.right() + 1)
-            at = QPoint(main.left(), main.bottom() + 1);
+        const QPoint places[] = {{main.right() + 1, main.top()},
+                                 {main.left(), main.bottom() + 1},
+                                 {main.left() - outer.width(), main.top()},
+                                 {main.left(), main.top() - outer.height()}};
+        QPoint at = places[0];
+        for (const QPoint& place : places)
+            if (screenArea.contains(QRect(place, outer))) {
+                at = place;
+                break;
+            }
         frmOperationLog->move(PlaceOnScreen(at, outer, screenArea));
     }
     frmOperationLog->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
