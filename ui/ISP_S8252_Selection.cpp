@@ -199,7 +199,7 @@ bool TfrmMain::SwitchCable(const std::string& spec, const QString& name, std::op
                 // Neither can be used now: the new one stays, and each
                 // command says so until a cable is chosen that works.
                 ownedPort_ = std::move(port);
-                cable_ = {spec, "the Port menu"};
+                cable_ = {spec, SettingsFile::DefaultPath()};
                 ShowPortChecks();
                 Message(text + QStringLiteral("\nThe cable used before cannot be opened again either; choose "
                                               "a cable from the Port menu."));
@@ -216,7 +216,7 @@ bool TfrmMain::SwitchCable(const std::string& spec, const QString& name, std::op
         SetRunModeLines(link_);
     link_.Port = port.get();
     ownedPort_ = std::move(port);
-    cable_ = {spec, "the Port menu"};
+    cable_ = {spec, SettingsFile::DefaultPath()}; // remembered there from now on
     if (dataPort) {
         link_.DataPort = *dataPort;
         link_.StatusPort = *dataPort + 1;
