@@ -104,11 +104,7 @@ protected:
         };
         hooks.AskCable = [this](const Cable&, const QStringList& values) -> std::optional<QStringList> {
             asked << values;
-            if (cableAnswers.empty())
-                return std::nullopt;
-            const std::optional<QStringList> answer = cableAnswers.front();
-            cableAnswers.pop_front();
-            return answer;
+            return cableAnswers.empty() ? std::nullopt : std::optional<QStringList>(cableAnswers.takeFirst());
         };
         hooks.SaveLog = []() -> std::optional<QString> { return std::nullopt; };
         return hooks;
@@ -174,7 +170,7 @@ protected:
     std::deque<std::optional<QString>> chosen; // answers of the file dialog; empty = cancel
     int beeps = 0;
     bool chooseAnotherCable = false;               // the first-run message's answer
-    std::deque<std::optional<QStringList>> cableAnswers; // a cable dialog's answers; empty = cancel
+    QList<QStringList> cableAnswers;               // a cable dialog's answers; none left = cancel
     QList<QStringList> asked;                      // what each cable dialog showed
     std::unique_ptr<TfrmMain> window;
 
