@@ -383,20 +383,23 @@ std::optional<int32_t> Commands::LoadFailed(const std::string& path, const HexRe
 
 std::optional<int32_t> Commands::LoadHexFile(const FileChooser& choose, std::optional<ImageFormat> format)
 {
+    const std::optional<std::string> chosen = choose();
+    if (!chosen)
+        return 0; // cancelled: the buffer and the file name stay as they were
+    return LoadChosenFile(*chosen, format);
+}
+
+std::optional<int32_t> Commands::LoadChosenFile(const std::string& path, std::optional<ImageFormat> format)
+{
     ClearBuffer(buffer_);
     codeFromFile_ = false;
-    const std::optional<std::string> chosen = choose();
-    if (!chosen) {
-        ShowBuffer();
-        return 0;
-    }
-    selection_.HexFileName = *chosen;
+    selection_.HexFileName = path;
     fileFormat_ = format;
-    const HexResult result = LoadImageFile(*chosen, buffer_, format);
+    const HexResult result = LoadImageFile(path, buffer_, format);
     if (result.Status != HexStatus::CannotOpen)
-        view_.ShowFileName(*chosen);
+        view_.ShowFileName(path);
     if (!result.Ok())
-        return LoadFailed(*chosen, result);
+        return LoadFailed(path, result);
     codeFromFile_ = true;
     ShowBuffer();
     return result.EndAddress;
@@ -406,8 +409,14 @@ Outcome Commands::LoadCode(const FileChooser& choose, int32_t* endAddress, std::
 {
     if (!Start(false))
         return Outcome::NotRun;
+    const std::optional<std::string> chosen = choose();
+    if (!chosen) {
+        // Cancelled: nothing changes, not even the status.
+        Finish();
+        return Outcome::NotRun;
+    }
     Outcome outcome = Outcome::Succeeded;
-    const std::optional<int32_t> end = LoadHexFile(choose, format);
+    const std::optional<int32_t> end = LoadChosenFile(*chosen, format);
     if (!end) {
         SetStatus("Load file failed.");
         outcome = Outcome::FileFailed;

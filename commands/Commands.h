@@ -70,12 +70,13 @@ public:
     // checksums of the device-sized image and checks its size against the
     // device. `endAddress`, when given, receives the end address of what was
     // loaded. The file is read in `format`, else in the format of its name;
-    // a reload reads it the same way.
+    // a reload reads it the same way. When `choose` is cancelled nothing
+    // changes (buffer, file name, status) and the outcome is NotRun.
     Outcome LoadCode(const FileChooser& choose, int32_t* endAddress = nullptr,
                      std::optional<ImageFormat> format = std::nullopt);
-    // Clears the buffer, asks for a file and loads it. Returns the end
-    // address (0 when cancelled), or nothing when the file could not be
-    // loaded (reported in a message).
+    // Asks for a file, then clears the buffer and loads it. Returns the end
+    // address, 0 when cancelled (the buffer as it was), or nothing when the
+    // file could not be loaded (reported in a message).
     std::optional<int32_t> LoadHexFile(const FileChooser& choose, std::optional<ImageFormat> format = std::nullopt);
     // "&Save Code As...": writes the code buffer for the selected device's
     // size to the file `choose` names, in `format`, else as Intel HEX or raw
@@ -144,6 +145,8 @@ private:
     // The lock write of the selected device at the lock level, then its
     // status text. False when it failed (and said so).
     bool WriteLock();
+    // Clears the buffer and loads `path`, the file name from now on.
+    std::optional<int32_t> LoadChosenFile(const std::string& path, std::optional<ImageFormat> format);
     // Reports a code file that could not be loaded; returns nothing.
     std::optional<int32_t> LoadFailed(const std::string& path, const HexResult& result);
     // A code file loaded: the checksums of the device-sized image.

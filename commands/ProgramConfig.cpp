@@ -23,12 +23,14 @@ std::string ReadProgramConfigFrom(LinkState& link, const std::string& path, std:
 }
 
 std::string ReadProgramConfig(LinkState& link, const std::vector<std::string>& places,
-                              std::vector<std::string>* problems)
+                              std::vector<std::string>* problems, std::string* found)
 {
     int32_t values[5];
-    std::string found;
-    const std::string error = ReadFirstConfig(places, values, found, problems);
+    std::string path;
+    const std::string error = ReadFirstConfig(places, values, path, problems);
     Apply(link, values);
+    if (found)
+        *found = path;
     return error;
 }
 

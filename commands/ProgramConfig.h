@@ -15,9 +15,10 @@ namespace qvx {
 // Returns an empty string, or a message naming the file and the system's
 // error, or every place looked at when none holds the file (the values are
 // then 0). `problems`, when given, receives the file's ConfigProblems, each
-// behind the file's path, for the operation log.
+// behind the file's path, for the operation log; `found`, when given, the
+// path of the file read (empty when none was found).
 std::string ReadProgramConfig(LinkState& link, const std::vector<std::string>& places = ConfigSearchPlaces(),
-                              std::vector<std::string>* problems = nullptr);
+                              std::vector<std::string>* problems = nullptr, std::string* found = nullptr);
 
 // Reads the configuration file at `path` (relative to the working directory
 // or absolute), with the same result.

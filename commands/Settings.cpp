@@ -1,6 +1,7 @@
 #include "Settings.h"
 #include "Config.h"
 #include "ImageFile.h"
+#include "Catalogue.h"
 #include "Link.h"
 
 #include <cstdlib>
@@ -135,6 +136,46 @@ std::string PortChoice::Where() const
     if (Source.front() == '/')
         return "remembered in " + Source;
     return Source;
+}
+
+std::optional<int32_t> RememberedDevice(const SettingsFile& settings)
+{
+    const std::optional<std::string> name = settings.Get(kDeviceKey);
+    if (!name)
+        return std::nullopt;
+    const int32_t code = DeviceCodeByName(*name);
+    return FindDevice(code) ? std::optional<int32_t>(code) : std::nullopt;
+}
+
+int RememberedLpt(const SettingsFile& settings) { return settings.Get(kLptKey) == "2" ? 2 : 1; }
+
+std::vector<std::string> RecentFiles(const SettingsFile& settings)
+{
+    std::vector<std::string> files;
+    for (size_t n = 1; n <= kMaxRecentFiles; ++n)
+        if (std::optional<std::string> file = settings.Get(kRecentFileKey + std::to_string(n)); file && !file->empty())
+            files.push_back(*file);
+    return files;
+}
+
+void SetRecentFiles(SettingsFile& settings, const std::vector<std::string>& files)
+{
+    for (size_t n = 1; n <= kMaxRecentFiles; ++n) {
+        const std::string key = kRecentFileKey + std::to_string(n);
+        if (n <= files.size())
+            settings.Set(key, files[n - 1]);
+        else
+            settings.Remove(key);
+    }
+}
+
+std::vector<std::string> WithRecentFile(std::vector<std::string> files, const std::string& path)
+{
+    std::erase(files, path);
+    files.insert(files.begin(), path);
+    if (files.size() > kMaxRecentFiles)
+        files.resize(kMaxRecentFiles);
+    return files;
 }
 
 PortChoice ChoosePort(const std::optional<std::string>& given, const std::string& optionName,

@@ -19,6 +19,10 @@ namespace qvx {
 inline constexpr char kCrystalKey[] = "TargetCrystalHz"; // the target's crystal in hertz
 inline constexpr char kPortKey[] = "Port";               // the cable, in the form QVX_PORT takes
 inline constexpr char kLptKey[] = "Lpt";                 // the parallel port: 1 or 2
+inline constexpr char kDeviceKey[] = "Device";           // the device chosen last, by name ("AT89S52")
+inline constexpr char kLastFolderKey[] = "LastFolder";   // the folder of the code file loaded or saved last
+inline constexpr char kRecentFileKey[] = "RecentFile";   // RecentFile1 (the newest) to RecentFile8
+inline constexpr size_t kMaxRecentFiles = 8;
 
 class SettingsFile {
 public:
@@ -58,6 +62,20 @@ private:
 
 // The crystal the user chose last, when the file holds one in range.
 std::optional<uint32_t> RememberedCrystal(const SettingsFile& settings);
+
+// The device the user chose last, as a device code; nothing when the file
+// names none or no device of the catalogue.
+std::optional<int32_t> RememberedDevice(const SettingsFile& settings);
+
+// The parallel port chosen last, 1 or 2 (1 when the file says nothing).
+int RememberedLpt(const SettingsFile& settings);
+
+// The recent code files, newest first.
+std::vector<std::string> RecentFiles(const SettingsFile& settings);
+// Sets the recent files to `files` (at most kMaxRecentFiles, newest first).
+void SetRecentFiles(SettingsFile& settings, const std::vector<std::string>& files);
+// `files` with `path` at the front, once, and no more than kMaxRecentFiles.
+std::vector<std::string> WithRecentFile(std::vector<std::string> files, const std::string& path);
 
 // The cable a run uses and where that choice came from.
 struct PortChoice {

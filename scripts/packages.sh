@@ -2,8 +2,9 @@
 # by the scripts in this folder. libftdi1-dev (which brings libusb-1.0-0-dev)
 # and libgpiod-dev drive the FT232R USB cable and Linux GPIO lines; zlib1g-dev
 # gives the CRC-32 of the image checksums.
-# desktop-file-utils, appstream and man-db check the installed files;
-# dpkg-dev and file let cpack find the package's library dependencies.
+# desktop-file-utils, appstream, shared-mime-info and man-db check the
+# installed files; dpkg-dev and file let cpack find the package's library
+# dependencies.
 QVX_PACKAGES=(
   cmake g++ make pkg-config
   qt6-base-dev libgl-dev
@@ -13,7 +14,7 @@ QVX_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation fonts-dejavu-core
   xvfb xauth
-  desktop-file-utils appstream man-db dpkg-dev file
+  desktop-file-utils appstream shared-mime-info man-db dpkg-dev file
 )
 
 install_missing_packages() {

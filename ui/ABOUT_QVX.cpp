@@ -1,4 +1,5 @@
 #include "ABOUT_QVX.h"
+#include "Cables.h"
 #include "Catalogue.h"
 #include "Fonts.h"
 #include "PictureBox.h"
@@ -52,7 +53,10 @@ QStringList AboutText()
     for (const Device& device : Devices())
         lines << QString::fromLatin1(device.Name.data(), qsizetype(device.Name.size()));
     lines << QString() << QStringLiteral("It also supports the use of LPT1 and LPT2.") << QString()
-          << QStringLiteral("Distribution") << QStringLiteral("Free software: you may pass it on and")
+          << QStringLiteral("Cables it drives:") << QStringLiteral("the PC parallel port, LPT1 and LPT2");
+    for (const Cable& cable : Cables())
+        lines << QString::fromLatin1(cable.Name);
+    lines << QStringLiteral("a simulated cable and chip") << QString() << QStringLiteral("Distribution") << QStringLiteral("Free software: you may pass it on and")
           << QStringLiteral("change it under the GNU General Public")
           << QStringLiteral("License, version 3 or later. It comes")
           << QStringLiteral("without any warranty; check every")
@@ -71,7 +75,7 @@ TfrmAboutQvx::TfrmAboutQvx(QWidget* mainWindow)
     setModal(true);
     setFixedSize(kAboutClientWidth, kAboutClientHeight);
 
-    Label1 = Place(new QLabel(QStringLiteral("qvx-isp.example.org"), this), "Label1", 216, 8, 176, 16);
+    Label1 = Place(new QLabel(QStringLiteral("QVX-ISP"), this), "Label1", 216, 8, 176, 16);
     Label1->setFont(Bold(LargeWindowFont()));
 
     Image1 = Place(new PictureBox(this), "Image1", 8, 24, 129, 81);

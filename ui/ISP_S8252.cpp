@@ -1,7 +1,11 @@
 #include "ISP_S8252.h"
 #include "ABOUT_QVX.h"
+#include "Cables.h"
 #include "Fonts.h"
 #include "HexView.h"
+#include "ImageFile.h"
+#include "LogWindow.h"
+#include "OperationLog.h"
 #include "Mode.h"
 #include "PictureBox.h"
 #include "ProgramConfig.h"
@@ -13,6 +17,7 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -26,6 +31,7 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <filesystem>
 
 static void InitResources() { Q_INIT_RESOURCE(images); }
 
@@ -132,6 +138,35 @@ void ShowMessageBox(QWidget* parent, const QString& text)
     box.exec();
 }
 
+// The first-run message: "Close" ends the program, "Choose Another Cable"
+// keeps the window for the Port menu.
+bool AskFirstRun(QWidget* parent, const QString& text)
+{
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(kApplicationTitle), shown, QMessageBox::NoButton, parent);
+    QPushButton* close = box.addButton(QStringLiteral("Close"), QMessageBox::RejectRole);
+    QPushButton* choose = box.addButton(QStringLiteral("Choose Another Cable"), QMessageBox::AcceptRole);
+    box.setDefaultButton(close);
+    box.setEscapeButton(close);
+    box.exec();
+    return box.clickedButton() == choose;
+}
+
+// A path as a menu item shows it: the file's name in full, the folder
+// shortened in the middle when the whole is long.
+QString MenuPath(const QString& path)
+{
+    constexpr qsizetype kLongest = 64;
+    if (path.size() <= kLongest)
+        return path;
+    const qsizetype keep = kLongest - 3;
+    const qsizetype tail = std::max<qsizetype>(keep / 2, path.size() - path.lastIndexOf(QLatin1Char('/')));
+    if (tail >= keep)
+        return QStringLiteral("...") + path.right(keep);
+    return path.left(keep - tail) + QStringLiteral("...") + path.right(tail);
+}
+
 } // namespace
 
 QStringList FileDialogFilters(const QString& filter)
@@ -172,6 +207,21 @@ TfrmMain::TfrmMain(PortAccess& port, Hooks hooks, QWidget* parent)
         hooks_.Clock = LocalTimeText;
     if (!hooks_.ConfigPlaces)
         hooks_.ConfigPlaces = [] { return ConfigSearchPlaces(); };
+    if (!hooks_.AskCable)
+        hooks_.AskCable = [this](const Cable& cable, const QStringList& values) {
+            return AskCableSettings(this, cable, values);
+        };
+    if (!hooks_.OpenPort)
+        hooks_.OpenPort = [](const std::string& spec, std::string& error) { return OpenPortAccess(spec, error); };
+    if (!hooks_.FirstRun)
+        hooks_.FirstRun = [this](const QString& text) { return AskFirstRun(this, text); };
+    if (!hooks_.SaveLog)
+        hooks_.SaveLog = [this]() -> std::optional<QString> {
+            const QString path = QFileDialog::getSaveFileName(frmOperationLog, QStringLiteral("Save Operation Log"),
+                                                              QStringLiteral("qvx-isp.log"),
+                                                              QStringLiteral("Log File (*.log *.txt);;All Files (*)"));
+            return path.isEmpty() ? std::nullopt : std::optional<QString>(path);
+        };
     if (!hooks_.AskCrystal)
         hooks_.AskCrystal = [this](const QStringList& choices, const QString& current) -> std::optional<QString> {
             bool ok = false;
@@ -203,6 +253,14 @@ TfrmMain::TfrmMain(PortAccess& port, Hooks hooks, QWidget* parent)
     FormCreate();
 }
 
+TfrmMain::TfrmMain(std::unique_ptr<PortAccess> port, PortChoice cable, Hooks hooks, QWidget* parent)
+    : TfrmMain(*port, std::move(hooks), parent)
+{
+    ownedPort_ = std::move(port);
+    cable_ = std::move(cable);
+    ShowPortChecks();
+}
+
 TfrmMain::~TfrmMain() = default;
 
 QPoint PlaceOnScreen(QPoint design, QSize outer, const QRect& available)
@@ -224,7 +282,17 @@ void TfrmMain::BuildMenus()
     Exit1 = Separator(Files1, "Exit1");
     ReadChip1 = MenuItem(Files1, "ReadChip1", "&Read Chip");
     N2 = Separator(Files1, "N2");
+    for (size_t n = 0; n < kMaxRecentFiles; ++n) {
+        QAction* item = MenuItem(Files1, ("RecentFile" + std::to_string(n + 1)).c_str(), "");
+        item->setVisible(false);
+        connect(item, &QAction::triggered, this, [this, n] { RecentFileClick(n); });
+        RecentFileItems << item;
+    }
+    N4 = Separator(Files1, "N4");
+    N4->setVisible(false);
     Exit2 = MenuItem(Files1, "Exit2", "E&xit");
+    Load1->setShortcut(QKeySequence::Open);
+    SaveCodeAs1->setShortcut(QKeySequence::Save);
 
     Device1 = bar->addMenu(QStringLiteral("Device"));
     Device1->setObjectName(QStringLiteral("Device1"));
@@ -242,6 +310,13 @@ void TfrmMain::BuildMenus()
     Port1->menuAction()->setChecked(true);
     LPT11 = CheckMenuItem(Port1, "LPT11", "LPT1", true);
     LPT21 = CheckMenuItem(Port1, "LPT21", "LPT2", false);
+    N5 = Separator(Port1, "N5");
+    for (size_t i = 0; i < Cables().size(); ++i) {
+        QAction* item = CheckMenuItem(Port1, Cables()[i].MenuName, Cables()[i].Caption, false);
+        connect(item, &QAction::triggered, this, [this, i] { CableMenuClick(i); });
+        CableItems << item;
+    }
+    cableAnswers_.resize(Cables().size());
 
     Option1 = bar->addMenu(QStringLiteral("Option"));
     Option1->setObjectName(QStringLiteral("Option1"));
@@ -252,6 +327,7 @@ void TfrmMain::BuildMenus()
     AutoReloadFile1 = CheckMenuItem(Option1, "AutoReloadFile1", "Auto Reload File", true);
     N3 = Separator(Option1, "N3");
     TargetCrystal1 = MenuItem(Option1, "TargetCrystal1", "Target crystal...");
+    OperationLog1 = MenuItem(Option1, "OperationLog1", "Operation Log");
 
     About1 = bar->addAction(QStringLiteral("About"));
     About1->setObjectName(QStringLiteral("About1"));
@@ -269,6 +345,7 @@ void TfrmMain::BuildMenus()
     connect(AutoRUNafterprogram1, &QAction::triggered, this, &TfrmMain::AutoRUNafterprogram1Click);
     connect(AutoReloadFile1, &QAction::triggered, this, &TfrmMain::AutoReloadFile1Click);
     connect(TargetCrystal1, &QAction::triggered, this, &TfrmMain::TargetCrystal1Click);
+    connect(OperationLog1, &QAction::triggered, this, &TfrmMain::OperationLog1Click);
     // The options' marks are the options: the selection follows every change.
     connect(AutoRUNafterprogram1, &QAction::toggled, this, [this](bool on) { selection_.AutoRun = on; });
     connect(AutoReloadFile1, &QAction::toggled, this, [this](bool on) { selection_.AutoReload = on; });
@@ -388,6 +465,9 @@ void TfrmMain::BuildControls()
                                                                                 : QStringLiteral("hex"));
     });
 
+    frmOperationLog = new TfrmOperationLog(this);
+    connect(frmOperationLog->btnSave, &QPushButton::clicked, this, &TfrmMain::SaveLogClick);
+
     // LOAD FILE does what the "&Load Code" menu item does, READ CHIP what
     // "&Read Chip" does (nothing while that item is disabled).
     connect(btnLoadFile, &QPushButton::clicked, Load1, &QAction::trigger);
@@ -461,22 +541,68 @@ void TfrmMain::FormCreate()
     // CONFIG.QVX: the working directory's, else the user's, else the
     // installed copy.
     std::vector<std::string> problems;
-    const std::string error = ReadProgramConfig(link_, hooks_.ConfigPlaces(), &problems);
+    const std::string error = ReadProgramConfig(link_, hooks_.ConfigPlaces(), &problems, &configRead_);
+    configReadable_ = error.empty();
     if (!error.empty())
         Message(QString::fromStdString(error)); // start-up goes on with all values 0
+    else
+        commands_.Log("CONFIG.QVX read from " + configRead_);
     for (const std::string& problem : problems)
         commands_.Log(problem); // read as written, but worth a line in the log
 
-    commands_.PowerUp(kLpt1Data); // LPT1, program-mode lines, the cleared buffer on the grid
+    // What was chosen in the last run, in the settings file both programs
+    // read; a file that cannot be read remembers nothing.
+    SettingsFile settings;
+    if (const std::string settingsError = settings.Load(); !settingsError.empty())
+        commands_.Log(settingsError);
+
+    // LPT1 (or the LPT2 chosen last), program-mode lines, the cleared
+    // buffer on the grid.
+    commands_.PowerUp(RememberedLpt(settings) == 2 ? kLpt2Data : kLpt1Data);
+    ShowPortChecks();
     CalibrateWait(link_, hooks_.Clock);
-    LoadCrystal();
+    link_.CrystalHz = RememberedCrystal(settings).value_or(kDefaultCrystalHz);
     selection_.DeviceCode = kDefaultDeviceCode;
     btnFuse_Write->setEnabled(false);
     chk_x2Clock->setEnabled(false);
+    if (const std::optional<int32_t> device = RememberedDevice(settings))
+        ShowDevice(*device);
+
+    recentFiles_ = RecentFiles(settings);
+    ShowRecentFiles();
+    if (const std::optional<std::string> folder = settings.Get(kLastFolderKey); folder && !folder->empty()) {
+        OpenDialog1->setDirectory(QString::fromStdString(*folder));
+        SaveDialog1->setDirectory(QString::fromStdString(*folder));
+    }
 }
 
-// First activation: without the port driver the program cannot work, so it
-// says so and closes.
+QString TfrmMain::CableAdvice() const
+{
+    QStringList cables = {QStringLiteral("the parallel port (LPT1, LPT2)")};
+    for (const Cable& cable : Cables())
+        cables << QString::fromLatin1(cable.Name);
+    QString text = QStringLiteral("Cables: ") + cables.join(QStringLiteral(", ")) +
+                   QStringLiteral(". Choose one from the Port menu (kept for the next start), for one run with "
+                                  "qvx-isp --port FORM, or with QVX_PORT=FORM; qvx-isp --help lists the forms.");
+    if (cable_.Source == "--port" || cable_.Source == "QVX_PORT")
+        text += QStringLiteral("\nThis cable was chosen by %1=%2.")
+                    .arg(QString::fromStdString(cable_.Source), QString::fromStdString(cable_.Spec));
+    else if (!cable_.Source.empty())
+        text += QStringLiteral("\nThis cable was remembered in %1 (Port=%2).")
+                    .arg(QString::fromStdString(cable_.Source), QString::fromStdString(cable_.Spec));
+    if (configRead_.empty())
+        text += QStringLiteral("\nNo CONFIG.QVX was found; the timing values are 0.");
+    else if (!configReadable_)
+        text += QStringLiteral("\nCONFIG.QVX at %1 could not be read; the timing values are 0.")
+                    .arg(QString::fromStdString(configRead_));
+    else
+        text += QStringLiteral("\nCONFIG.QVX read from ") + QString::fromStdString(configRead_);
+    return text;
+}
+
+// First activation: without a usable cable the program cannot work, so it
+// says so, why, and how to choose another; it closes unless the user goes
+// on to choose one.
 void TfrmMain::FormActivate()
 {
     if (link_.Port->IsDriverInstalled())
@@ -486,8 +612,15 @@ void TfrmMain::FormActivate()
     const std::string diagnosis = link_.Port->DriverDiagnosis();
     if (!diagnosis.empty())
         text += QStringLiteral("\n\n") + QString::fromStdString(diagnosis);
-    Message(text);
-    close();
+    text += QStringLiteral("\n\n") + CableAdvice();
+    WriteLog(LogLine(LocalTimeText(), "message: ", text.toStdString()));
+    if (link_.StopRequested || !hooks_.FirstRun(text)) {
+        close();
+        return;
+    }
+    SetStatus("Choose a cable");
+    QMetaObject::invokeMethod(
+        this, [this] { menuBar()->setActiveAction(Port1->menuAction()); }, Qt::QueuedConnection);
 }
 
 // Whichever way the window closes, the target is left running.
@@ -557,11 +690,162 @@ Commands::FileChooser TfrmMain::Chooser(const std::function<std::optional<QStrin
     };
 }
 
-void TfrmMain::Load1Click() { commands_.LoadCode(Chooser(hooks_.OpenFile)); }
+void TfrmMain::Load1Click()
+{
+    int32_t end = -1;
+    commands_.LoadCode(Chooser(hooks_.OpenFile), &end);
+    if (end >= 0) // loaded, whether or not it fits the device
+        RememberFile(selection_.HexFileName);
+}
+
+void TfrmMain::LoadNamedFile(const QString& path)
+{
+    if (link_.StopRequested)
+        return; // the program is ending
+    const std::string file = QFileInfo(path).absoluteFilePath().toStdString();
+    int32_t end = -1;
+    commands_.LoadCode([file]() -> std::optional<std::string> { return file; }, &end);
+    if (end >= 0)
+        RememberFile(file);
+}
+
+void TfrmMain::RecentFileClick(size_t n)
+{
+    if (Busy() || n >= recentFiles_.size())
+        return;
+    const std::string file = recentFiles_[n];
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec)) {
+        Message(QStringLiteral("The file %1 no longer exists; it is taken off the recent files.")
+                    .arg(QString::fromStdString(file)));
+        Remember([&](SettingsFile& settings) {
+            std::vector<std::string> files = RecentFiles(settings);
+            std::erase(files, file);
+            SetRecentFiles(settings, files);
+        });
+        std::erase(recentFiles_, file); // also when the settings cannot be written
+        ShowRecentFiles();
+        return;
+    }
+    LoadNamedFile(QString::fromStdString(file));
+}
+
+void TfrmMain::RememberFile(const std::string& path)
+{
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    std::vector<std::string> files = WithRecentFile(recentFiles_, path);
+    Remember([&](SettingsFile& settings) {
+        // The other program, or another window, may have changed the list.
+        files = WithRecentFile(RecentFiles(settings), path);
+        SetRecentFiles(settings, files);
+        settings.Set(kLastFolderKey, folder);
+    });
+    recentFiles_ = files;
+    ShowRecentFiles();
+    OpenDialog1->setDirectory(QString::fromStdString(folder));
+    SaveDialog1->setDirectory(QString::fromStdString(folder));
+}
+
+void TfrmMain::ShowRecentFiles()
+{
+    for (qsizetype n = 0; n < RecentFileItems.size(); ++n) {
+        QAction* item = RecentFileItems[n];
+        const bool shown = size_t(n) < recentFiles_.size();
+        item->setVisible(shown);
+        if (!shown)
+            continue;
+        const QString path = QString::fromStdString(recentFiles_[size_t(n)]);
+        // An ampersand in a path is no access key.
+        item->setText(QStringLiteral("&%1 ").arg(n + 1) + QString(MenuPath(path)).replace(QLatin1Char('&'), QStringLiteral("&&")));
+        item->setStatusTip(path);
+        item->setToolTip(path);
+    }
+    N4->setVisible(!recentFiles_.empty());
+}
+
+std::string TfrmMain::Remember(const std::function<void(SettingsFile&)>& change)
+{
+    SettingsFile settings;
+    std::string error = settings.Load();
+    if (error.empty()) {
+        change(settings);
+        if (const std::string saved = settings.Save(); !saved.empty())
+            error = "Cannot write the settings file " + settings.Path() + ": " + saved;
+    }
+    if (!error.empty())
+        commands_.Log(error);
+    return error;
+}
 
 std::optional<int32_t> TfrmMain::LoadHexFile() { return commands_.LoadHexFile(Chooser(hooks_.OpenFile)); }
 
-void TfrmMain::SaveCodeAs1Click() { commands_.SaveCode(Chooser(hooks_.SaveFile)); }
+void TfrmMain::SaveCodeAs1Click()
+{
+    std::string saved;
+    const Outcome outcome = commands_.SaveCode([&, choose = Chooser(hooks_.SaveFile)]() {
+        std::optional<std::string> path = choose();
+        if (path)
+            saved = *path;
+        return path;
+    });
+    if (outcome == Outcome::Succeeded) {
+        const QString folder = QFileInfo(QString::fromStdString(saved)).absolutePath();
+        Remember([&](SettingsFile& settings) { settings.Set(kLastFolderKey, folder.toStdString()); });
+        OpenDialog1->setDirectory(folder);
+        SaveDialog1->setDirectory(folder);
+    }
+}
+
+void TfrmMain::WriteLog(const std::string& line)
+{
+    CommandView::WriteLog(line);
+    frmOperationLog->Append(QString::fromStdString(line));
+}
+
+void TfrmMain::OperationLog1Click() { ShowLog(true); }
+
+void TfrmMain::ShowLog(bool activate)
+{
+    if (!frmOperationLog->isVisible()) {
+        // Right of the main window, else below, left or above it: the first
+        // place where it covers nothing of the main window.
+        const QRect main = frameGeometry();
+        const QRect screenArea = screen()->availableGeometry();
+        const QSize outer = frmOperationLog->size() + QSize(8, 36);
+        const QPoint places[] = {{main.right() + 1, main.top()},
+                                 {main.left(), main.bottom() + 1},
+                                 {main.left() - outer.width(), main.top()},
+                                 {main.left(), main.top() - outer.height()}};
+        QPoint at = places[0];
+        for (const QPoint& place : places)
+            if (screenArea.contains(QRect(place, outer))) {
+                at = place;
+                break;
+            }
+        frmOperationLog->move(PlaceOnScreen(at, outer, screenArea));
+    }
+    frmOperationLog->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
+    frmOperationLog->show();
+    frmOperationLog->raise();
+    if (activate)
+        frmOperationLog->activateWindow();
+}
+
+void TfrmMain::SaveLogClick()
+{
+    const std::optional<QString> path = hooks_.SaveLog();
+    if (!path)
+        return;
+    const std::string error = ReplaceFile(path->toStdString(), frmOperationLog->Text().toStdString());
+    if (!error.empty())
+        Message(QStringLiteral("Cannot write the file %1\n%2").arg(*path, QString::fromStdString(error)));
+}
+
+void TfrmMain::Ended(Outcome outcome)
+{
+    if ((outcome == Outcome::ChipFailed || outcome == Outcome::FileFailed) && !link_.StopRequested && isVisible())
+        ShowLog(false); // in front of the user, who stays in the main window
+}
 
 void TfrmMain::Message(const QString& text) { commands_.ShowMessage(text.toStdString()); }
 

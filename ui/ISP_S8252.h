@@ -13,6 +13,7 @@
 #include "PortAccess.h"
 #include "ChipOps.h"
 #include "Selection.h"
+#include "Settings.h"
 #include "Version.h"
 
 #include <QMainWindow>
@@ -41,14 +42,16 @@ namespace qvx {
 class HexGrid;
 class PictureBox;
 class TfrmAboutQvx;
+class TfrmOperationLog;
+struct Cable;
 
 // The application title, as the task list shows it.
 inline constexpr char kApplicationTitle[] = "QVX-ISP V" QVX_VERSION;
 // The main window's caption (two blanks before the V).
 inline constexpr char kMainCaption[] = "QVX-ISP  V" QVX_VERSION;
 // The filter of the file dialog for loading code, entries as
-// "name|patterns".
-inline constexpr char kOpenDialogFilter[] = "Hex File Format|*.hex|All Files|*.*|Binary File|*.bin";
+// "name|patterns" (patterns separated by ";").
+inline constexpr char kOpenDialogFilter[] = "Hex File Format|*.hex;*.ihx|All Files|*|Binary File|*.bin";
 // The filter of the dialog for saving code.
 inline constexpr char kSaveDialogFilter[] = "Hex File Format|*.hex|Binary File|*.bin";
 
@@ -108,11 +111,24 @@ public:
         // "Target crystal...": the text chosen or typed from the offered
         // choices, `current` preselected; nothing when cancelled.
         std::function<std::optional<QString>(const QStringList& choices, const QString& current)> AskCrystal;
+        // A cable's dialog from the Port menu: the values of its fields,
+        // `values` shown first; nothing when cancelled.
+        std::function<std::optional<QStringList>(const Cable& cable, const QStringList& values)> AskCable;
+        // Opens the port backend of a port form (null, with `error`, when
+        // the form is refused).
+        std::function<std::unique_ptr<PortAccess>(const std::string& spec, std::string& error)> OpenPort;
+        // The first-run message of a cable that cannot be used: true when
+        // the user chooses another cable (the window stays), false to close.
+        std::function<bool(const QString& text)> FirstRun;
+        // The Operation Log's "Save As..." dialog: the path, or nothing.
+        std::function<std::optional<QString>()> SaveLog;
     };
 
     // Creates the window and runs its creation handler (FormCreate) against
     // `port`, which must outlive the window.
     explicit TfrmMain(PortAccess& port, Hooks hooks = {}, QWidget* parent = nullptr);
+    // The same on a port the window owns from now on, opened for `cable`.
+    TfrmMain(std::unique_ptr<PortAccess> port, PortChoice cable, Hooks hooks = {}, QWidget* parent = nullptr);
     ~TfrmMain() override;
 
     // The about window that "About" shows; created after this window.
@@ -120,6 +136,8 @@ public:
 
     // Program state, one instance each for the whole run.
     LinkState& Link() { return link_; }
+    // The cable in use: its port form and what chose it.
+    const PortChoice& CableChoice() const { return cable_; }
     CodeBuffer& Buffer() { return *buffer_; }
     Selection& Chosen() { return selection_; }
     Hooks& WindowHooks() { return hooks_; }
@@ -136,6 +154,12 @@ public:
     void SaveCodeAs1Click();
     void Exit2Click();
     void About1Click();
+    // Recent files: loads the file of the n-th item (0 the newest); one
+    // that no longer exists is reported and taken off the list.
+    void RecentFileClick(size_t n);
+    // Loads `path` as "&Load Code" does with it chosen (the file named on
+    // the command line).
+    void LoadNamedFile(const QString& path);
     // A stop signal (SIGINT, SIGTERM, SIGHUP) came: the running command
     // stops at its next byte and the window ends as E&xit ends it. From
     // now on messages go to the operation log only and no file dialog
@@ -148,12 +172,17 @@ public:
     void cmbDeviceChange();
     void LPT11Click();
     void LPT21Click();
+    // The Port menu's item of Cables()[index]: its dialog, then the cable.
+    void CableMenuClick(size_t index);
     void ProgramMode1Click();
     void RUNMode1Click();
     void btnModeClick();
     void AutoRUNafterprogram1Click();
     void AutoReloadFile1Click();
     void TargetCrystal1Click();
+    // "Operation Log": shows the log window.
+    void OperationLog1Click();
+    void SaveLogClick();
     void Image1DblClick();
 
     // Chip commands.
@@ -199,6 +228,8 @@ public:
     void ShowFileName(const std::string& path) override;
     void Beep() override;
     void CommandEnded() override;
+    // To standard error, and to the Operation Log window.
+    void WriteLog(const std::string& line) override;
 
     // Shows a message through the message hook, and logs it.
     void Message(const QString& text);
@@ -230,6 +261,7 @@ public:
     HexGrid* StringGrid1 = nullptr;
     QFileDialog* OpenDialog1 = nullptr;
     QFileDialog* SaveDialog1 = nullptr;
+    TfrmOperationLog* frmOperationLog = nullptr;
 
     // Menu bar.
     QMenu* Files1 = nullptr;
@@ -238,6 +270,8 @@ public:
     QAction* Exit1 = nullptr; // separator
     QAction* ReadChip1 = nullptr;
     QAction* N2 = nullptr; // separator
+    QList<QAction*> RecentFileItems; // the recent files, newest first
+    QAction* N4 = nullptr;           // separator below them, shown with them
     QAction* Exit2 = nullptr;
     QMenu* Device1 = nullptr;
     QAction* AT89S511 = nullptr;
@@ -250,6 +284,8 @@ public:
     QMenu* Port1 = nullptr;
     QAction* LPT11 = nullptr;
     QAction* LPT21 = nullptr;
+    QAction* N5 = nullptr;         // separator
+    QList<QAction*> CableItems;    // one for each of Cables()
     QMenu* Option1 = nullptr;
     QAction* ProgramMode1 = nullptr;
     QAction* RUNMode1 = nullptr;
@@ -258,6 +294,7 @@ public:
     QAction* AutoReloadFile1 = nullptr;
     QAction* N3 = nullptr; // separator
     QAction* TargetCrystal1 = nullptr;
+    QAction* OperationLog1 = nullptr;
     QAction* About1 = nullptr;
 
     // The lock boxes and the device menu items by number, 1 to 3 and 0 to 6.
@@ -275,8 +312,35 @@ private:
     void MirrorLockBoxes();
     void LockBoxClicked(int n, bool checked);
     void SelectPort(uint16_t dataPort);
-    // The crystal from the settings of the last run (the default without).
-    void LoadCrystal();
+    // LPT1 or LPT2: the parallel port (or the simulated cable's register
+    // addresses); from another cable, the parallel port again.
+    void ChooseLpt(uint16_t dataPort);
+    // Opens `spec` in place of the cable in use and checks that it can be
+    // used; the old one is left with the run-mode lines and closed, the new
+    // one takes program mode. When the new one cannot be used, the message
+    // says why and the window keeps the cable it had. `dataPort`, when
+    // given, is the register address from then on.
+    bool SwitchCable(const std::string& spec, const QString& name, std::optional<uint16_t> dataPort = {});
+    // The check marks of the Port menu for the cable in use.
+    void ShowPortChecks();
+    // The device menu, the device box and the fuse controls for `code`.
+    void ShowDevice(int32_t code);
+    // Changes the settings file both programs read; an error is logged and
+    // returned.
+    std::string Remember(const std::function<void(SettingsFile&)>& change);
+    // After a load: the file at the top of the recent files, its folder the
+    // dialogs' folder.
+    void RememberFile(const std::string& path);
+    void ShowRecentFiles();
+    // What the first-run message adds below the port's diagnosis: the
+    // cables there are, how to choose one, what chose this one, and which
+    // CONFIG.QVX was read.
+    QString CableAdvice() const;
+    // A chip command has ended: a failure brings the Operation Log up.
+    void Ended(Outcome outcome);
+    // Shows the Operation Log beside the main window, made the active
+    // window or not.
+    void ShowLog(bool activate);
     void SelectMode(bool program);
     // Outer width of the window, frame included.
     int OuterWidth() const;
@@ -285,6 +349,14 @@ private:
     Commands::FileChooser Chooser(const std::function<std::optional<QString>()>& dialog) const;
 
     Hooks hooks_;
+    // The port the window opened (a cable chosen from the Port menu) or was
+    // given; outlives the link's watch, which a crash reads it through.
+    std::unique_ptr<PortAccess> ownedPort_;
+    PortChoice cable_;
+    std::string configRead_;                  // the CONFIG.QVX found at start; empty when none
+    bool configReadable_ = false;             // and read
+    std::vector<std::string> recentFiles_;    // newest first
+    std::vector<QStringList> cableAnswers_;   // what each cable's dialog was last given
     LinkState link_;
     WatchedLink watchedLink_{link_}; // stopped by a stop signal, released by a crash
     std::unique_ptr<CodeBuffer> buffer_;

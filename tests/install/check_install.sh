@@ -57,7 +57,7 @@ done
 icon_sizes=(16 22 24 32 48 64 128 256)
 if has qvx-isp; then
     expected+=("share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml"
-               "share/icons/hicolor/scalable/apps/$id.svg")
+               "share/mime/packages/$id.xml" "share/icons/hicolor/scalable/apps/$id.svg")
     for size in "${icon_sizes[@]}"; do
         expected+=("share/icons/hicolor/${size}x$size/apps/$id.png")
     done
@@ -106,6 +106,22 @@ if has qvx-isp; then
     for p in "${programs[@]}"; do
         grep -q "<binary>$p</binary>" "$metainfo" || fail "the metadata does not provide $p"
     done
+
+    # The desktop entry opens Intel HEX files, a type the installed MIME
+    # package defines for *.hex and *.ihx.
+    mime=$(sed -n 's/^MimeType=//p' "$desktop")
+    [ "$mime" = "text/x-ihex;" ] || fail "the desktop entry opens '$mime', not text/x-ihex"
+    grep -q '^Exec=qvx-isp %f$' "$desktop" || fail "the desktop entry does not pass a file to qvx-isp"
+    grep -q '<mediatype>text/x-ihex</mediatype>' "$metainfo" || fail "the metadata does not provide text/x-ihex"
+    mkdir -p "$work/mime/packages"
+    cp "$root/share/mime/packages/$id.xml" "$work/mime/packages/"
+    if update-mime-database "$work/mime" 2>"$work/mime.log"; then
+        for glob in '*.hex' '*.ihx'; do
+            grep -qF ":text/x-ihex:$glob" "$work/mime/globs2" || fail "the MIME package does not map $glob"
+        done
+    else
+        fail "update-mime-database refuses $id.xml: $(cat "$work/mime.log")"
+    fi
 
     # A PNG's width and height: big-endian words at bytes 16 and 20.
     for size in "${icon_sizes[@]}"; do

@@ -6,6 +6,7 @@
 // as the installed data folder.
 #pragma once
 
+#include "Cables.h"
 #include "CodeBuffer.h"
 #include "Config.h"
 #include "HexView.h"
@@ -95,6 +96,17 @@ protected:
         hooks.Beep = [this] { ++beeps; };
         hooks.Clock = clock;
         hooks.ConfigPlaces = [this] { return ConfigSearchPlaces(InstalledFolder()); };
+        // The first-run message is recorded as a message; the window closes
+        // unless a test chooses another cable.
+        hooks.FirstRun = [this](const QString& text) {
+            messages << text;
+            return chooseAnotherCable;
+        };
+        hooks.AskCable = [this](const Cable&, const QStringList& values) -> std::optional<QStringList> {
+            asked << values;
+            return cableAnswers.empty() ? std::nullopt : std::optional<QStringList>(cableAnswers.takeFirst());
+        };
+        hooks.SaveLog = []() -> std::optional<QString> { return std::nullopt; };
         return hooks;
     }
     TfrmMain& Open() { return Open(port); }
@@ -112,6 +124,15 @@ protected:
         return path.string();
     }
     std::string Dir() const { return dir_.string(); }
+    // What the first-run message says below the port's own diagnosis when
+    // the working directory's CONFIG.QVX was read.
+    QString FirstRunAdvice() const
+    {
+        return QStringLiteral("\n\nCables: the parallel port (LPT1, LPT2), FT232R USB cable, GPIO lines. Choose "
+                              "one from the Port menu (kept for the next start), for one run with qvx-isp --port "
+                              "FORM, or with QVX_PORT=FORM; qvx-isp --help lists the forms.\nCONFIG.QVX read from ") +
+               QString::fromStdString(Dir()) + QStringLiteral("/CONFIG.QVX");
+    }
     // The installed data folder the window is told of.
     std::string InstalledFolder() const { return (dir_ / "share").string(); }
     static std::string Example(const std::string& file)
@@ -148,6 +169,9 @@ protected:
     QStringList messages;
     std::deque<std::optional<QString>> chosen; // answers of the file dialog; empty = cancel
     int beeps = 0;
+    bool chooseAnotherCable = false;               // the first-run message's answer
+    QList<QStringList> cableAnswers;               // a cable dialog's answers; none left = cancel
+    QList<QStringList> asked;                      // what each cable dialog showed
     std::unique_ptr<TfrmMain> window;
 
 private:

@@ -122,7 +122,10 @@ TEST_F(AboutTest, TextNamesTheProductVersionDevicesAndPorts)
     EXPECT_EQ(lines[15], QString());
     EXPECT_EQ(lines[16], QStringLiteral("It also supports the use of LPT1 and LPT2."));
     EXPECT_EQ(lines[17], QString());
-    EXPECT_FALSE(lines[18].isEmpty()); // the notice's heading
+    EXPECT_EQ(lines.mid(18, 6), (QStringList{"Cables it drives:", "the PC parallel port, LPT1 and LPT2",
+                                             "FT232R USB cable", "GPIO lines", "a simulated cable and chip", ""}));
+    EXPECT_FALSE(lines[24].isEmpty()); // the notice's heading
+    EXPECT_EQ(a.Label1->text(), QStringLiteral("QVX-ISP")); // no web address
 }
 
 TEST_F(AboutTest, TabGoesFromOkToTheText)

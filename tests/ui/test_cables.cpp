@@ -109,7 +109,8 @@ TEST_F(CableWindowTest, FirstRunWithoutTheGpioChipSaysSoAndHowToFixIt)
     ASSERT_EQ(messages.size(), 1);
     EXPECT_EQ(messages[0], kFirstRun + QStringLiteral("\n\nCannot open the GPIO chip gpiochip4: No such file or "
                                                       "directory.\nName a chip that exists: gpiodetect lists them "
-                                                      "(package gpiod)."));
+                                                      "(package gpiod).") +
+                               FirstRunAdvice());
 
     messages.clear();
     VirtualGpioOptions denied;

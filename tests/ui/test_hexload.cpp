@@ -103,23 +103,26 @@ TEST_F(HexLoadTest, DataEndingAtTheLastAddressFitsOneMoreByteDoesNot)
     EXPECT_EQ(beeps, 1);
 }
 
-TEST_F(HexLoadTest, CancellingTheDialogEmptiesTheBufferButKeepsTheFileName)
+// A cancelled dialog changes nothing: buffer, grid, file name, status.
+TEST_F(HexLoadTest, CancellingTheDialogChangesNothing)
 {
     TfrmMain& w = Open();
     const std::string path = Example("blink.hex");
     Choose(path);
     w.Load1Click();
     ASSERT_EQ(Cell(0), QStringLiteral("02"));
+    w.SetStatus("PROGRAM MODE.");
 
     // No answer queued: the dialog is cancelled.
     EXPECT_EQ(w.LoadHexFile(), 0);
     w.Load1Click();
-    EXPECT_EQ(w.edtStatus->text(), QStringLiteral("Load file complete."));
-    EXPECT_TRUE(BufferCleared());
-    EXPECT_TRUE(GridCleared());
+    EXPECT_EQ(w.edtStatus->text(), QStringLiteral("PROGRAM MODE."));
+    EXPECT_EQ(Byte(0), "02");
+    EXPECT_EQ(Cell(0), QStringLiteral("02"));
     EXPECT_EQ(w.edtFileName->text().toStdString(), path);
     EXPECT_EQ(w.Chosen().HexFileName, path);
     EXPECT_EQ(beeps, 0);
+    EXPECT_TRUE(messages.isEmpty());
 
     // A reload reads that path again.
     EXPECT_EQ(w.ReloadHexFile(), 0xA4);

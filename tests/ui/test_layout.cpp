@@ -232,15 +232,21 @@ struct Item {
     const char* caption; // empty for a separator
     bool checkable;
     bool checked;
+    QKeySequence shortcut = {};
 };
 
+// The items the menu shows, in order (the recent files' places, hidden
+// while the list is empty, are not among them).
 void ExpectMenu(QMenu* menu, const char* name, const char* title, std::initializer_list<Item> items)
 {
     SCOPED_TRACE(name);
     ASSERT_NE(menu, nullptr);
     EXPECT_EQ(menu->objectName(), QString::fromLatin1(name));
     EXPECT_EQ(menu->title(), QString::fromLatin1(title));
-    const QList<QAction*> actions = menu->actions();
+    QList<QAction*> actions;
+    for (QAction* action : menu->actions())
+        if (action->isVisible())
+            actions << action;
     ASSERT_EQ(actions.size(), qsizetype(items.size()));
     int i = 0;
     for (const Item& item : items) {
@@ -251,7 +257,7 @@ void ExpectMenu(QMenu* menu, const char* name, const char* title, std::initializ
         EXPECT_EQ(a->text(), QString::fromLatin1(item.caption));
         EXPECT_EQ(a->isCheckable(), item.checkable);
         EXPECT_EQ(a->isChecked(), item.checked);
-        EXPECT_TRUE(a->shortcut().isEmpty());
+        EXPECT_EQ(a->shortcut(), item.shortcut);
         EXPECT_TRUE(a->isEnabled());
     }
 }
@@ -263,8 +269,8 @@ TEST_F(LayoutTest, MenuTreeWithAccessKeysAndCheckMarks)
     const QList<QAction*> bar = w.menuBar()->actions();
     ASSERT_EQ(bar.size(), 5);
     ExpectMenu(bar[0]->menu(), "Files1", "Files",
-               {{"Load1", "&Load Code", false, false},
-                {"SaveCodeAs1", "&Save Code As...", false, false},
+               {{"Load1", "&Load Code", false, false, QKeySequence(Qt::CTRL | Qt::Key_O)},
+                {"SaveCodeAs1", "&Save Code As...", false, false, QKeySequence(Qt::CTRL | Qt::Key_S)},
                 {"Exit1", "", false, false},
                 {"ReadChip1", "&Read Chip", false, false},
                 {"N2", "", false, false},
@@ -277,7 +283,12 @@ TEST_F(LayoutTest, MenuTreeWithAccessKeysAndCheckMarks)
                 {"AT89S82531", "AT89S8253", true, false},
                 {"AT89S20511", "AT89S2051", true, false},
                 {"AT89S40511", "AT89S4051", true, false}});
-    ExpectMenu(bar[2]->menu(), "Port1", "Port", {{"LPT11", "LPT1", true, true}, {"LPT21", "LPT2", true, false}});
+    ExpectMenu(bar[2]->menu(), "Port1", "Port",
+               {{"LPT11", "LPT1", true, true},
+                {"LPT21", "LPT2", true, false},
+                {"N5", "", false, false},
+                {"FT232RUSBcable1", "FT232R USB cable...", true, false},
+                {"GPIOlines1", "GPIO lines...", true, false}});
     EXPECT_TRUE(bar[2]->isChecked()); // the design's mark on the Port menu itself
     ExpectMenu(bar[3]->menu(), "Option1", "Option",
                {{"ProgramMode1", "Program Mode", true, true},
@@ -286,7 +297,8 @@ TEST_F(LayoutTest, MenuTreeWithAccessKeysAndCheckMarks)
                 {"AutoRUNafterprogram1", "Auto RUN after auto program", true, true},
                 {"AutoReloadFile1", "Auto Reload File", true, true},
                 {"N3", "", false, false},
-                {"TargetCrystal1", "Target crystal...", false, false}});
+                {"TargetCrystal1", "Target crystal...", false, false},
+                {"OperationLog1", "Operation Log", false, false}});
     EXPECT_EQ(bar[4], w.About1);
     EXPECT_EQ(bar[4]->objectName(), QStringLiteral("About1"));
     EXPECT_EQ(bar[4]->text(), QStringLiteral("About"));
@@ -320,7 +332,7 @@ TEST_F(LayoutTest, OpenDialogFiltersHexFilesThenAllFiles)
     TfrmMain& w = Open();
     EXPECT_EQ(w.OpenDialog1->objectName(), QStringLiteral("OpenDialog1"));
     EXPECT_EQ(w.OpenDialog1->nameFilters(),
-              (QStringList{"Hex File Format (*.hex)", "All Files (*.*)", "Binary File (*.bin)"}));
+              (QStringList{"Hex File Format (*.hex *.ihx)", "All Files (*)", "Binary File (*.bin)"}));
     EXPECT_EQ(w.OpenDialog1->fileMode(), QFileDialog::ExistingFile);
     EXPECT_EQ(w.SaveDialog1->nameFilters(), (QStringList{"Hex File Format (*.hex)", "Binary File (*.bin)"}));
     EXPECT_EQ(w.SaveDialog1->acceptMode(), QFileDialog::AcceptSave);

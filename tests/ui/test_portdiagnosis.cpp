@@ -39,7 +39,7 @@ TEST_P(PortDiagnosisTest, SaysWhyAndWhatToDo)
     GetParam().arrange(*fake);
     TfrmMain& w = StartAndWaitForTheClose(std::move(fake));
     ASSERT_EQ(messages.size(), 1);
-    EXPECT_EQ(messages[0], kFirstRun + QStringLiteral("\n\n") + GetParam().below);
+    EXPECT_EQ(messages[0], kFirstRun + QStringLiteral("\n\n") + GetParam().below + FirstRunAdvice());
     EXPECT_TRUE(messages[0].startsWith(kFirstRun + QLatin1Char('\n'))) << "the first lines stay as they were";
     EXPECT_EQ(w.edtStatus->text(), QStringLiteral("RUN MODE."));
 }

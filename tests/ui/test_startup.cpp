@@ -164,7 +164,8 @@ TEST_F(StartupTest, WithoutTheDriverTheProgramSaysSoOnceAndCloses)
     w.show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !w.isVisible(); }, 5000));
     ASSERT_EQ(messages.size(), 1);
-    EXPECT_EQ(messages[0], QStringLiteral("First Time setup for driver installation\rTry to RUN program again"));
+    EXPECT_EQ(messages[0],
+              QStringLiteral("First Time setup for driver installation\rTry to RUN program again") + FirstRunAdvice());
     EXPECT_EQ(DriverChecks(port), 1);
     // The close left the target running: run-mode lines on LPT1.
     const std::vector<Call> tail(port.calls.end() - 3, port.calls.end());
