@@ -406,8 +406,13 @@ int RunOperations(const cli::Options& options, const RunSetup& setup)
         if (dynamic_cast<GpioPort*>(port.get()))
             commands.Log("The GPIO lines are given back to the system at exit: RST is no longer driven");
     } else {
-        // As at the window's exit: the target is left running.
-        commands.LeaveRunning();
+        // As at the window's exit: the target is left running. After an
+        // AUTO-PROGRAM that let it run already, the lines are set once more
+        // without a second "RUN MODE." in the log.
+        if (link.ProgramMode == 0)
+            SetRunModeLines(link);
+        else
+            commands.LeaveRunning();
     }
     return status;
 }
