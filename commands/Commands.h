@@ -84,7 +84,7 @@ public:
     void LeaveRunning();
 
     // One line in the operation log, shown nowhere else.
-    void Log(const std::string& text);
+    void Log(const std::string& text) override;
 
     // FrontPanel, for the chip operations and the mode switch.
     void SetStatus(const std::string& text) override;

@@ -89,19 +89,42 @@ FtdiSystem::Result VirtualFt232r::Write(const uint8_t* data, size_t n)
     }
     largest_ = std::max(largest_, n);
     Advance(options_.roundTripNs / 2);
+    return Clock(data, nullptr, n);
+}
+
+FtdiSystem::Result VirtualFt232r::Clock(const uint8_t* data, uint8_t* samples, size_t n)
+{
     const FtdiPins& w = options_.wiring;
     for (size_t i = 0; i < n; ++i) {
         if (options_.loseAfterBytes >= 0 && int64_t(written_) >= options_.loseAfterBytes) {
             lost_ = true;
             return {Status::Lost, "No such device (it may have been disconnected)"};
         }
-        samples_.push_back(Sample());
+        if (samples)
+            samples[i] = Sample();
+        else
+            samples_.push_back(Sample());
         pins_ = data[i] & outputs_;
         if (options_.targetPowered)
             chip_.SetPins((pins_ >> w.rst) & 1, (pins_ >> w.sck) & 1, (pins_ >> w.mosi) & 1);
         ++written_;
         Advance(byteNs_);
     }
+    return {};
+}
+
+FtdiSystem::Result VirtualFt232r::Stream(const uint8_t* data, uint8_t* samples, size_t n)
+{
+    if (lost_ || !open_ || !started_)
+        return {Status::Lost, "No such device (it may have been disconnected)"};
+    Advance(options_.roundTripNs / 2);
+    const Result clocked = Clock(data, samples, n);
+    if (!clocked.ok())
+        return clocked;
+    ++transfers_;
+    ++streams_;
+    Advance(options_.roundTripNs - options_.roundTripNs / 2);
+    KeepUpWithWallClock();
     return {};
 }
 
