@@ -26,9 +26,9 @@ static OpResult ReadCode(ChipSession& s, int32_t last)
         job.progressLast = last;
         const SettleOutcome read = ReadUntilSettled(s, job);
         result = read.result;
-        // The bytes that settled, up to the first that did not; nothing
-        // when the command was refused or stopped.
-        const int32_t settled = read.result == OpResult::Refused ? 0 : read.stop < 0 ? end + 1 : read.stop;
+        // The bytes that settled, up to the first that did not (the read
+        // refused or stopped on the way, or the line too noisy).
+        const int32_t settled = read.stop < 0 ? end + 1 : read.stop;
         for (int32_t i = 0; i < settled; ++i) {
             const uint8_t value = read.tallies[size_t(i)].Majority();
             b.CodeHigh[i] = HexDigitChar(value >> 4);

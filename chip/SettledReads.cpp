@@ -110,6 +110,8 @@ private:
     // are not the chip's form. False when the command was refused.
     bool CheckPageForm(const Unit& page, bool& works);
     void ShowProgressTo(int32_t address);
+    // The flip rate of all reads so far.
+    double Rate();
 
     ChipSession& s_;
     const SettleJob& job_;
@@ -217,12 +219,28 @@ bool Settler::CheckPageForm(const Unit& page, bool& works)
     return true;
 }
 
+double Settler::Rate()
+{
+    out_.flips = out_.bits = 0;
+    for (const Tally& t : out_.tallies) {
+        out_.flips += uint64_t(t.Flips());
+        out_.bits += 8u * t.reads;
+    }
+    return FlipRate(out_.flips, out_.bits);
+}
+
 SettleOutcome Settler::Run()
 {
     if (out_.tallies.empty())
         return std::move(out_);
-    const auto refused = [this] {
+    const int32_t bytes = job_.end - job_.first + 1;
+    // A refused command keeps what settled before it, from the first byte on.
+    const auto refused = [&] {
         out_.result = OpResult::Refused;
+        const Margins m = MarginsFor(Rate(), bytes);
+        out_.stop = job_.first;
+        while (out_.stop <= job_.end && Judge(out_.stop, m) == Verdict::Settled)
+            ++out_.stop;
         return std::move(out_);
     };
     bool pages = job_.pages && s_.Chip.Page.ReadBytes > 0 && s_.Pages != PageForm::Refused;
@@ -246,15 +264,10 @@ SettleOutcome Settler::Run()
     if (!Read(units, job_.firstReads, true))
         return refused();
 
-    const int32_t bytes = job_.end - job_.first + 1;
     bool reenabled = false;
     for (int32_t next = job_.first;;) {
-        out_.flips = out_.bits = 0;
-        for (const Tally& t : out_.tallies) {
-            out_.flips += uint64_t(t.Flips());
-            out_.bits += 8u * t.reads;
-        }
-        const Margins m = MarginsFor(FlipRate(out_.flips, out_.bits), bytes);
+        const double rate = Rate();
+        const Margins m = MarginsFor(rate, bytes);
         Verdict verdict = Verdict::More;
         while (next <= job_.end && (verdict = Judge(next, m)) == Verdict::Settled)
             ++next;
@@ -263,29 +276,39 @@ SettleOutcome Settler::Run()
             break;
         }
         // The bytes from `next` on that are still unsettled, up to the first
-        // that already differs (a check stops there): their units are read
-        // again, unless the line needs more reads than a byte may take.
-        std::vector<Unit> again;
+        // that already differs (a check stops there), are read again: their
+        // page, or the bytes alone where that is fewer bits on the wire;
+        // unless at this rate a bit takes more reads than a byte may to get
+        // that far ahead (each read puts it one further with chance 1 - p,
+        // one back with chance p).
+        std::vector<Unit> again, alone;
         bool restart = false;
-        const bool reachable = (job_.expected ? std::max(m.pass, 1) : m.read) <= job_.maxReads;
+        const int need = job_.expected ? m.pass : m.read;
+        const bool reachable = rate < 0.5 && need <= (1 - 2 * rate) * job_.maxReads;
+        const size_t byteLength = InstructionLength(s_.Chip);
         for (const Unit& u : units) {
             if (LastOf(u) < next)
                 continue;
-            bool wanted = false, past = false;
+            std::vector<Unit> wanted;
+            bool past = false;
             for (int32_t a = std::max(u.base, next); a <= LastOf(u) && !past; ++a) {
                 const Verdict v = Judge(a, m);
                 past = v == Verdict::Differs;
                 if (v == Verdict::More && At(a).reads + At(a).spent < job_.maxReads) {
-                    wanted = true;
+                    wanted.push_back({a, false});
                     restart = restart || (!reenabled && At(a).reads + At(a).spent + 1 >= job_.reenableAt);
                 }
             }
-            if (wanted && reachable)
-                again.push_back(u);
+            if (reachable && !wanted.empty()) {
+                if (u.page && wanted.size() * byteLength >= PageReadLength(s_.Chip))
+                    again.push_back(u);
+                else
+                    alone.insert(alone.end(), wanted.begin(), wanted.end());
+            }
             if (past)
                 break;
         }
-        if (again.empty() || At(next).reads + At(next).spent >= job_.maxReads) {
+        if ((again.empty() && alone.empty()) || At(next).reads + At(next).spent >= job_.maxReads) {
             out_.result = OpResult::Failed;
             out_.stop = next;
             break;
@@ -295,12 +318,13 @@ SettleOutcome Settler::Run()
             // would need; the reads before it do not count.
             reenabled = true;
             ReenableProgramming(s_);
-            for (const Unit& u : again)
-                for (int32_t a = std::max(u.base, next); a <= LastOf(u); ++a)
-                    if (Judge(a, m) == Verdict::More)
-                        At(a).Restart();
+            for (const std::vector<Unit>* list : {&again, &alone})
+                for (const Unit& u : *list)
+                    for (int32_t a = std::max(u.base, next); a <= LastOf(u); ++a)
+                        if (Judge(a, m) == Verdict::More)
+                            At(a).Restart();
         }
-        if (!Read(again, 1, false))
+        if (!Read(again, 1, false) || !Read(alone, 1, false))
             return refused();
     }
     if (s_.Link.Refused)

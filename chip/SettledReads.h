@@ -72,7 +72,8 @@ struct SettleJob {
 struct SettleOutcome {
     OpResult result = OpResult::Completed; // or Refused, or Failed: the line too noisy
     // The first byte that differs from the expected one (Completed), or
-    // that did not settle (Failed); -1 when every byte settled as it should.
+    // that did not settle (Failed, Refused); -1 when every byte settled as
+    // it should.
     int32_t stop = -1;
     std::vector<Tally> tallies; // from `first` on
     uint64_t flips = 0, bits = 0;

@@ -172,8 +172,8 @@ Outcome Commands::RunCheck(const std::string& starting, CheckResult (*check)(Chi
     return RunChecked(starting, [&](ChipSession& s, Ending& ending) {
         const CheckResult result = check(s);
         ending.Passed = result.Passed;
-        ending.Text = result.Passed ? texts.Passed : texts.Failed;
-        if (result.FailedAddress >= 0)
+        ending.Text = result.Passed ? texts.Passed : result.Result == OpResult::Failed ? kNoisyLine : texts.Failed;
+        if (result.FailedAddress >= 0 && result.Result == OpResult::Completed)
             ending.Detail = CheckFailure(texts.What, result);
         return result.Result;
     });
@@ -194,7 +194,7 @@ Outcome Commands::ReadChip()
     return RunChecked("Read Chip...", [](ChipSession& s, Ending& ending) {
         const OpResult read = ReadOf(s);
         ending.Passed = read == OpResult::Completed; // "Read chip error!!!." has been shown otherwise
-        ending.Text = "Read Chip finished";
+        ending.Text = ending.Passed ? "Read Chip finished" : kNoisyLine;
         return read;
     });
 }
@@ -284,6 +284,10 @@ Outcome Commands::AutoProgram()
     const CheckResult verify = VerifyOf(s);
     if (Refused(verify.Result))
         return fail();
+    if (verify.Result == OpResult::Failed) {
+        SetStatus(kNoisyLine); // the message has said what to check
+        return fail();
+    }
     if (!verify.Passed) {
         Log(CheckFailure("Verify", verify));
         SetStatus("Verify not match");

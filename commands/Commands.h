@@ -41,6 +41,9 @@ inline const std::string kCommandStopped = "Command stopped";
 // The status text of a command ended because the port itself failed (the
 // cable lost); the message has named the failure.
 inline const std::string kPortFailed = "Port failed";
+// The status text of a read, verify or blank check that the MISO line was
+// too noisy for; the message has said what to check.
+inline const std::string kNoisyLine = "Line too noisy";
 
 class Commands : public FrontPanel {
 public:

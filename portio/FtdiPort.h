@@ -18,7 +18,6 @@
 
 #include "PortAccess.h"
 
-#include <optional>
 #include <vector>
 
 namespace qvx {

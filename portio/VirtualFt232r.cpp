@@ -58,6 +58,11 @@ void VirtualFt232r::KeepUpWithWallClock()
 {
     if (!options_.realtime)
         return;
+    // Time the host spent elsewhere passed on the wire too, the pins held.
+    const int64_t behind = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
+                                                                                 wallStart_).count() -
+                           (chip_.NowNs() - virtualStart_);
+    Advance(behind);
     const auto until = wallStart_ + std::chrono::nanoseconds(chip_.NowNs() - virtualStart_);
     if (until - std::chrono::steady_clock::now() > std::chrono::microseconds(200))
         std::this_thread::sleep_until(until - std::chrono::microseconds(100));
@@ -83,6 +88,7 @@ FtdiSystem::Result VirtualFt232r::Write(const uint8_t* data, size_t n)
 {
     if (lost_ || !open_ || !started_)
         return {Status::Lost, "No such device (it may have been disconnected)"};
+    KeepUpWithWallClock();
     if (samples_.size() + n > kHostBuffer + kSampleBuffer) {
         ++overruns_; // a real chip would stop taking bytes and the write would time out
         return {Status::Failed, "the USB write timed out: the chip's buffers are full"};
@@ -117,6 +123,7 @@ FtdiSystem::Result VirtualFt232r::Stream(const uint8_t* data, uint8_t* samples, 
 {
     if (lost_ || !open_ || !started_)
         return {Status::Lost, "No such device (it may have been disconnected)"};
+    KeepUpWithWallClock();
     Advance(options_.roundTripNs / 2);
     const Result clocked = Clock(data, samples, n);
     if (!clocked.ok())

@@ -9,8 +9,10 @@
 // stream, whose samples are read while it is written, never fills them.
 // Time is the chip's virtual clock: a transfer (write and read) or a stream
 // costs the USB round trip plus one byte period per byte (the bus is taken
-// to keep up with the bit-bang rate); with `realtime` the wall clock is made
-// to keep up with it, so a benchmark feels the round trips.
+// to keep up with the bit-bang rate); with `realtime` the two clocks are
+// kept in step both ways: the wall clock waits for the virtual one, so a
+// benchmark feels the round trips, and the time the host spends between
+// transfers passes on the virtual one, the pins held.
 #pragma once
 
 #include "FtdiPort.h"
