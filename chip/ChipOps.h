@@ -25,6 +25,8 @@ struct ChipSession {
     CodeBuffer& Buffer;
     const Device& Chip;
     PageForm Pages = PageForm::Unchecked;
+    // The rate of flipped bits this command's reads have shown (SettledReads.h).
+    double FlipRate = 0;
 
     FrontPanel& Panel() const { return *Link.Panel; }
 };

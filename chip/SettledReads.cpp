@@ -329,6 +329,7 @@ SettleOutcome Settler::Run()
     }
     if (s_.Link.Refused)
         return refused();
+    s_.FlipRate = std::max(s_.FlipRate, Rate());
     const int32_t settled = out_.stop < 0 ? job_.end : out_.stop - 1;
     if (settled > shown_)
         ShowProgressTo(settled);

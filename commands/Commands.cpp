@@ -37,8 +37,8 @@ OpResult ReadOf(ChipSession& s)
     if (ThreeByte(s))
         return ReadCode3(s, s.Chip.LastAddress);
     const OpResult code = ReadCode4(s, s.Chip.LastAddress);
-    if (code == OpResult::Refused)
-        return code;
+    if (code != OpResult::Completed)
+        return code; // refused, or the line too noisy for the lock bits and fuse too
     switch (s.Chip.ReadBack) {
     case ReadBackKind::LockBits:
         ReadLockBits(s, 1);

@@ -481,6 +481,21 @@ TEST(Faults, TheNoisierTheLineTheMoreReadsAByteTakes)
     }
 }
 
+TEST(Faults, OnceTheLineHasFlippedBitsTheLockByteSettlesToo)
+{
+    // READ CHIP reads the lock bits after the code: on a line that has
+    // shown noise, as many times as the byte needs to settle.
+    SimChip chip("AT89S52,timing=instant,noise=0.05,seed=4");
+    chip.port->Chip().PresetLockBits(true, false, false);
+    ChipSession s = chip.Session();
+    EXPECT_EQ(ReadCode4(s, 0x00FF), OpResult::Completed);
+    EXPECT_GT(s.FlipRate, 0.0);
+    for (int read = 0; read < 20; ++read) {
+        EXPECT_TRUE(ReadLockBits(s, 1));
+        EXPECT_EQ(chip.panel.locks.LockLevel, 1);
+    }
+}
+
 TEST(Faults, OnACleanLineVerifyAndBlankReadEachByteOnce)
 {
     SimChip chip("AT89S52,timing=instant");
