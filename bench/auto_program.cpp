@@ -30,6 +30,7 @@ public:
     void SetStatus(const std::string&) override {}
     void ProcessMessages() override {}
     void ShowMessage(const std::string& text) override { std::printf("  message: %s\n", text.c_str()); }
+    void Log(const std::string& text) override { std::printf("  log: %s\n", text.c_str()); }
     void SetControlEnabled(ChipControl, bool) override {}
     void SetModeChecks(bool) override {}
     void SetProgress(int32_t) override {}

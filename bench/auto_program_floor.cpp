@@ -1,5 +1,6 @@
-// AUTO-PROGRAM against its floor, for all seven devices in one run, then
-// an AT89S52 through the other cables.
+// AUTO-PROGRAM against its floor, for all seven devices in one run; READ
+// CHIP and VERIFY CODE of the parts with page reads against theirs; then an
+// AT89S52 through the other cables.
 //
 // Each device is programmed as a user would: the main window (offscreen) on
 // the simulated chip with realistic timing and 1 us per port access, the
@@ -8,11 +9,19 @@
 //
 // The floor is what no programmer on this cable can beat, taken from the
 // simulator's own timing table: the chip erase, one write cycle per byte
-// written and per fuse and lock write, plus the fewest port accesses the
-// instructions of the sequence need (one programming enable, the erase, one
-// write per byte that is not FF, one read per byte to verify, the fuse and
-// lock writes), four accesses per clocked bit (MOSI, SCK up, MISO, SCK down),
+// written (per page on a part with page writes) and per fuse and lock write,
+// plus the fewest port accesses the instructions of the sequence need (one
+// programming enable, the erase, one write per byte that is not FF or one
+// page write per page that holds one, the verify's reads: one page read per
+// page on a part with page reads, else one read per byte, the fuse and lock
+// writes), four accesses per clocked bit (MOSI, SCK up, MISO, SCK down),
 // each bit lasting at least the part's shortest SCK period.
+//
+// READ CHIP and VERIFY CODE are clicked in the same window on a chip that
+// holds random data (VERIFY with it loaded). Their floor: one programming
+// enable, the page reads of the whole chip (twice for READ CHIP, whose bytes
+// count once two reads agree; once for VERIFY CODE), and for READ CHIP the
+// lock bit and fuse reads, at the same cost per bit.
 //
 // The second table clicks the same AUTO-PROGRAM of an AT89S52 through
 //  - the parallel port again, for comparison;
@@ -20,16 +29,17 @@
 //    cable's register accesses, 1 us each; same floor as the parallel port;
 //  - the FT232R USB cable: a virtual FT232R in synchronous bit-bang mode at
 //    the documented 1,000,000 bytes a second (62,500 baud times sixteen),
-//    with a USB round trip of 1 ms per transfer, its clock kept in step with
-//    the wall clock. Its floor: the same instructions clocked at the cable's
-//    bytes per bit (each SCK phase as many bytes as the part's minimum
-//    needs), the erase and the write cycles, and one round trip;
+//    with a USB round trip of 1 ms and of 4 ms per transfer or stream, its
+//    clock kept in step with the wall clock. Its floor: the same
+//    instructions clocked at the cable's bytes per bit (each SCK phase as
+//    many bytes as the part's minimum needs), the erase and the write
+//    cycles, and one round trip;
 //  - the same cable driven bit by bit (each MISO sample and each sense
 //    check a round trip of its own), as the parallel port is: computed on
-//    the virtual FT232R's clock, not waited out.
+//    the virtual FT232R's clock at the first round trip, not waited out.
 //
 //   auto_program_floor [DEVICE...] [--xtal=HZ] [--iodelay=NS] [--seed=N]
-//                      [--rtt=NS] [--devices-only | --cables-only]
+//                      [--rtt=NS[,NS...]] [--devices-only | --reads-only | --cables-only]
 //
 // Run from the repository root so the shipped CONFIG.QVX is read:
 //   build/bench/auto_program_floor
@@ -57,6 +67,7 @@
 #include <cstring>
 #include <fstream>
 #include <random>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -69,8 +80,8 @@ struct Options {
     uint32_t xtalHz = kDefaultCrystalHz;
     int64_t ioDelayNs = 1000;
     uint32_t seed = 2024;
-    int64_t roundTripNs = 1'000'000;
-    bool deviceTable = true, cableTable = true;
+    std::vector<int64_t> roundTripsNs{1'000'000, 4'000'000};
+    bool deviceTable = true, readTable = true, cableTable = true;
 };
 
 // Intel HEX of `image` from address 0, 16 bytes a record.
@@ -101,19 +112,48 @@ struct Floor {
     double busyNs;   // the erase and write cycles
 };
 
-// The floor of an AUTO-PROGRAM at lock level 2 writing `written` bytes.
-Floor FloorOf(const sim::Device& d, uint32_t xtalHz, int64_t ioDelayNs, uint64_t written)
+// Bits of one instruction of the part's set.
+uint64_t InstructionBits(const sim::Device& d) { return d.set == sim::InstructionSet::ThreeByte ? 24 : 32; }
+
+// Bits of one page read, and of reading every byte of the chip once: by
+// pages where the part has page reads.
+uint64_t PageReadBits(const sim::Device& d) { return uint64_t(d.page.headerBytes + d.page.readBytes) * 8; }
+uint64_t ChipReadBits(const sim::Device& d)
 {
-    const uint64_t bits = d.set == sim::InstructionSet::ThreeByte ? 24 : 32;
+    return d.page.readBytes ? d.codeSize / d.page.readBytes * PageReadBits(d) : d.codeSize * InstructionBits(d);
+}
+
+// The shortest bit on the parallel port: four accesses, and the part's SCK period.
+double BitNs(const sim::Device& d, uint32_t xtalHz, int64_t ioDelayNs)
+{
+    const uint32_t sckClocks = std::max(d.sck.minPeriod, d.sck.minHigh + d.sck.minLow);
+    return std::max(4.0 * double(ioDelayNs), double(sckClocks) * 1e9 / xtalHz);
+}
+
+// The floor of an AUTO-PROGRAM at lock level 2 writing `written` bytes, in
+// `pages` pages on a part with page writes.
+Floor FloorOf(const sim::Device& d, uint32_t xtalHz, int64_t ioDelayNs, uint64_t written, uint64_t pages)
+{
+    const uint64_t bits = InstructionBits(d);
     const uint64_t lockWrites = d.locks == sim::LockScheme::ModeSteps ? 3 : 1; // modes 1, 2, 3
     const uint64_t fuseWrites = d.userFuse ? 1 : 0;
-    const uint64_t instructions = 1 /* enable */ + 1 /* erase */ + written + d.codeSize /* verify */ +
-                                  fuseWrites + lockWrites;
-    const uint64_t accesses = instructions * bits * 4;
-    const uint32_t sckClocks = std::max(d.sck.minPeriod, d.sck.minHigh + d.sck.minLow);
-    const double bitNs = std::max(4.0 * double(ioDelayNs), double(sckClocks) * 1e9 / xtalHz);
-    const double busyNs = double(d.eraseNs) + double(written + fuseWrites + lockWrites) * double(sim::WriteCycleNs(d, xtalHz));
-    return {(double(instructions * bits) * bitNs + busyNs) / 1e9, accesses, instructions * bits, busyNs};
+    const bool paged = d.page.writeBytes > 0;
+    const uint64_t programBits = paged ? pages * (d.page.headerBytes + d.page.writeBytes) * 8 : written * bits;
+    const uint64_t clocked = (1 /* enable */ + 1 /* erase */ + fuseWrites + lockWrites) * bits + programBits +
+                             ChipReadBits(d) /* verify */;
+    const double busyNs = double(d.eraseNs) +
+                          (paged ? double(pages) * double(d.page.writeNs) : double(written) * double(sim::WriteCycleNs(d, xtalHz))) +
+                          double(fuseWrites + lockWrites) * double(sim::WriteCycleNs(d, xtalHz));
+    return {(double(clocked) * BitNs(d, xtalHz, ioDelayNs) + busyNs) / 1e9, clocked * 4, clocked, busyNs};
+}
+
+// The floor of READ CHIP (`reads` 2, with the lock bit and fuse reads) or
+// VERIFY CODE (`reads` 1) of the whole chip.
+Floor ReadFloorOf(const sim::Device& d, uint32_t xtalHz, int64_t ioDelayNs, int reads)
+{
+    const uint64_t status = reads == 2 ? (d.userFuse ? 2 : 1) : 0;
+    const uint64_t clocked = (1 + status) * InstructionBits(d) + uint64_t(reads) * ChipReadBits(d);
+    return {double(clocked) * BitNs(d, xtalHz, ioDelayNs) / 1e9, clocked * 4, clocked, 0};
 }
 
 bool Parse(int argc, char** argv, Options& o)
@@ -126,12 +166,19 @@ bool Parse(int argc, char** argv, Options& o)
             o.ioDelayNs = std::stoll(arg.substr(10));
         else if (arg.rfind("--seed=", 0) == 0)
             o.seed = uint32_t(std::stoul(arg.substr(7)));
-        else if (arg.rfind("--rtt=", 0) == 0)
-            o.roundTripNs = std::stoll(arg.substr(6));
-        else if (arg == "--devices-only")
-            o.cableTable = false;
+        else if (arg.rfind("--rtt=", 0) == 0) {
+            o.roundTripsNs.clear();
+            for (size_t at = 6; at < arg.size();) {
+                const size_t comma = std::min(arg.find(',', at), arg.size());
+                o.roundTripsNs.push_back(std::stoll(arg.substr(at, comma - at)));
+                at = comma + 1;
+            }
+        } else if (arg == "--devices-only")
+            o.readTable = o.cableTable = false;
+        else if (arg == "--reads-only")
+            o.deviceTable = o.cableTable = false;
         else if (arg == "--cables-only")
-            o.deviceTable = false;
+            o.deviceTable = o.readTable = false;
         else if (sim::FindDevice(arg))
             o.devices.push_back(arg);
         else
@@ -140,7 +187,8 @@ bool Parse(int argc, char** argv, Options& o)
     if (o.devices.empty())
         for (const sim::Device& d : sim::Devices())
             o.devices.emplace_back(d.name);
-    return o.xtalHz > 0 && o.ioDelayNs > 0 && o.roundTripNs >= 0 && (o.deviceTable || o.cableTable);
+    return o.xtalHz > 0 && o.ioDelayNs > 0 && !o.roundTripsNs.empty() &&
+           std::all_of(o.roundTripsNs.begin(), o.roundTripsNs.end(), [](int64_t ns) { return ns >= 0; });
 }
 
 // One AUTO-PROGRAM click in a window on `port`, with `chip` on the wire.
@@ -149,6 +197,7 @@ struct Click {
     bool ok = false;
     std::vector<std::string> messages;
     std::string lastStatus;
+    uint64_t accesses = 0; // port accesses that reached a register
 };
 
 Click ClickAutoProgram(PortAccess& port, sim::Chip& chip, const std::string& name, const std::vector<uint8_t>& image,
@@ -179,6 +228,44 @@ Click ClickAutoProgram(PortAccess& port, sim::Chip& chip, const std::string& nam
     return c;
 }
 
+// VERIFY CODE, then READ CHIP into a cleared buffer, clicked in a window on
+// `port` with `image` in the chip and loaded from `hex`.
+std::pair<Click, Click> ClickVerifyAndRead(SimPort& port, const std::string& name, const std::vector<uint8_t>& image,
+                                           const QString& hex, uint32_t xtalHz)
+{
+    sim::Chip& chip = port.Chip();
+    Click verify, read;
+    std::vector<std::string> statuses, messages;
+    TfrmMain::Hooks hooks;
+    hooks.OpenFile = [&]() -> std::optional<QString> { return hex; };
+    hooks.Message = [&](const QString& text) { messages.push_back(text.toStdString()); };
+    hooks.AskCrystal = [](const QStringList&, const QString&) -> std::optional<QString> { return std::nullopt; };
+    TfrmMain window(port, hooks);
+    window.Link().CrystalHz = xtalHz;
+    window.DeviceMenuItem(DeviceCodeByName(name))->trigger();
+    window.btnLoadFile->click();
+    chip.PresetCode(image);
+    window.WindowHooks().Status = [&](const QString& text) { statuses.push_back(text.toStdString()); };
+    const auto timed = [&](QPushButton* button, Click& c, const char* done) {
+        statuses.clear();
+        messages.clear();
+        const uint64_t before = port.ChargedAccesses();
+        const auto start = std::chrono::steady_clock::now();
+        button->click();
+        c.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        c.accesses = port.ChargedAccesses() - before;
+        c.messages = messages;
+        c.lastStatus = statuses.empty() ? "" : statuses.back();
+        c.ok = messages.empty() && c.lastStatus == done;
+    };
+    timed(window.btnVerify, verify, "Verify complete.");
+    ClearBuffer(window.Buffer());
+    timed(window.btnReadChip, read, "Read Chip finished");
+    for (size_t a = 0; a < image.size() && read.ok; ++a)
+        read.ok = HexByteValue(window.Buffer().CodeHigh[a], window.Buffer().CodeLow[a]) == image[a];
+    return {verify, read};
+}
+
 void PrintFailure(const Click& c)
 {
     for (const std::string& m : c.messages)
@@ -194,6 +281,16 @@ uint64_t MakeImage(const sim::Device& d, std::mt19937& random, const QString& he
         b = uint8_t(random());
     WriteHex(hex.toStdString(), image);
     return uint64_t(std::count_if(image.begin(), image.end(), [](uint8_t b) { return b != 0xFF; }));
+}
+
+// The pages of a part with page writes that hold a byte that is not FF.
+uint64_t PagesHolding(const sim::Device& d, const std::vector<uint8_t>& image)
+{
+    uint64_t pages = 0;
+    for (size_t at = 0; d.page.writeBytes && at < image.size(); at += d.page.writeBytes)
+        pages += std::any_of(image.begin() + long(at), image.begin() + long(at + d.page.writeBytes),
+                             [](uint8_t b) { return b != 0xFF; });
+    return pages;
 }
 
 std::unique_ptr<SimPort> RealisticChip(const std::string& name, const Options& o)
@@ -216,7 +313,7 @@ double CableFloorSeconds(const sim::Device& d, uint32_t xtalHz, uint32_t rate, i
     const double high = std::max(1.0, std::ceil(d.sck.minHigh * clockNs / byteNs));
     const double low = std::max(1.0, std::ceil(d.sck.minLow * clockNs / byteNs));
     const double bitNs = std::max((high + low) * byteNs, d.sck.minPeriod * clockNs);
-    const Floor parallel = FloorOf(d, xtalHz, 1, written);
+    const Floor parallel = FloorOf(d, xtalHz, 1, written, 0);
     return (double(parallel.bits) * bitNs + parallel.busyNs + double(roundTripNs)) / 1e9;
 }
 
@@ -247,19 +344,17 @@ void PrintCables(const Options& o, std::mt19937& random, const QTemporaryDir& fi
     std::vector<uint8_t> image;
     const QString hex = files.filePath(QStringLiteral("cables.hex"));
     const uint64_t written = MakeImage(d, random, hex, image);
-    const Floor floor = FloorOf(d, o.xtalHz, o.ioDelayNs, written);
-    const double cableFloor = CableFloorSeconds(d, o.xtalHz, kFtdiDefaultRate, o.roundTripNs, written);
+    const Floor floor = FloorOf(d, o.xtalHz, o.ioDelayNs, written, 0);
 
     std::printf("\n%s AUTO-PROGRAM through each cable, %llu bytes written, lock level 2, Auto RUN on;\n"
-                "GPIO lines at %lld ns per line access; FT232R at %u bytes/s with a %.3f ms USB round trip\n\n",
-                name.c_str(), (unsigned long long)written, (long long)o.ioDelayNs, unsigned(kFtdiDefaultRate),
-                o.roundTripNs / 1e6);
+                "GPIO lines at %lld ns per line access; FT232R at %u bytes/s\n\n",
+                name.c_str(), (unsigned long long)written, (long long)o.ioDelayNs, unsigned(kFtdiDefaultRate));
     std::printf("| cable | measured | floor | ratio | transfers or accesses |\n");
     std::printf("|---|---:|---:|---:|---:|\n");
     std::fflush(stdout);
-    auto row = [&](const char* cable, const Click& c, double floorSeconds, const std::string& count) {
-        std::printf("| %s | %.2f s | %.2f s | %.3f | %s |%s\n", cable, c.seconds, floorSeconds, c.seconds / floorSeconds,
-                    count.c_str(), c.ok ? "" : " FAILED");
+    auto row = [&](const std::string& cable, const Click& c, double floorSeconds, const std::string& count) {
+        std::printf("| %s | %.2f s | %.2f s | %.3f | %s |%s\n", cable.c_str(), c.seconds, floorSeconds,
+                    c.seconds / floorSeconds, count.c_str(), c.ok ? "" : " FAILED");
         if (!c.ok) {
             ++failures;
             PrintFailure(c);
@@ -285,21 +380,25 @@ void PrintCables(const Options& o, std::mt19937& random, const QTemporaryDir& fi
 
     sim::ChipOptions chip;
     chip.xtalHz = o.xtalHz;
-    {
+    char rtt[48];
+    for (const int64_t roundTripNs : o.roundTripsNs) {
         VirtualFt232rOptions usb;
-        usb.roundTripNs = o.roundTripNs;
+        usb.roundTripNs = roundTripNs;
         usb.realtime = true;
         auto system = std::make_unique<VirtualFt232r>(d, chip, usb);
         VirtualFt232r& ft = *system;
         FtdiPort cable(FtdiSettings{}, std::move(system));
         const Click c = ClickAutoProgram(cable, ft.Chip(), name, image, hex, o.xtalHz);
-        row("FT232R, whole instructions", c, cableFloor, std::to_string(ft.Transfers()) + " transfers");
+        std::snprintf(rtt, sizeof rtt, "FT232R, %g ms round trip", roundTripNs / 1e6);
+        row(rtt, c, CableFloorSeconds(d, o.xtalHz, kFtdiDefaultRate, roundTripNs, written),
+            std::to_string(ft.Transfers()) + " transfers");
         if (c.seconds > 15)
             std::printf("    over the 15 s a full AT89S52 may take on this cable\n");
     }
     {
+        const int64_t roundTripNs = o.roundTripsNs.front();
         VirtualFt232rOptions usb;
-        usb.roundTripNs = o.roundTripNs;
+        usb.roundTripNs = roundTripNs;
         auto system = std::make_unique<VirtualFt232r>(d, chip, usb);
         VirtualFt232r& ft = *system;
         FtdiPort cable(FtdiSettings{}, std::move(system));
@@ -308,11 +407,47 @@ void PrintCables(const Options& o, std::mt19937& random, const QTemporaryDir& fi
         Click c = ClickAutoProgram(perBit, ft.Chip(), name, image, hex, o.xtalHz);
         const double took = c.seconds;
         c.seconds = double(ft.Chip().NowNs() - start) / 1e9; // on the cable's clock
-        row("FT232R, bit by bit (computed)", c, cableFloor, std::to_string(ft.Transfers()) + " transfers");
+        std::snprintf(rtt, sizeof rtt, "FT232R, bit by bit (computed), %g ms", roundTripNs / 1e6);
+        row(rtt, c, CableFloorSeconds(d, o.xtalHz, kFtdiDefaultRate, roundTripNs, written),
+            std::to_string(ft.Transfers()) + " transfers");
         std::printf("    bit by bit, on the virtual FT232R's clock: %.1f min (computing it took %.1f s); a cable that\n"
                     "    sent each of its %llu line changes and samples as a transfer of its own would take %.0f min\n",
                     c.seconds / 60, took, (unsigned long long)perBit.calls,
-                    double(perBit.calls) * double(o.roundTripNs) / 60e9);
+                    double(perBit.calls) * double(roundTripNs) / 60e9);
+    }
+}
+
+// READ CHIP and VERIFY CODE of each part with page reads, on the parallel
+// port, against their page-read floors.
+void PrintReads(const Options& o, const QTemporaryDir& files, int& failures)
+{
+    std::mt19937 random(o.seed + 1);
+    std::printf("\nREAD CHIP and VERIFY CODE of a chip full of random data, parallel port\n\n");
+    std::printf("| device | command | measured | floor | ratio | port accesses (floor) |\n");
+    std::printf("|---|---|---:|---:|---:|---:|\n");
+    std::fflush(stdout);
+    for (const std::string& name : o.devices) {
+        const sim::Device& d = *sim::FindDevice(name);
+        if (!d.page.readBytes)
+            continue;
+        std::vector<uint8_t> image;
+        const QString hex = files.filePath(QString::fromStdString(name) + QStringLiteral("-read.hex"));
+        MakeImage(d, random, hex, image);
+        std::unique_ptr<SimPort> sim = RealisticChip(name, o);
+        if (!sim)
+            return;
+        const auto [verify, read] = ClickVerifyAndRead(*sim, name, image, hex, o.xtalHz);
+        for (const auto& [what, c, reads] : {std::tuple{"VERIFY CODE", verify, 1}, std::tuple{"READ CHIP", read, 2}}) {
+            const Floor floor = ReadFloorOf(d, o.xtalHz, o.ioDelayNs, reads);
+            std::printf("| %s | %s | %.3f s | %.3f s | %.3f | %llu (%llu) |%s\n", name.c_str(), what, c.seconds,
+                        floor.seconds, c.seconds / floor.seconds, (unsigned long long)c.accesses,
+                        (unsigned long long)floor.accesses, c.ok ? "" : " FAILED");
+            if (!c.ok) {
+                ++failures;
+                PrintFailure(c);
+            }
+        }
+        std::fflush(stdout);
     }
 }
 
@@ -322,8 +457,8 @@ int main(int argc, char** argv)
 {
     Options o;
     if (!Parse(argc, argv, o)) {
-        std::fprintf(stderr, "usage: %s [DEVICE...] [--xtal=HZ] [--iodelay=NS] [--seed=N] [--rtt=NS] "
-                             "[--devices-only | --cables-only]\n",
+        std::fprintf(stderr, "usage: %s [DEVICE...] [--xtal=HZ] [--iodelay=NS] [--seed=N] [--rtt=NS[,NS...]] "
+                             "[--devices-only | --reads-only | --cables-only]\n",
                      argv[0]);
         return 2;
     }
@@ -353,7 +488,7 @@ int main(int argc, char** argv)
         const uint64_t before = sim->ChargedAccesses();
         const Click c = ClickAutoProgram(*sim, sim->Chip(), name, image, hex, o.xtalHz);
         const uint64_t accesses = sim->ChargedAccesses() - before;
-        const Floor floor = FloorOf(d, o.xtalHz, o.ioDelayNs, written);
+        const Floor floor = FloorOf(d, o.xtalHz, o.ioDelayNs, written, PagesHolding(d, image));
         std::printf("| %s | %llu | %.2f s | %.2f s | %.3f | %llu (%llu) |%s\n", name.c_str(),
                     (unsigned long long)written, c.seconds, floor.seconds, c.seconds / floor.seconds,
                     (unsigned long long)accesses, (unsigned long long)floor.accesses, c.ok ? "" : " FAILED");
@@ -363,6 +498,8 @@ int main(int argc, char** argv)
         }
         std::fflush(stdout);
     }
+    if (o.readTable)
+        PrintReads(o, files, failures);
     if (o.cableTable)
         PrintCables(o, random, files, failures);
     return failures ? 1 : 0;

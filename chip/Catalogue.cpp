@@ -24,15 +24,28 @@ constexpr ChipTiming kS825x{24, 24, 0, 0, 0, 2500 * kUs};
 // (lock and fuse bits) 8 ms. The AT89S2051/4051 are taken to be the same.
 constexpr ChipTiming kS8253{8, 8, 64, 0, 0, 8 * kMs};
 
+// AT89S51/52: page read 30h AH, then 256 bytes. Their page write (50h) is
+// not used: the datasheets give it no write cycle of its own, the array
+// being "programmed one byte at a time in either Byte or Page mode", so it
+// would save only the instruction bytes while leaving the write cycles
+// unknown; byte writes with their specified cycle program as fast.
+constexpr PageFacts kS5xPages{256, 0, 2, false, 0};
+// AT89S8253: page read 30h and page write 50h of 64 bytes, one write cycle
+// of at most 4.5 ms (tSWC) for the page. Its datasheet's prose gives a
+// two-byte header, its instruction table three bytes (AH, then A7 A6 and six
+// zeros): the table's form is sent and checked. The AT89S2051/4051's page
+// mode rests on firmware alone: not used.
+constexpr PageFacts kS8253Pages{64, 64, 3, true, 4500 * kUs};
+
 constexpr Device kDevices[] = {
-    //  code  name          last    set          enable              lock write   read-back           fuse   timing
-    {0, "AT89S51", 0x0FFF, I::FourByte, E::AnswerCompared, L::Stepwise, R::LockBits, false, kS5x},
-    {1, "AT89S52", 0x1FFF, I::FourByte, E::AnswerCompared, L::Stepwise, R::LockBits, false, kS5x},
-    {2, "AT89S53", 0x2FFF, I::ThreeByte, E::AnswerIgnored, L::ThreeByte, R::None, false, kS825x},
-    {3, "AT89S8252", 0x1FFF, I::ThreeByte, E::AnswerIgnored, L::ThreeByte, R::None, false, kS825x},
-    {4, "AT89S8253", 0x2FFF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true, kS8253},
-    {5, "AT89S2051", 0x07FF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true, kS8253},
-    {6, "AT89S4051", 0x0FFF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true, kS8253},
+    //  code  name          last    set          enable              lock write   read-back           fuse   timing  pages
+    {0, "AT89S51", 0x0FFF, I::FourByte, E::AnswerCompared, L::Stepwise, R::LockBits, false, kS5x, kS5xPages},
+    {1, "AT89S52", 0x1FFF, I::FourByte, E::AnswerCompared, L::Stepwise, R::LockBits, false, kS5x, kS5xPages},
+    {2, "AT89S53", 0x2FFF, I::ThreeByte, E::AnswerIgnored, L::ThreeByte, R::None, false, kS825x, {}},
+    {3, "AT89S8252", 0x1FFF, I::ThreeByte, E::AnswerIgnored, L::ThreeByte, R::None, false, kS825x, {}},
+    {4, "AT89S8253", 0x2FFF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true, kS8253, kS8253Pages},
+    {5, "AT89S2051", 0x07FF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true, kS8253, {}},
+    {6, "AT89S4051", 0x0FFF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true, kS8253, {}},
 };
 } // namespace
 

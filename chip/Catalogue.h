@@ -41,6 +41,19 @@ struct ChipTiming {
     int64_t StatusWriteNs;      // longest lock-bit or fuse write cycle
 };
 
+// The page instructions the program uses: one header, then the data of a
+// whole page, instead of a three- or four-byte instruction per byte.
+struct PageFacts {
+    int32_t ReadBytes = 0;   // page read (30h): bytes per page; 0 when not used
+    int32_t WriteBytes = 0;  // page write (50h): bytes per page; 0 when not used
+    int32_t HeaderBytes = 0; // 2: opcode, AH; 3: opcode, AH, A7 A6 0 0 0 0 0 0
+    // The datasheet gives the header in two forms: the program sends the
+    // instruction table's, and checks the first page a command writes or
+    // reads that way against byte reads.
+    bool HeaderUnsure = false;
+    int64_t WriteNs = 0; // the longest page write cycle
+};
+
 struct Device {
     int32_t Code;
     std::string_view Name;
@@ -51,6 +64,7 @@ struct Device {
     ReadBackKind ReadBack;
     bool HasFuse; // the "x2 Clock" user fuse
     ChipTiming Timing;
+    PageFacts Page;
 
     int32_t MemorySize() const { return LastAddress + 1; }
     // The specified byte write cycle at a crystal of `hz`; 0 when none is.

@@ -12,12 +12,21 @@
 
 namespace qvx {
 
+// What a command has found out about the chip's page instructions, whose
+// header the datasheet gives in two forms (see PageFacts): nothing yet, that
+// they work (a page written or read that way matched byte reads), or that
+// they do not (the command goes on byte by byte).
+enum class PageForm { Unchecked, Works, Refused };
+
 // What one chip operation works on: the link (with its front panel), the code
-// buffer and the selected device.
+// buffer and the selected device; and what the command learns on the way.
 struct ChipSession {
     LinkState& Link;
     CodeBuffer& Buffer;
     const Device& Chip;
+    PageForm Pages = PageForm::Unchecked;
+    // The rate of flipped bits this command's reads have shown (SettledReads.h).
+    double FlipRate = 0;
 
     FrontPanel& Panel() const { return *Link.Panel; }
 };
@@ -28,9 +37,10 @@ enum class OpResult {
     Refused,       // the target was not in program mode or did not answer the
                    // programming enable; "Device have not in program mode"
                    // has been shown once and nothing more was sent
-    Failed,        // the chip misbehaved: a read that never agreed, a byte
-                   // that never programmed, a lock step that never read back;
-                   // the operation's own message has been shown
+    Failed,        // the chip misbehaved: a read that never settled (the line
+                   // too noisy), a byte that never programmed, a lock step
+                   // that never read back; the operation's own message has
+                   // been shown
     NothingLoaded, // programming: the reload found no data; nothing was sent
     ReloadFailed,  // programming: the reload could not run; nothing was sent
 };
@@ -38,7 +48,8 @@ enum class OpResult {
 // The outcome of a verify or blank check: whether every byte passed, and how
 // the run ended. A completed check that failed also says where: the first
 // address whose byte did not match, the byte expected there and the byte the
-// chip answered at the last attempt.
+// chip's reads showed; a check the line was too noisy for (Failed, its
+// message shown) names the byte that did not settle.
 struct CheckResult {
     bool Passed;
     OpResult Result;

@@ -3,9 +3,10 @@
 // its memory blank, a lock or fuse write by reading it back where the chip
 // can read it, else by waiting out its longest write cycle. The calibrated
 // waits stay as extra margin.
-#include "Instructions.h"
 #include "Mode.h"
+#include "SettledReads.h"
 
+#include <cstdlib>
 #include <string>
 
 namespace qvx {
@@ -197,6 +198,36 @@ OpResult WriteFuses(ChipSession& s)
     return landed ? OpResult::Completed : Incomplete(s, kFuseIncomplete);
 }
 
+// A status byte (lock bits, fuse) as a chip read takes it: read once on a
+// line that has shown no noise in this command, else until its bits have
+// settled by the margin the flip rate the line has shown needs for one byte.
+// True with the byte in ReceivedBits; false when it does not settle within
+// 20 reads (and says so in the log).
+static bool ReadStatusSettled(ChipSession& s, void (*send)(LinkState&), const char* what)
+{
+    send(s.Link);
+    if (s.FlipRate <= 0 || s.Link.Refused)
+        return !s.Link.Refused;
+    const int margin = MarginsFor(s.FlipRate, 1).read;
+    Tally tally;
+    tally.Add(BitsValue(s.Link.ReceivedBits));
+    for (int read = 2; read <= 20 && !s.Link.Refused; ++read) {
+        send(s.Link);
+        tally.Add(BitsValue(s.Link.ReceivedBits));
+        bool settled = true;
+        for (int b = 0; b < 8; ++b)
+            settled = settled && std::abs(2 * tally.ones[b] - tally.reads) >= margin;
+        if (settled) {
+            SetBits(s.Link.ReceivedBits, tally.Majority());
+            return true;
+        }
+    }
+    if (!s.Link.Refused)
+        s.Panel().Log(std::string("The ") + what + " did not read the same often enough to be taken on this noisy "
+                      "line; their boxes are left as they were");
+    return false;
+}
+
 // Reads the lock byte of the AT89S51/52 into the lock boxes: bits 2, 3, 4
 // for lock bits 1, 2, 3, a 1 when programmed. True when box n is then ticked.
 // `judged`: an enable without answer refuses the command (an operation's
@@ -217,8 +248,8 @@ static bool ReadLockByte(ChipSession& s, int n, bool judged, int64_t settleNs)
     };
     if (settleNs > 0)
         PollUntil(s, settleNs, kStatusPollNs, programmed);
-    else
-        programmed();
+    else if (!ReadStatusSettled(s, SendReadLockBits, "lock bits"))
+        return false;
     if (s.Link.Refused)
         return false;
     for (int box = 1; box <= 3; ++box)
@@ -232,9 +263,8 @@ OpResult ReadLockBitsActiveLow(ChipSession& s)
 {
     if (!OpenProgramming(s))
         return OpResult::Refused;
-    SendReadLockBits(s.Link);
-    if (s.Link.Refused)
-        return OpResult::Refused;
+    if (!ReadStatusSettled(s, SendReadLockBits, "lock bits"))
+        return s.Link.Refused ? OpResult::Refused : OpResult::Failed;
     // Bits 0, 1, 2 for lock bits 1, 2, 3; a 0 when programmed.
     for (int n = 1; n <= 3; ++n)
         s.Panel().SetLockBox(n, s.Link.ReceivedBits[7 - (n - 1)] == 0);
@@ -245,9 +275,8 @@ OpResult ReadFuses(ChipSession& s)
 {
     if (!OpenProgramming(s))
         return OpResult::Refused;
-    SendReadFuses(s.Link);
-    if (s.Link.Refused)
-        return OpResult::Refused;
+    if (!ReadStatusSettled(s, SendReadFuses, "fuse bits"))
+        return s.Link.Refused ? OpResult::Refused : OpResult::Failed;
     s.Panel().SetX2Clock(s.Link.ReceivedBits[6] == 0); // bit 1 low: x2 clock on
     return OpResult::Completed;
 }

@@ -121,19 +121,42 @@ void SendReadCodeAt(ChipSession& s, int32_t address)
     ins.Send();
 }
 
-bool ReadCodeBlock(ChipSession& s, int32_t first, int count, int repeat, std::vector<uint8_t>& answers)
+size_t PageReadLength(const Device& chip) { return size_t(chip.Page.HeaderBytes + chip.Page.ReadBytes); }
+
+size_t PageWriteLength(const Device& chip) { return size_t(chip.Page.HeaderBytes + chip.Page.WriteBytes); }
+
+// 30h (read) or 50h (write), AH as 0 0 A13 .. A8, and in the three-byte form
+// A7 A6 0 0 0 0 0 0.
+static void AddPageHeader(const ChipSession& s, Instruction& ins, bool read, int32_t base)
 {
-    Instruction ins(s.Link);
-    for (int i = 0; i < count; ++i)
-        for (int r = 0; r < repeat; ++r)
-            AddReadCode(s, ins, first + i);
-    std::vector<uint8_t> in(ins.Bytes().size());
-    const bool sent = ExchangeInstructions(s.Link, ins.Bytes(), in);
-    const size_t length = InstructionLength(s.Chip);
-    answers.clear();
-    for (size_t at = length - 1; at < in.size(); at += length)
-        answers.push_back(in[at]);
-    return sent;
+    const HighAddress a = HighAddressOf(DigitsOf(base));
+    if (read)
+        ins.Bits(0, 0, 1, 1, 0, 0, 0, 0);
+    else
+        ins.Digits('5', '0');
+    ins.Bits(0, 0, a.a13, a.a12, a.a11, a.a10, a.a9, a.a8);
+    if (s.Chip.Page.HeaderBytes == 3)
+        ins.Bits(base >> 7 & 1, base >> 6 & 1, 0, 0, 0, 0, 0, 0);
+}
+
+void AddReadPage(const ChipSession& s, Instruction& ins, int32_t base)
+{
+    AddPageHeader(s, ins, true, base);
+    for (int32_t i = 0; i < s.Chip.Page.ReadBytes; ++i)
+        ins.Digits('0', '0'); // the page's bytes come back meanwhile
+}
+
+void AddWritePage(const ChipSession& s, Instruction& ins, int32_t base)
+{
+    AddPageHeader(s, ins, false, base);
+    for (int32_t a = base; a < base + s.Chip.Page.WriteBytes; ++a)
+        ins.Digits(s.Buffer.CodeHigh[a], s.Buffer.CodeLow[a]);
+}
+
+uint8_t ExpectedByte(const CodeBuffer& b, int32_t address)
+{
+    const auto digit = [](char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : 0; };
+    return uint8_t(digit(b.CodeHigh[address]) << 4 | digit(b.CodeLow[address]));
 }
 
 int ReadsPerExchange(const ChipSession& s) { return InstructionsPerExchange(s.Link, InstructionLength(s.Chip)); }

@@ -41,12 +41,21 @@ size_t InstructionLength(const Device& chip);
 void AddReadCode(const ChipSession& s, Instruction& ins, int32_t address);
 void AddWriteCode(const ChipSession& s, Instruction& ins, int32_t address, char high, char low);
 
-// Reads the code bytes at `count` addresses from `first` on, each `repeat`
-// times in a row, in one exchange: answers[i * repeat + r]. False (and
-// answers not to be used) when the command was refused.
-bool ReadCodeBlock(ChipSession& s, int32_t first, int count, int repeat, std::vector<uint8_t>& answers);
-// How many reads the port takes in one exchange.
+// How many byte reads the port takes in one exchange.
 int ReadsPerExchange(const ChipSession& s);
+
+// Page instructions (see PageFacts): the read of the page at `base`, its
+// header followed by a filler byte for each byte of the page, and the write
+// of the buffer's bytes of that page.
+size_t PageReadLength(const Device& chip);
+size_t PageWriteLength(const Device& chip);
+void AddReadPage(const ChipSession& s, Instruction& ins, int32_t base);
+void AddWritePage(const ChipSession& s, Instruction& ins, int32_t base);
+
+// The byte the buffer holds at `address` as a verify expects it: a digit
+// text that is no digit counts as 0, the filler's bits that the expected
+// byte's cells keep.
+uint8_t ExpectedByte(const CodeBuffer& b, int32_t address);
 
 // Read and write code byte at the address counter's value.
 void SendReadCode(ChipSession& s);

@@ -1,9 +1,11 @@
 // Programming the buffer into the chip: each byte written is read back until
 // it matches, with a bounded number of polls and of complete rewrites. FF
 // bytes are not written at all.
-#include "Instructions.h"
+#include "SettledReads.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 namespace qvx {
@@ -96,68 +98,169 @@ static bool Program(ChipSession& s, int32_t i, int pollLimit, PollTiming& timing
 
 static bool Blank(const CodeBuffer& b, int32_t i) { return b.CodeHigh[i] == 'F' && b.CodeLow[i] == 'F'; }
 
-// Programming over a port whose every exchange is a round trip (a USB
-// cable), for a chip whose write cycle is specified: the poll that confirms
-// a byte goes in one exchange with the write of the next byte, timed so
-// that it reaches the chip once the write cycle is over, a round trip after
-// the write at the earliest. A poll that still finds the chip busy gives
-// that byte, and the one written with the poll (which the busy chip may
-// have ignored), the ordinary polls and rewrites.
-static OpResult ProgramPipelined(ChipSession& s, int32_t last, int pollLimit, PollTiming& timing)
+// A byte that never read back as written: the message, and the address
+// with what was expected and read there in the log.
+static OpResult TimedOut(ChipSession& s, int32_t address)
+{
+    char line[64];
+    std::snprintf(line, sizeof line, "Programming failed at %04X: expected %02X, read %02X", unsigned(address),
+                  unsigned(ExpectedByte(s.Buffer, address)), unsigned(BitsValue(s.Link.ReceivedBits)));
+    s.Panel().Log(line);
+    s.Panel().ShowMessage("Programming Time-Out");
+    return OpResult::Failed;
+}
+
+// The bytes from `from` on, one at a time, each polled until it reads back.
+static OpResult ProgramBytes(ChipSession& s, int32_t from, int32_t last, int pollLimit, PollTiming& timing)
 {
     CodeBuffer& b = s.Buffer;
-    PortAccess& port = *s.Link.Port;
-    const int32_t end = std::min(last, kBufferSize - 1);
-    const size_t length = InstructionLength(s.Chip);
-    int32_t pending = -1; // written, not yet confirmed
-    std::chrono::nanoseconds pendingWritten{};
-    int32_t timedOut = -1;
-    std::vector<uint8_t> in;
-    for (int32_t i = 0; i <= end && timedOut < 0; ++i) {
+    for (int32_t i = from; i <= std::min(last, kBufferSize - 1); ++i) {
+        bool timedOut = false;
         if (!Blank(b, i)) {
-            Instruction ins(s.Link);
-            if (pending >= 0) {
-                port.WaitUntil(pendingWritten + timing.cycle - port.ExchangeGap());
-                AddReadCode(s, ins, pending);
-            }
-            AddWriteCode(s, ins, i, b.CodeHigh[i], b.CodeLow[i]);
-            in.assign(ins.Bytes().size(), 0);
-            if (!ExchangeInstructions(s.Link, ins.Bytes(), in))
+            const bool programmed = Program(s, i, pollLimit, timing, false);
+            if (s.Link.Refused)
                 return OpResult::Refused;
-            const std::chrono::nanoseconds written = port.Now();
-            if (pending >= 0) {
-                SetBits(s.Link.ReceivedBits, in[length - 1]);
-                LoadExpected(s.Link, b.CodeHigh[pending], b.CodeLow[pending]);
-                if (!BitsMatch(s.Link)) {
-                    if (!Program(s, pending, pollLimit, timing, true, true))
-                        timedOut = pending;
-                    else if (!Program(s, i, pollLimit, timing, true))
-                        timedOut = i;
-                    if (s.Link.Refused)
-                        return OpResult::Refused;
-                    pending = -1;
-                    NextAddress(b);
-                    ShowProgress(s.Panel(), i, last);
-                    continue;
-                }
-            }
-            pending = i;
-            pendingWritten = written;
+            timedOut = !programmed;
         }
         NextAddress(b);
         ShowProgress(s.Panel(), i, last);
+        if (timedOut)
+            return TimedOut(s, i);
     }
-    if (timedOut < 0 && pending >= 0) {
-        port.WaitUntil(pendingWritten + timing.cycle - port.ExchangeGap());
-        if (!Program(s, pending, pollLimit, timing, true))
-            timedOut = pending;
+    return OpResult::Completed;
+}
+
+// Programming in units (whole pages where the chip has page writes, else
+// bytes on a port whose round trips are costly, for a chip whose write
+// cycle is specified) that stream: each unit's write, SCK held low for its
+// write cycle, and the poll of the last byte written, timed so that its
+// answer comes as the cycle ends; as many units to an exchange as the port
+// takes. The polls are checked once the exchange is back. A unit whose
+// poll did not read back as written, or that followed one (the chip, still
+// busy, may have ignored it), is waited for and otherwise written again the
+// ordinary way, byte by byte with its polls and rewrites (flash writes only
+// clear bits: a byte written twice is as written once); a byte that never
+// takes fails the command at its address.
+//
+// On a chip whose page header is unsure, the first page of a command goes
+// alone and is read back byte by byte; when it does not match, the command
+// goes on byte by byte from that page, and `fallback` says from where.
+static OpResult ProgramUnits(ChipSession& s, int32_t last, int pollLimit, PollTiming& timing, bool pages,
+                             int32_t& fallback)
+{
+    CodeBuffer& b = s.Buffer;
+    LinkState& link = s.Link;
+    const int32_t end = std::min(last, kBufferSize - 1);
+    const int32_t size = pages ? s.Chip.Page.WriteBytes : 1;
+    const int64_t cycle = pages ? s.Chip.Page.WriteNs : timing.cycle.count();
+    const size_t pollLength = InstructionLength(s.Chip);
+    // The poll reaches its answer byte no sooner than its first bytes take
+    // at the serial clock floor.
+    const int64_t lead = int64_t(pollLength - 1) * 8 * (link.SckMinHighNs + link.SckMinLowNs);
+    const int64_t pause = std::max<int64_t>(0, cycle - lead);
+    const size_t perExchange = size_t(InstructionsPerExchange(
+        link, (pages ? PageWriteLength(s.Chip) : pollLength) + pollLength, pause));
+    const auto lastOf = [&](int32_t base) { return std::min(base + size - 1, end); };
+    const auto polled = [&](int32_t base, uint8_t answer) { return answer == ExpectedByte(b, lastOf(base)); };
+
+    std::vector<int32_t> units;
+    for (int32_t base = 0; base <= end; base += size) {
+        bool blank = true;
+        for (int32_t a = base; a <= lastOf(base) && blank; ++a)
+            blank = Blank(b, a);
+        if (!blank)
+            units.push_back(base);
     }
-    if (s.Link.Refused)
-        return OpResult::Refused;
-    if (timedOut >= 0) {
-        s.Panel().ShowMessage("Programming Time-Out");
-        return OpResult::Failed;
+    int32_t stepped = 0; // the counter and progress bar have passed the addresses below
+    const auto stepTo = [&](int32_t address) {
+        for (; stepped <= address; ++stepped) {
+            NextAddress(b);
+            ShowProgress(s.Panel(), stepped, last);
+        }
+    };
+    // A unit that did not confirm in the stream: waited for (a page's cycle
+    // may run long), then programmed byte by byte. -1 when it took, else
+    // the address that never did.
+    const auto settle = [&](int32_t base) -> int32_t {
+        if (pages && PollUntil(s, 4 * cycle, 100'000, [&] {
+                SendReadCodeAt(s, lastOf(base));
+                return polled(base, BitsValue(link.ReceivedBits));
+            }))
+            return -1;
+        for (int32_t a = base; a <= lastOf(base) && !link.Refused; ++a)
+            if (!Blank(b, a) && !Program(s, a, pollLimit, timing, false))
+                return a;
+        return -1;
+    };
+
+    std::vector<uint8_t> in;
+    for (size_t at = 0; at < units.size();) {
+        const bool trial = pages && s.Chip.Page.HeaderUnsure && s.Pages == PageForm::Unchecked;
+        const size_t count = trial ? 1 : std::min(perExchange, units.size() - at);
+        Instruction ins(link);
+        std::vector<size_t> answers;
+        for (size_t k = at; k < at + count; ++k) {
+            if (pages)
+                AddWritePage(s, ins, units[k]);
+            else
+                AddWriteCode(s, ins, units[k], b.CodeHigh[units[k]], b.CodeLow[units[k]]);
+            ins.Pause(pause);
+            AddReadCode(s, ins, lastOf(units[k]));
+            answers.push_back(ins.Bytes().size() - 1);
+        }
+        if (!ins.Exchange(in))
+            return OpResult::Refused;
+        if (trial) {
+            const int32_t base = units[at];
+            bool works = polled(base, in[answers[0]]) || PollUntil(s, 4 * cycle, 100'000, [&] {
+                             SendReadCodeAt(s, lastOf(base));
+                             return polled(base, BitsValue(link.ReceivedBits));
+                         });
+            if (works) {
+                SettleJob check;
+                check.first = base;
+                check.end = lastOf(base);
+                check.pages = false;
+                check.maxReads = LimitsOf(s.Chip.Set).VerifyAttempts;
+                check.reenableAt = LimitsOf(s.Chip.Set).VerifyReenable;
+                check.expected = [&](int32_t a) { return ExpectedByte(b, a); };
+                const SettleOutcome read = ReadUntilSettled(s, check);
+                if (read.result == OpResult::Refused)
+                    return OpResult::Refused;
+                works = read.result == OpResult::Completed && read.stop < 0;
+            }
+            if (link.Refused)
+                return OpResult::Refused;
+            s.Pages = works ? PageForm::Works : PageForm::Refused;
+            if (!works) {
+                char line[128];
+                std::snprintf(line, sizeof line, "The %s did not take the page written at %04X; programming byte by byte",
+                              std::string(s.Chip.Name).c_str(), unsigned(base));
+                s.Panel().Log(line);
+                ReenableProgramming(s); // the chip may have taken the page's bytes for instructions
+                stepTo(base - 1);
+                fallback = base;
+                return OpResult::Completed;
+            }
+            stepTo(lastOf(base));
+            ++at;
+            continue;
+        }
+        bool chain = true; // every unit so far in this exchange confirmed
+        for (size_t k = at; k < at + count; ++k) {
+            chain = chain && polled(units[k], in[answers[k - at]]);
+            const int32_t failed = chain ? -1 : settle(units[k]);
+            if (link.Refused)
+                return OpResult::Refused;
+            if (failed >= 0) {
+                stepTo(failed);
+                return TimedOut(s, failed);
+            }
+            stepTo(lastOf(units[k]));
+        }
+        at += count;
     }
+    stepTo(end);
     return OpResult::Completed;
 }
 
@@ -172,29 +275,22 @@ static OpResult ProgramCode(ChipSession& s, int32_t last)
     }
     const int pollLimit = LimitsOf(s.Chip.Set).PollLimit;
     PollTiming timing = PollTimingFor(s);
-    CodeBuffer& b = s.Buffer;
 
-    ResetAddress(b);
+    ResetAddress(s.Buffer);
     if (!OpenProgramming(s))
         return OpResult::Refused;
-    if (timing.cycle.count() > 0 && ReadsPerExchange(s) > 1)
-        return ProgramPipelined(s, last, pollLimit, timing);
-    for (int32_t i = 0; i <= std::min(last, kBufferSize - 1); ++i) {
-        bool timedOut = false;
-        if (!Blank(b, i)) {
-            const bool programmed = Program(s, i, pollLimit, timing, false);
-            if (s.Link.Refused)
-                return OpResult::Refused;
-            timedOut = !programmed;
-        }
-        NextAddress(b);
-        ShowProgress(s.Panel(), i, last);
-        if (timedOut) {
-            s.Panel().ShowMessage("Programming Time-Out");
-            return OpResult::Failed;
-        }
+    int32_t from = 0;
+    if (s.Chip.Page.WriteBytes > 0 && s.Pages != PageForm::Refused) {
+        from = -1;
+        const OpResult paged = ProgramUnits(s, last, pollLimit, timing, true, from);
+        if (from < 0)
+            return paged;
     }
-    return OpResult::Completed;
+    if (timing.cycle.count() > 0 && ReadsPerExchange(s) > 1 && from == 0) {
+        int32_t unused = -1;
+        return ProgramUnits(s, last, pollLimit, timing, false, unused);
+    }
+    return ProgramBytes(s, from, last, pollLimit, timing);
 }
 
 OpResult ProgramCode3(ChipSession& s, int32_t last) { return ProgramCode(s, last); }

@@ -57,8 +57,8 @@ OpResult ReadOf(ChipSession& s)
     if (ThreeByte(s))
         return ReadCode3(s, s.Chip.LastAddress);
     const OpResult code = ReadCode4(s, s.Chip.LastAddress);
-    if (code == OpResult::Refused)
-        return code;
+    if (code != OpResult::Completed)
+        return code; // refused, or the line too noisy for the lock bits and fuse too
     switch (s.Chip.ReadBack) {
     case ReadBackKind::LockBits:
         ReadLockBits(s, 1);
@@ -204,8 +204,8 @@ Outcome Commands::RunCheck(const std::string& starting, CheckResult (*check)(Chi
     return RunChecked(starting, [&](ChipSession& s, Ending& ending) {
         const CheckResult result = check(s);
         ending.Passed = result.Passed;
-        ending.Text = result.Passed ? texts.Passed : texts.Failed;
-        if (result.FailedAddress >= 0)
+        ending.Text = result.Passed ? texts.Passed : result.Result == OpResult::Failed ? kNoisyLine : texts.Failed;
+        if (result.FailedAddress >= 0 && result.Result == OpResult::Completed)
             ending.Detail = CheckFailure(texts.What, result);
         return result.Result;
     });
@@ -226,8 +226,8 @@ Outcome Commands::ReadChip()
     const Outcome outcome = RunChecked("Read Chip...", [](ChipSession& s, Ending& ending) {
         const OpResult read = ReadOf(s);
         ending.Passed = read == OpResult::Completed; // "Read chip error!!!." has been shown otherwise
-        ending.Text = "Read Chip finished";
-        ending.Checksum = true;
+        ending.Text = ending.Passed ? "Read Chip finished" : kNoisyLine;
+        ending.Checksum = ending.Passed;
         return read;
     });
     if (outcome != Outcome::NotRun)
@@ -313,6 +313,10 @@ Outcome Commands::AutoProgram()
     const CheckResult verify = VerifyOf(s);
     if (Refused(verify.Result))
         return fail();
+    if (verify.Result == OpResult::Failed) {
+        SetStatus(kNoisyLine); // the message has said what to check
+        return fail();
+    }
     if (!verify.Passed) {
         Log(CheckFailure("Verify", verify));
         SetStatus("Verify not match");

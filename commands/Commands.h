@@ -42,6 +42,9 @@ inline const std::string kCommandStopped = "Command stopped";
 // The status text of a command ended because the port itself failed (the
 // cable lost); the message has named the failure.
 inline const std::string kPortFailed = "Port failed";
+// The status text of a read, verify or blank check that the MISO line was
+// too noisy for; the message has said what to check.
+inline const std::string kNoisyLine = "Line too noisy";
 
 class Commands : public FrontPanel {
 public:
@@ -93,7 +96,7 @@ public:
     void StayInProgramMode();
 
     // One line in the operation log, shown nowhere else.
-    void Log(const std::string& text);
+    void Log(const std::string& text) override;
 
     // FrontPanel, for the chip operations and the mode switch.
     void SetStatus(const std::string& text) override;

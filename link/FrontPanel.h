@@ -34,6 +34,8 @@ public:
     virtual void ProcessMessages() = 0;
     // A modal message box with an OK button.
     virtual void ShowMessage(const std::string& text) = 0;
+    // One line in the operation log, shown nowhere else.
+    virtual void Log(const std::string& text) = 0;
     virtual void SetControlEnabled(ChipControl control, bool enabled) = 0;
     // The check marks of the "Program Mode" and "RUN Mode" menu items.
     virtual void SetModeChecks(bool programModeChecked) = 0;

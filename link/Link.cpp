@@ -96,7 +96,8 @@ void SetBits(int32_t (&bits)[8], uint8_t value)
 // it in the samples of the exchange itself, every byte clocked; a 0 in any
 // of them is the same refusal, found once the exchange is over, and the
 // answers of a refused exchange are not taken.
-bool ExchangeInstructions(LinkState& link, std::span<const uint8_t> out, std::span<uint8_t> in)
+bool ExchangeInstructions(LinkState& link, std::span<const uint8_t> out, std::span<uint8_t> in,
+                          std::span<const ExchangePause> pauses)
 {
     if (link.Refused)
         return false;
@@ -107,9 +108,12 @@ bool ExchangeInstructions(LinkState& link, std::span<const uint8_t> out, std::sp
     PortAccess& port = *link.Port;
     const SerialClock clock{link.SckMinHighNs, link.SckMinLowNs, link.SckLowUntil};
     const bool floor = clock.minHighNs > 0 || clock.minLowNs > 0;
-    const ExchangeResult result = port.ExchangeInstructions(link.DataPort, clock, out, in);
+    const ExchangeResult result = port.ExchangeInstructions(link.DataPort, clock, out, in, pauses);
     if (!result.taken) {
-        for (size_t i = 0; i < out.size(); ++i) {
+        for (size_t i = 0, p = 0; i < out.size(); ++i) {
+            for (; p < pauses.size() && pauses[p].before <= i; ++p)
+                if (pauses[p].before == i)
+                    port.WaitUntil(port.Now() + std::chrono::nanoseconds(pauses[p].ns));
             if (!SenseReady(link))
                 return false;
             int32_t bits[8];
@@ -130,9 +134,9 @@ bool ExchangeInstructions(LinkState& link, std::span<const uint8_t> out, std::sp
     return true;
 }
 
-int InstructionsPerExchange(const LinkState& link, size_t length)
+int InstructionsPerExchange(const LinkState& link, size_t length, int64_t pauseNs)
 {
-    return std::max(1, link.Port->InstructionsPerExchange({link.SckMinHighNs, link.SckMinLowNs}, length));
+    return std::max(1, link.Port->InstructionsPerExchange({link.SckMinHighNs, link.SckMinLowNs}, length, pauseNs));
 }
 
 Instruction& Instruction::Digits(char high, char low)
@@ -158,10 +162,23 @@ Instruction& Instruction::Byte(uint8_t value)
     return *this;
 }
 
+Instruction& Instruction::Pause(int64_t ns)
+{
+    if (ns > 0)
+        pauses_.push_back({bytes_.size(), ns});
+    return *this;
+}
+
 bool Instruction::Send()
 {
-    std::vector<uint8_t> answers(bytes_.size());
-    return ExchangeInstructions(link_, bytes_, answers);
+    std::vector<uint8_t> answers;
+    return Exchange(answers);
+}
+
+bool Instruction::Exchange(std::vector<uint8_t>& in)
+{
+    in.assign(bytes_.size(), 0);
+    return ExchangeInstructions(link_, bytes_, in, pauses_);
 }
 
 void TransferByte(LinkState& link, char high, char low)

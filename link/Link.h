@@ -117,11 +117,13 @@ void TransferBits(LinkState& link, int32_t b7, int32_t b6, int32_t b5, int32_t b
 // sense of 0 in any of its samples refuses it. True when every byte reached
 // the target; false when the command was refused or stopped (the first
 // refusal shows its message) and nothing more is sent.
-bool ExchangeInstructions(LinkState& link, std::span<const uint8_t> out, std::span<uint8_t> in);
+bool ExchangeInstructions(LinkState& link, std::span<const uint8_t> out, std::span<uint8_t> in,
+                          std::span<const ExchangePause> pauses = {});
 
-// How many instructions of `length` bytes whose answers are needed at once
-// the port takes in one exchange (1 unless its round trips are costly).
-int InstructionsPerExchange(const LinkState& link, size_t length);
+// How many instructions of `length` bytes (each followed by a pause of
+// `pauseNs`) whose answers are needed at once the port takes in one
+// exchange (1 unless its round trips are costly).
+int InstructionsPerExchange(const LinkState& link, size_t length, int64_t pauseNs = 0);
 
 // One instruction built byte by byte, as the operations compose it: a byte
 // from two digit texts loads SendBits as TransferByte does (a text that is
@@ -134,13 +136,18 @@ public:
     Instruction& Bits(int32_t b7, int32_t b6, int32_t b5, int32_t b4, int32_t b3, int32_t b2, int32_t b1,
                       int32_t b0);
     Instruction& Byte(uint8_t value);
+    // SCK held low at least `ns` before the next byte.
+    Instruction& Pause(int64_t ns);
     const std::vector<uint8_t>& Bytes() const { return bytes_; }
     // Exchanges it alone; the answer to its last byte is in ReceivedBits.
     bool Send();
+    // Exchanges it with every answer into `in`; false as ExchangeInstructions.
+    bool Exchange(std::vector<uint8_t>& in);
 
 private:
     LinkState& link_;
     std::vector<uint8_t> bytes_;
+    std::vector<ExchangePause> pauses_;
 };
 
 // True when each SendBits cell equals the ReceivedBits cell at its index.

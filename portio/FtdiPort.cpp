@@ -150,12 +150,20 @@ void FtdiPort::Lost(const std::string& what, const FtdiSystem::Result& result)
     sys_->Close();
 }
 
-bool FtdiPort::Transfer(const std::vector<uint8_t>& bytes, std::vector<uint8_t>& samples)
+bool FtdiPort::Transfer(const std::vector<uint8_t>& bytes, std::vector<uint8_t>& samples, bool stream)
 {
     samples.resize(bytes.size());
-    for (size_t at = 0; at < bytes.size(); at += kFtdiMaxTransfer) {
-        const size_t n = std::min(kFtdiMaxTransfer, bytes.size() - at);
-        const std::chrono::nanoseconds start = sys_->Now();
+    const size_t most = stream ? kFtdiMaxStream : kFtdiMaxTransfer;
+    for (size_t at = 0; at < bytes.size(); at += most) {
+        const size_t n = std::min(most, bytes.size() - at);
+        if (stream) {
+            const FtdiSystem::Result r = sys_->Stream(bytes.data() + at, samples.data() + at, n);
+            if (!r.ok()) {
+                Lost("the stream to the cable failed", r);
+                return false;
+            }
+            continue;
+        }
         FtdiSystem::Result r = sys_->Write(bytes.data() + at, n);
         if (!r.ok()) {
             Lost("cannot write to the cable", r);
@@ -166,9 +174,6 @@ bool FtdiPort::Transfer(const std::vector<uint8_t>& bytes, std::vector<uint8_t>&
             Lost("no answer from the cable", r);
             return false;
         }
-        const std::chrono::nanoseconds roundTrip = sys_->Now() - start - std::chrono::nanoseconds(byteNs_ * int64_t(n));
-        if (!gap_ || roundTrip < *gap_)
-            gap_ = std::max(roundTrip, std::chrono::nanoseconds{});
     }
     return true;
 }
@@ -269,15 +274,16 @@ void FtdiPort::WaitUntil(std::chrono::nanoseconds deadline)
     sys_->SleepUntil(deadline);
 }
 
-int FtdiPort::InstructionsPerExchange(const SerialClock& clock, size_t length) const
+int FtdiPort::InstructionsPerExchange(const SerialClock& clock, size_t length, int64_t pauseNs) const
 {
     const int64_t perBit = PhaseBytes(clock.minLowNs) + PhaseBytes(clock.minHighNs);
-    const int64_t perInstruction = int64_t(length) * 8 * perBit;
-    return int(std::max<int64_t>(1, int64_t(kFtdiMaxTransfer - 1) / perInstruction));
+    const int64_t perInstruction = int64_t(length) * 8 * perBit + IdleBytes(std::max<int64_t>(0, pauseNs));
+    return int(std::clamp<int64_t>(int64_t(kFtdiMaxStream - 1) / perInstruction, 1, 1 << 20));
 }
 
 ExchangeResult FtdiPort::ExchangeInstructions(uint16_t dataPort, const SerialClock& clock,
-                                              std::span<const uint8_t> out, std::span<uint8_t> in)
+                                              std::span<const uint8_t> out, std::span<uint8_t> in,
+                                              std::span<const ExchangePause> pauses)
 {
     (void)dataPort; // the cable answers on either LPT address
     if (!Ready())
@@ -294,7 +300,12 @@ ExchangeResult FtdiPort::ExchangeInstructions(uint16_t dataPort, const SerialClo
     const int64_t low = PhaseBytes(clock.minLowNs), high = PhaseBytes(clock.minHighNs);
     std::vector<size_t> sampleAt; // the sample of each bit: the last moment SCK is high
     sampleAt.reserve(out.size() * 8);
-    for (uint8_t value : out) {
+    size_t pause = 0;
+    for (size_t i = 0; i < out.size(); ++i) {
+        for (; pause < pauses.size() && pauses[pause].before <= i; ++pause)
+            if (pauses[pause].before == i && pauses[pause].ns > 0) // SCK low meanwhile
+                bytes.insert(bytes.end(), size_t(IdleBytes(pauses[pause].ns)), PinByte(rst, mosi, false));
+        const uint8_t value = out[i];
         for (int b = 7; b >= 0; --b) {
             mosi = (value >> b) & 1;
             bytes.insert(bytes.end(), size_t(low), PinByte(rst, mosi, false));
@@ -307,7 +318,7 @@ ExchangeResult FtdiPort::ExchangeInstructions(uint16_t dataPort, const SerialClo
                                  (mosi ? 1u << cableline::Mosi : 0u));
 
     std::vector<uint8_t> samples;
-    if (!Transfer(bytes, samples))
+    if (!Transfer(bytes, samples, true))
         return {true, true};
     const FtdiPins& p = settings_.pins;
     bool senseLow = false;

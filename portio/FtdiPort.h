@@ -9,15 +9,15 @@
 // address: data bit 4 RST, bit 5 MOSI, bit 6 SCK; status bit 6 MISO, status
 // bit 4 the sense (read as RST's own level when the cable has no sense line).
 // Line changes are queued and go to the cable with the next exchange, a
-// sample, or a wait too long to spend in idle bytes; whole instructions go
-// as one USB transfer (several where a transfer would overflow the chip's
-// buffers), each bit as a few bytes: MOSI with SCK low, then SCK high, each
+// sample, or a wait too long to spend in idle bytes. Whole instructions,
+// with the idle bytes of the pauses between them, stream to the cable (with
+// no round trip per transfer: the samples are read as the chip takes the
+// bytes), each bit as a few bytes: MOSI with SCK low, then SCK high, each
 // phase as many bytes as the chip's clock floor needs.
 #pragma once
 
 #include "PortAccess.h"
 
-#include <optional>
 #include <vector>
 
 namespace qvx {
@@ -43,10 +43,16 @@ inline constexpr uint32_t kFtdiDefaultRate = 1'000'000;
 inline constexpr uint32_t kFtdiMinRate = 1'000, kFtdiMaxRate = kFtdiDefaultRate;
 // The longest serial number the ftdi option takes.
 inline constexpr size_t kFtdiMaxSerial = 64;
-// The bytes one transfer may hold: every byte written yields a sample, and
-// the samples of a transfer must fit the chip's 256-byte transmit buffer
-// until they are read, or the chip stops clocking and the write never ends.
+// The bytes one synchronous transfer (a write, then the read of its
+// samples) may hold: every byte written yields a sample, and the samples
+// must fit the chip's 256-byte transmit buffer until they are read, or the
+// chip stops clocking and the write never ends.
 inline constexpr size_t kFtdiMaxTransfer = 256;
+// The bytes one stream may hold: its samples are read while it is written,
+// so the chip's buffers set no bound; this one keeps a stream to a quarter
+// of a second at the default rate, so that a stop request or a lost cable is
+// noticed soon, while the round trip it costs stays a small part of it.
+inline constexpr size_t kFtdiMaxStream = 256 * 1024;
 
 struct FtdiSettings {
     std::string serial; // the cable's serial number; empty: the only one
@@ -76,6 +82,10 @@ public:
     // samples back (ftdi_read_data until all are in).
     virtual Result Write(const uint8_t* data, size_t n) = 0;
     virtual Result Read(uint8_t* data, size_t n) = 0;
+    // Writes `n` bytes to the pins while their `n` samples are read back
+    // (libftdi1's asynchronous transfers: the read is pending before the
+    // write begins), one round trip for the whole stream.
+    virtual Result Stream(const uint8_t* data, uint8_t* samples, size_t n) = 0;
     virtual void Close() = 0;
     // The clock the cable's bytes are timed on, and a sleep on it.
     virtual std::chrono::nanoseconds Now() { return SteadyNow(); }
@@ -103,9 +113,8 @@ public:
     std::string Failure() const override { return failure_; }
 
     ExchangeResult ExchangeInstructions(uint16_t dataPort, const SerialClock& clock, std::span<const uint8_t> out,
-                                        std::span<uint8_t> in) override;
-    int InstructionsPerExchange(const SerialClock& clock, size_t length) const override;
-    std::chrono::nanoseconds ExchangeGap() const override { return gap_.value_or(std::chrono::nanoseconds{}); }
+                                        std::span<uint8_t> in, std::span<const ExchangePause> pauses) override;
+    int InstructionsPerExchange(const SerialClock& clock, size_t length, int64_t pauseNs) const override;
 
     // The end of what is queued: the system's clock plus the queued bytes.
     std::chrono::nanoseconds Now() override;
@@ -120,13 +129,15 @@ private:
     uint8_t PinByte(bool rst, bool mosi, bool sck) const;
     uint8_t Levels() const; // the outputs as the data register has them
     bool Bit(int pin, uint8_t sample) const { return pin >= 0 && (sample >> pin) & 1; }
-    // Sends `bytes` (in transfers of at most kFtdiMaxTransfer) with their
-    // samples into `samples`; false when the cable failed (and is given up).
-    bool Transfer(const std::vector<uint8_t>& bytes, std::vector<uint8_t>& samples);
+    // Sends `bytes` (in transfers of at most kFtdiMaxTransfer, or streams
+    // of at most kFtdiMaxStream) with their samples into `samples`; false
+    // when the cable failed (and is given up).
+    bool Transfer(const std::vector<uint8_t>& bytes, std::vector<uint8_t>& samples, bool stream = false);
     void Flush();
     void WriteDataBit(uint16_t port, uint8_t bit, bool value);
     void Lost(const std::string& what, const FtdiSystem::Result& result);
     int64_t PhaseBytes(int64_t ns) const;
+    int64_t IdleBytes(int64_t ns) const { return (ns + byteNs_ - 1) / byteNs_; }
 
     FtdiSettings settings_;
     std::unique_ptr<FtdiSystem> sys_;
@@ -136,7 +147,6 @@ private:
     uint8_t data_ = 0;            // the data register as the program wrote it
     std::vector<uint8_t> queue_;  // line changes not yet sent
     int64_t byteNs_ = 1000;
-    std::optional<std::chrono::nanoseconds> gap_; // shortest round trip seen
 };
 
 } // namespace qvx

@@ -4,9 +4,12 @@
 #include <ftdi.h>
 #include <libusb.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace qvx {
@@ -103,6 +106,33 @@ public:
         return {};
     }
 
+    // The read is submitted first, so that the cable's samples are taken as
+    // it clocks the bytes out and its 256-byte transmit buffer never fills;
+    // libftdi1 then writes the bytes in chunks while the read stays pending,
+    // the next chunk on the wire while the last one's samples come back.
+    Result Stream(const uint8_t* data, uint8_t* samples, size_t n) override
+    {
+        ftdi_transfer_control* read = ftdi_read_data_submit(ftdi_, samples, int(n));
+        if (!read)
+            return StreamFailed("cannot start the USB read");
+        ftdi_transfer_control* write = ftdi_write_data_submit(ftdi_, const_cast<uint8_t*>(data), int(n));
+        if (!write) {
+            Cancel(read);
+            return StreamFailed("cannot start the USB write");
+        }
+        const int written = ftdi_transfer_data_done(write);
+        if (written != int(n)) {
+            Cancel(read);
+            return StreamFailed("the USB write took " + std::to_string(std::max(written, 0)) + " of " +
+                                std::to_string(n) + " bytes");
+        }
+        const int got = ftdi_transfer_data_done(read);
+        if (got != int(n))
+            return StreamFailed("the cable returned " + std::to_string(std::max(got, 0)) + " of " +
+                                std::to_string(n) + " samples");
+        return {};
+    }
+
     void Close() override
     {
         if (open_)
@@ -112,6 +142,24 @@ public:
 
 private:
     std::string Error(const std::string& what) const { return what + ": " + ftdi_get_error_string(ftdi_); }
+
+    // A read that will not complete any more (its write failed): cancelled,
+    // waiting at most a tenth of a second for the cancellation.
+    static void Cancel(ftdi_transfer_control* read)
+    {
+        timeval wait{0, 100'000};
+        ftdi_transfer_data_cancel(read, &wait);
+    }
+
+    // A stream that failed: lost when the cable no longer answers a control
+    // request either.
+    Result StreamFailed(const std::string& what)
+    {
+        unsigned short modem = 0;
+        if (ftdi_poll_modem_status(ftdi_, &modem) < 0)
+            return {Status::Lost, what + ": " + libusb_strerror(LIBUSB_ERROR_NO_DEVICE)};
+        return {Status::Failed, what};
+    }
 
     Result Failed(int code, const std::string& what) const
     {

@@ -22,6 +22,14 @@ struct SerialClock {
     std::chrono::nanoseconds lowUntil{0};
 };
 
+// A pause inside an exchange: before the byte at index `before` is clocked,
+// SCK stays low for at least `ns` after the byte before it ended (a write
+// cycle running out, say, before the instruction that polls it).
+struct ExchangePause {
+    size_t before = 0;
+    int64_t ns = 0;
+};
+
 // How a backend took an exchange of whole instructions.
 struct ExchangeResult {
     // False: the backend clocks bit by bit, and the link does it through
@@ -59,30 +67,28 @@ public:
     // first, MOSI set before each rising SCK edge and MISO sampled at the end
     // of each high phase, SCK low between bits and after the last one; the
     // bytes the target answered meanwhile come back in `in` (as long as
-    // `out`). The program-mode sense is read from the same samples. The data
+    // `out`), with SCK held low where `pauses` (in the order of their bytes)
+    // say. The program-mode sense is read from the same samples. The data
     // and status registers are those of the selected port.
     // The default takes nothing: the link then clocks each bit through the
     // four functions above, with a sense read before each byte, exactly as a
     // parallel port needs it. A backend that answers only in round trips (a
     // USB cable) takes the whole exchange at once.
     virtual ExchangeResult ExchangeInstructions(uint16_t dataPort, const SerialClock& clock,
-                                                std::span<const uint8_t> out, std::span<uint8_t> in)
+                                                std::span<const uint8_t> out, std::span<uint8_t> in,
+                                                std::span<const ExchangePause> pauses)
     {
-        (void)dataPort, (void)clock, (void)out, (void)in;
+        (void)dataPort, (void)clock, (void)out, (void)in, (void)pauses;
         return {};
     }
-    // How many instructions of `length` bytes whose answers the program
-    // needs this backend would take in one exchange; 1 for a port where each
-    // sample is a register read anyway.
-    virtual int InstructionsPerExchange(const SerialClock& clock, size_t length) const
+    // How many instructions of `length` bytes, each followed by a pause of
+    // `pauseNs`, whose answers the program needs this backend would take in
+    // one exchange; 1 for a port where each sample is a register read anyway.
+    virtual int InstructionsPerExchange(const SerialClock& clock, size_t length, int64_t pauseNs = 0) const
     {
-        (void)clock, (void)length;
+        (void)clock, (void)length, (void)pauseNs;
         return 1;
     }
-    // The least time that passes on the wire between the last byte of one
-    // exchange and the first of the next (a USB round trip, as measured);
-    // zero for a port whose calls reach the wire at once.
-    virtual std::chrono::nanoseconds ExchangeGap() const { return {}; }
 
     // For a signal handler while the program dies: in the data register
     // `port`, sets the bits of `set` and clears those of `clear` in one write,

@@ -24,7 +24,8 @@ constexpr int64_t kIsaAccessNs = 1000; // one access to an ISA-bus parallel port
 
 const char* const kAcceptedOptions =
     "accepted options: lpt1, lpt2, timing=realistic|virtual|instant, xtal=HZ, iodelay[=NS], "
-    "fault=nocable|nochip|noenable|busy|busyerase, noise=P, seed=N, weak=ADDR, state=PATH, trace=PATH, lines=PATH";
+    "fault=nocable|nochip|noenable|busy|busyerase, noise=P, seed=N, weak=ADDR, pageheader=2|3, state=PATH, "
+    "trace=PATH, lines=PATH";
 
 // Which LPT (0 or 1) and which register (0 data, 1 status, 2 control) an
 // address is; false for an address with no port.
@@ -350,6 +351,12 @@ bool ParseSimOptions(std::string_view options, SimSettings& settings, std::strin
                 return bad("the weak cell is a code address below " + std::to_string(device->codeSize) +
                            " on an " + std::string(device->name) + ", e.g. weak=0x0100");
             chip.weakCell = address;
+        } else if (key == "pageheader" && hasValue) {
+            if (device->page.headerBytes != 3)
+                return bad("only the AT89S8253's page header has two readings");
+            if (value != "2" && value != "3")
+                return bad("the page header is 2 bytes (the datasheet's prose) or 3 (its instruction table)");
+            chip.pageHeaderBytes = uint32_t(value[0] - '0');
         } else if (key == "state" && hasValue && !value.empty()) {
             cable.statePath = std::string(value);
         } else if (key == "trace" && hasValue && !value.empty()) {

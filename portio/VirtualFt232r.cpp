@@ -58,6 +58,11 @@ void VirtualFt232r::KeepUpWithWallClock()
 {
     if (!options_.realtime)
         return;
+    // Time the host spent elsewhere passed on the wire too, the pins held.
+    const int64_t behind = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
+                                                                                 wallStart_).count() -
+                           (chip_.NowNs() - virtualStart_);
+    Advance(behind);
     const auto until = wallStart_ + std::chrono::nanoseconds(chip_.NowNs() - virtualStart_);
     if (until - std::chrono::steady_clock::now() > std::chrono::microseconds(200))
         std::this_thread::sleep_until(until - std::chrono::microseconds(100));
@@ -83,25 +88,50 @@ FtdiSystem::Result VirtualFt232r::Write(const uint8_t* data, size_t n)
 {
     if (lost_ || !open_ || !started_)
         return {Status::Lost, "No such device (it may have been disconnected)"};
+    KeepUpWithWallClock();
     if (samples_.size() + n > kHostBuffer + kSampleBuffer) {
         ++overruns_; // a real chip would stop taking bytes and the write would time out
         return {Status::Failed, "the USB write timed out: the chip's buffers are full"};
     }
     largest_ = std::max(largest_, n);
     Advance(options_.roundTripNs / 2);
+    return Clock(data, nullptr, n);
+}
+
+FtdiSystem::Result VirtualFt232r::Clock(const uint8_t* data, uint8_t* samples, size_t n)
+{
     const FtdiPins& w = options_.wiring;
     for (size_t i = 0; i < n; ++i) {
         if (options_.loseAfterBytes >= 0 && int64_t(written_) >= options_.loseAfterBytes) {
             lost_ = true;
             return {Status::Lost, "No such device (it may have been disconnected)"};
         }
-        samples_.push_back(Sample());
+        if (samples)
+            samples[i] = Sample();
+        else
+            samples_.push_back(Sample());
         pins_ = data[i] & outputs_;
         if (options_.targetPowered)
             chip_.SetPins((pins_ >> w.rst) & 1, (pins_ >> w.sck) & 1, (pins_ >> w.mosi) & 1);
         ++written_;
         Advance(byteNs_);
     }
+    return {};
+}
+
+FtdiSystem::Result VirtualFt232r::Stream(const uint8_t* data, uint8_t* samples, size_t n)
+{
+    if (lost_ || !open_ || !started_)
+        return {Status::Lost, "No such device (it may have been disconnected)"};
+    KeepUpWithWallClock();
+    Advance(options_.roundTripNs / 2);
+    const Result clocked = Clock(data, samples, n);
+    if (!clocked.ok())
+        return clocked;
+    ++transfers_;
+    ++streams_;
+    Advance(options_.roundTripNs - options_.roundTripNs / 2);
+    KeepUpWithWallClock();
     return {};
 }
 

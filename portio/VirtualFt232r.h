@@ -5,10 +5,14 @@
 // bit-bang rate; one sample of all eight pins per byte comes back, taken
 // before that byte's outputs are applied. The chip's buffers are modelled:
 // 128 bytes from the host, 256 samples to it; a write that would leave more
-// bytes unread than both hold never ends on a real chip, and here fails.
-// Time is the chip's virtual clock: a transfer (write and read) costs the
-// USB round trip plus one byte period per byte; with `realtime` the wall
-// clock is made to keep up with it, so a benchmark feels the round trips.
+// bytes unread than both hold never ends on a real chip, and here fails. A
+// stream, whose samples are read while it is written, never fills them.
+// Time is the chip's virtual clock: a transfer (write and read) or a stream
+// costs the USB round trip plus one byte period per byte (the bus is taken
+// to keep up with the bit-bang rate); with `realtime` the two clocks are
+// kept in step both ways: the wall clock waits for the virtual one, so a
+// benchmark feels the round trips, and the time the host spends between
+// transfers passes on the virtual one, the pins held.
 #pragma once
 
 #include "FtdiPort.h"
@@ -41,15 +45,17 @@ public:
     Result StartBitBang(uint8_t outputs, uint8_t levels, uint32_t rate) override;
     Result Write(const uint8_t* data, size_t n) override;
     Result Read(uint8_t* data, size_t n) override;
+    Result Stream(const uint8_t* data, uint8_t* samples, size_t n) override;
     void Close() override { open_ = false; }
     std::chrono::nanoseconds Now() override { return std::chrono::nanoseconds(chip_.NowNs()); }
     void SleepUntil(std::chrono::nanoseconds deadline) override;
 
     sim::Chip& Chip() { return chip_; }
     bool IsOpen() const { return open_; }
-    // What the host did: transfers, the largest transfer, writes that
-    // overran the buffers.
+    // What the host did: transfers and streams, the largest synchronous
+    // write, writes that overran the buffers.
     uint64_t Transfers() const { return transfers_; }
+    uint64_t Streams() const { return streams_; }
     size_t LargestWrite() const { return largest_; }
     uint64_t Overruns() const { return overruns_; }
     // The pins as last driven.
@@ -57,6 +63,9 @@ public:
 
 private:
     uint8_t Sample() const;
+    // Puts `n` bytes on the pins at the bit-bang rate, with the sample taken
+    // before each into `samples` (or the chip's buffer when null).
+    Result Clock(const uint8_t* data, uint8_t* samples, size_t n);
     void Advance(int64_t ns);
     void KeepUpWithWallClock();
 
@@ -66,7 +75,7 @@ private:
     uint8_t outputs_ = 0, pins_ = 0;
     int64_t byteNs_ = 1000;
     std::deque<uint8_t> samples_; // samples not yet read by the host
-    uint64_t transfers_ = 0, written_ = 0, overruns_ = 0;
+    uint64_t transfers_ = 0, streams_ = 0, written_ = 0, overruns_ = 0;
     size_t largest_ = 0;
     std::chrono::steady_clock::time_point wallStart_;
     int64_t virtualStart_ = 0;

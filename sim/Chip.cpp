@@ -76,6 +76,7 @@ struct Chip::Rule {
     int answerAt; // the byte during which the chip drives its answer, or -1
     uint8_t (Chip::*answer)(Bytes) const;
     void (Chip::*act)(Bytes, int64_t);
+    Page page = Page::None; // a page instruction: the header above, then a page of data
 };
 
 // The serial programming instructions, one rule each, as the datasheets
@@ -92,6 +93,12 @@ std::span<const Chip::Rule> Chip::RulesFor(InstructionSet set)
         {"Read Lock Bits",     "0010 0100 | xxxx xxxx | xxxx xxxx | xxxx xxxx", Kind::Read,    AnyPart,          3,  &Chip::AnswerLockBits, &Chip::DoNothing},
         {"Read User Fuses",    "0010 0001 | xxxx xxxx | xxxx xxxx | xxxx xxxx", Kind::Read,    HasUserFuse,      3,  &Chip::AnswerUserFuse, &Chip::DoNothing},
         {"Write User Fuses",   "1010 1100 | 0001 ffff | xxxx xxxx | xxxx xxxx", Kind::Program, HasUserFuse,      -1, nullptr,               &Chip::DoWriteFuse},
+        // Page instructions: the header in the part's form, then the page's
+        // data bytes (Fits chooses the form and knows the page sizes).
+        {"Read Code Page",     "0011 0000 | xxaa aaaa",                         Kind::Read,    AnyPart,          -1, nullptr,               &Chip::DoReadPage,  Page::Out},
+        {"Read Code Page",     "0011 0000 | xxaa aaaa | aa00 0000",             Kind::Read,    AnyPart,          -1, nullptr,               &Chip::DoReadPage,  Page::Out},
+        {"Write Code Page",    "0101 0000 | xxaa aaaa",                         Kind::Program, AnyPart,          -1, nullptr,               &Chip::DoWritePage, Page::In},
+        {"Write Code Page",    "0101 0000 | xxaa aaaa | aa00 0000",             Kind::Program, AnyPart,          -1, nullptr,               &Chip::DoWritePage, Page::In},
     };
     static const Rule kThreeByte[] = {
         {"Programming Enable", "1010 1100 | 0101 0011 | xxxx xxxx", Kind::Enable,  AnyPart,       -1, nullptr,            &Chip::DoEnable},
@@ -119,8 +126,33 @@ Chip::Chip(const Device& device, ChipOptions options)
 {
 }
 
+// A page rule fits when the part has that page instruction and the rule's
+// header is the form the chip takes.
+bool Chip::Fits(const Rule& rule) const
+{
+    if (!rule.fits(device_))
+        return false;
+    if (rule.page == Page::None)
+        return true;
+    const uint32_t header = options_.pageHeaderBytes ? options_.pageHeaderBytes : device_.page.headerBytes;
+    const uint32_t bytes = rule.page == Page::Out ? device_.page.readBytes : device_.page.writeBytes;
+    return bytes > 0 && rule.pattern.length == header;
+}
+
+const Chip::Rule* Chip::PageRule(Bytes bytes) const
+{
+    if (bytes.empty())
+        return nullptr;
+    for (const Rule& rule : RulesFor(device_.set))
+        if (rule.page != Page::None && Fits(rule) && rule.pattern.Matches(bytes, std::min(bytes.size(), rule.pattern.length)))
+            return &rule;
+    return nullptr;
+}
+
 size_t Chip::InstructionLength() const
 {
+    if (const Rule* page = PageRule(in_))
+        return page->pattern.length + (page->page == Page::Out ? device_.page.readBytes : device_.page.writeBytes);
     return device_.set == InstructionSet::ThreeByte ? 3 : 4;
 }
 
@@ -129,10 +161,24 @@ const Chip::Rule* Chip::Decode(Bytes bytes, size_t known, int answerAt) const
     for (const Rule& rule : RulesFor(device_.set)) {
         if (answerAt >= 0 && rule.answerAt != answerAt)
             continue;
-        if (rule.fits(device_) && rule.pattern.Matches(bytes, known))
+        if (Fits(rule) && rule.pattern.Matches(bytes, known))
             return &rule;
     }
     return nullptr;
+}
+
+// A page instruction shows its header and the count of its data bytes.
+std::string Chip::TraceText(bool cut) const
+{
+    const Rule* page = PageRule(in_);
+    const size_t header = page ? page->pattern.length : 0;
+    if (!page || in_.size() < header)
+        return Hex(in_) + " -> " + Hex(out_) + (cut ? " (cut)" : "");
+    const size_t total = page->page == Page::Out ? device_.page.readBytes : device_.page.writeBytes;
+    const size_t data = in_.size() - header;
+    return Hex(Bytes(in_).first(header)) + " -> " + Hex(Bytes(out_).first(header)) + " + " +
+           (cut ? std::to_string(data) + " of " : std::string()) + std::to_string(total) + " bytes " +
+           (page->page == Page::Out ? "out" : "in") + (cut ? " (cut)" : "");
 }
 
 // --- Pins ---------------------------------------------------------------
@@ -184,7 +230,7 @@ void Chip::OnRstFall()
 {
     if (bits_ > 0 || !in_.empty()) {
         ++count_.cuts;
-        Emit(in_.empty() ? std::string("(cut)") : Hex(in_) + " -> " + Hex(out_) + " (cut)");
+        Emit(in_.empty() ? std::string("(cut)") : TraceText(true));
     }
     ++count_.resets;
     Emit("RESET");
@@ -248,7 +294,7 @@ void Chip::OnSckFall(int64_t now)
         bits_ = 0;
         if (in_.size() == InstructionLength()) {
             Execute(in_, now);
-            Emit(Hex(in_) + " -> " + Hex(out_));
+            Emit(TraceText(false));
             in_.clear();
             out_.clear();
         }
@@ -276,6 +322,12 @@ uint8_t Chip::AnswerFor(Bytes bytes) const
 {
     if (cycle_.kind == Cycle::Erase)
         return 0x00;
+    if (const Rule* page = PageRule(bytes); page && page->page == Page::Out && bytes.size() >= page->pattern.length) {
+        if (!enabled_)
+            return 0x00;
+        const std::optional<uint32_t> base = PageBase(bytes, device_.page.readBytes);
+        return AnswerCodeAt(base ? std::optional<uint32_t>(*base + uint32_t(bytes.size() - page->pattern.length)) : base);
+    }
     const int index = static_cast<int>(bytes.size());
     const Rule* rule = Decode(bytes, bytes.size(), index);
     if (!rule || !rule->answer)
@@ -326,7 +378,22 @@ uint8_t Chip::AnswerCodeAt(std::optional<uint32_t> address) const
         // Data polling: bit 7 reads as the complement of the byte being written.
         return static_cast<uint8_t>((~cycle_.value & 0x80) | (stored & 0x7F));
     }
+    if (cycle_.kind == Cycle::PageWrite && cycle_.address + cycle_.page.size() - 1 == *address) {
+        // A page is polled on the last byte loaded.
+        return static_cast<uint8_t>((~cycle_.page.back() & 0x80) | (stored & 0x7F));
+    }
     return stored;
+}
+
+// The page that a page instruction's header names: AH, and A7 A6 in the
+// three-byte form (0 in the two-byte one).
+std::optional<uint32_t> Chip::PageBase(Bytes b, uint32_t pageBytes) const
+{
+    const uint32_t low = b.size() > 2 && PageRule(b)->pattern.length == 3 ? b[2] & 0xC0u : 0u;
+    const std::optional<uint32_t> address = CodeAddress(uint32_t(b[1] & 0x3F) << 8 | low);
+    if (!address)
+        return std::nullopt;
+    return *address / pageBytes * pageBytes;
 }
 
 // Four-byte set: 0x20/0x40, 0 0 A13..A8, A7..A0.
@@ -391,6 +458,22 @@ void Chip::DoWriteCodeAt(std::optional<uint32_t> address, uint8_t value, int64_t
         return;
     ++count_.codeWrites;
     StartCycle(Cycle::CodeWrite, now, options_.endlessWrite ? kForever : WriteCycleNs(), *address, value);
+}
+
+void Chip::DoWritePage(Bytes b, int64_t now)
+{
+    if (lockBits_[0]) {
+        ++count_.lockedWrites;
+        return;
+    }
+    const size_t header = PageRule(b)->pattern.length;
+    const std::optional<uint32_t> base = PageBase(b, device_.page.writeBytes);
+    if (!base)
+        return;
+    ++count_.pageWrites;
+    const int64_t cycle = options_.timing == Timing::Instant ? 0 : device_.page.writeNs;
+    StartCycle(Cycle::PageWrite, now, options_.endlessWrite ? kForever : cycle, *base, 0,
+               std::vector<uint8_t>(b.begin() + std::ptrdiff_t(header), b.end()));
 }
 
 void Chip::DoWriteCode4(Bytes b, int64_t now)
@@ -462,12 +545,14 @@ int64_t Chip::EraseCycleNs() const
     return options_.timing == Timing::Instant ? 0 : device_.eraseNs;
 }
 
-void Chip::StartCycle(Cycle::Kind kind, int64_t now, int64_t length, uint32_t address, uint8_t value)
+void Chip::StartCycle(Cycle::Kind kind, int64_t now, int64_t length, uint32_t address, uint8_t value,
+                      std::vector<uint8_t> page)
 {
     cycle_.kind = kind;
     cycle_.end = length == kForever || now > kForever - length ? kForever : now + length;
     cycle_.address = address;
     cycle_.value = value;
+    cycle_.page = std::move(page);
 }
 
 void Chip::SettleAt(int64_t now)
@@ -478,6 +563,11 @@ void Chip::SettleAt(int64_t now)
     case Cycle::CodeWrite:
         if (cycle_.address != options_.weakCell)
             code_[cycle_.address] &= cycle_.value; // flash only clears bits
+        break;
+    case Cycle::PageWrite:
+        for (size_t i = 0; i < cycle_.page.size(); ++i)
+            if (uint32_t(cycle_.address + i) != options_.weakCell)
+                code_[cycle_.address + i] &= cycle_.page[i];
         break;
     case Cycle::DataWrite:
         data_[cycle_.address] = cycle_.value; // the EEPROM erases the byte itself

@@ -35,6 +35,11 @@ struct ChipOptions {
     double misoNoise = 0.0;       // probability that each MISO bit reaches the cable flipped
     uint64_t noiseSeed = 1;       // seed of the noise, so a noisy run can be repeated
     std::optional<uint32_t> weakCell; // this code address never programs
+    // The header of the page instructions: 0 for the part's own (the form of
+    // its datasheet's instruction table); 2 makes an AT89S8253 take the
+    // two-byte header of its datasheet's prose (opcode and AH, then the
+    // data, A7 and A6 taken as 0), to try a program against that reading.
+    uint32_t pageHeaderBytes = 0;
 };
 
 // Events counted since the chip was made; tests assert on them.
@@ -44,6 +49,8 @@ struct ChipCounters {
     uint64_t erases = 0;            // chip erase cycles started
     uint64_t codeReads = 0;         // code-byte reads answered
     uint64_t codeWrites = 0;        // code-byte writes accepted (write cycle started)
+    uint64_t pageReads = 0;         // code pages read out
+    uint64_t pageWrites = 0;        // code pages loaded and their write cycle started
     uint64_t dataWrites = 0;        // data-memory writes accepted
     uint64_t lockWrites = 0;        // lock-bit writes accepted
     uint64_t fuseWrites = 0;        // user-fuse writes accepted
@@ -118,9 +125,12 @@ public:
 
     // --- Wire trace -------------------------------------------------------
     // One line per complete instruction, "AC 53 55 55 -> 00 00 00 69" (the
-    // bytes clocked in, then the bytes driven on MISO meanwhile); "RESET"
-    // each time RST goes low; an instruction cut short by RST as the bytes
-    // complete so far followed by " (cut)" ("(cut)" alone within its first byte).
+    // bytes clocked in, then the bytes driven on MISO meanwhile); a page
+    // instruction as its header and the count of its data bytes,
+    // "30 01 -> 00 00 + 256 bytes out", "50 2A 40 -> 00 00 00 + 64 bytes in";
+    // "RESET" each time RST goes low; an instruction cut short by RST as the
+    // bytes complete so far followed by " (cut)" ("(cut)" alone within its
+    // first byte).
     void RecordTrace(bool on) { record_ = on; }
     const std::vector<std::string>& TraceLines() const { return lines_; }
     void ClearTrace() { lines_.clear(); }
@@ -132,18 +142,25 @@ public:
 private:
     struct Rule;
     enum class Kind { Enable, Read, Program };
+    enum class Page { None, Out, In }; // a page instruction: data from the chip, to it
     using Bytes = std::span<const uint8_t>;
 
     struct Cycle {
-        enum Kind { None, CodeWrite, DataWrite, LockWrite, FuseWrite, Erase } kind = None;
+        enum Kind { None, CodeWrite, PageWrite, DataWrite, LockWrite, FuseWrite, Erase } kind = None;
         int64_t end = 0;
-        uint32_t address = 0;
+        uint32_t address = 0; // a page write: the page's first address
         uint8_t value = 0;
+        std::vector<uint8_t> page; // a page write: the bytes loaded
     };
 
     static std::span<const Rule> RulesFor(InstructionSet set);
     const Rule* Decode(Bytes bytes, size_t known, int answerAt) const;
+    bool Fits(const Rule& rule) const;
+    // The page instruction these bytes begin, or null.
+    const Rule* PageRule(Bytes bytes) const;
+    // Bytes of the instruction that `in_` begins.
     size_t InstructionLength() const;
+    std::string TraceText(bool cut) const;
 
     void OnRstRise(int64_t now);
     void OnRstFall();
@@ -154,7 +171,8 @@ private:
     void Execute(Bytes bytes, int64_t now);
     void Emit(std::string line);
     int64_t ClocksNs(uint32_t clocks) const;
-    void StartCycle(Cycle::Kind kind, int64_t now, int64_t length, uint32_t address = 0, uint8_t value = 0);
+    void StartCycle(Cycle::Kind kind, int64_t now, int64_t length, uint32_t address = 0, uint8_t value = 0,
+                    std::vector<uint8_t> page = {});
     void SettleAt(int64_t now);
     std::optional<uint32_t> CodeAddress(uint32_t raw) const;
 
@@ -166,6 +184,7 @@ private:
     uint8_t AnswerLockBits(Bytes) const;
     uint8_t AnswerUserFuse(Bytes) const { return static_cast<uint8_t>(0xF0 | fuse_); }
     uint8_t AnswerCodeAt(std::optional<uint32_t> address) const;
+    std::optional<uint32_t> PageBase(Bytes b, uint32_t pageBytes) const;
     void DoEnable(Bytes, int64_t);
     void DoErase(Bytes, int64_t now);
     void DoReadCode(Bytes, int64_t) { ++count_.codeReads; }
@@ -173,6 +192,8 @@ private:
     void DoWriteCode4(Bytes b, int64_t now);
     void DoWriteCode3(Bytes b, int64_t now);
     void DoWriteCodeAt(std::optional<uint32_t> address, uint8_t value, int64_t now);
+    void DoReadPage(Bytes, int64_t) { ++count_.pageReads; }
+    void DoWritePage(Bytes b, int64_t now);
     void DoWriteData3(Bytes b, int64_t now);
     void DoWriteLock3(Bytes b, int64_t now);
     void DoWriteLockMode(Bytes b, int64_t now);

@@ -18,15 +18,25 @@ constexpr SckLimits kS825xSck{0, 0, 40};
 // AT89S8253, AT89S2051/4051: SCK at most a sixteenth of the crystal.
 constexpr SckLimits kSixteenthSck{8, 8, 0};
 
+// AT89S51/52: page read 30h AH, then 256 bytes. Their datasheets list a page
+// write too but give it no write cycle of its own ("programmed one byte at a
+// time in either Byte or Page mode"): not modelled.
+constexpr PageMode kS5xPage{256, 0, 2, 0};
+// AT89S8253: page read 30h and page write 50h, AH, A7 A6 0 0 0 0 0 0 (the
+// form of the datasheet's instruction table), then 64 bytes; a page write
+// cycle (tSWC) of at most 4.5 ms. The AT89S2051/4051's page mode rests on
+// firmware alone: not modelled.
+constexpr PageMode kS8253Page{64, 64, 3, 4500 * kUs};
+
 constexpr std::array<Device, 7> kDevices{{
-    // name        code    mask    set                         locks                     fuse   data  clk  write       erase       sck
-    {"AT89S51",    4096,  0x0FFF, InstructionSet::FourByte,  LockScheme::ModeSteps,     false, 0,    64, 400 * kUs,  500 * kMs,  kS5xSck},
-    {"AT89S52",    8192,  0x1FFF, InstructionSet::FourByte,  LockScheme::ModeSteps,     false, 0,    64, 400 * kUs,  500 * kMs,  kS5xSck},
-    {"AT89S53",    12288, 0x3FFF, InstructionSet::ThreeByte, LockScheme::ThreeByteWrite, false, 0,    0,  2500 * kUs, 16 * kMs,   kS825xSck},
-    {"AT89S8252",  8192,  0x1FFF, InstructionSet::ThreeByte, LockScheme::ThreeByteWrite, false, 2048, 0,  2500 * kUs, 16 * kMs,   kS825xSck},
-    {"AT89S8253",  12288, 0x3FFF, InstructionSet::FourByte,  LockScheme::FourByteWrite, true,  0,    0,  4 * kMs,    8 * kMs,    kSixteenthSck},
-    {"AT89S2051",  2048,  0x07FF, InstructionSet::FourByte,  LockScheme::FourByteWrite, true,  0,    0,  4 * kMs,    8 * kMs,    kSixteenthSck},
-    {"AT89S4051",  4096,  0x0FFF, InstructionSet::FourByte,  LockScheme::FourByteWrite, true,  0,    0,  4 * kMs,    8 * kMs,    kSixteenthSck},
+    // name        code    mask    set                         locks                     fuse   data  clk  write       erase       sck            page
+    {"AT89S51",    4096,  0x0FFF, InstructionSet::FourByte,  LockScheme::ModeSteps,     false, 0,    64, 400 * kUs,  500 * kMs,  kS5xSck,       kS5xPage},
+    {"AT89S52",    8192,  0x1FFF, InstructionSet::FourByte,  LockScheme::ModeSteps,     false, 0,    64, 400 * kUs,  500 * kMs,  kS5xSck,       kS5xPage},
+    {"AT89S53",    12288, 0x3FFF, InstructionSet::ThreeByte, LockScheme::ThreeByteWrite, false, 0,    0,  2500 * kUs, 16 * kMs,   kS825xSck,     {}},
+    {"AT89S8252",  8192,  0x1FFF, InstructionSet::ThreeByte, LockScheme::ThreeByteWrite, false, 2048, 0,  2500 * kUs, 16 * kMs,   kS825xSck,     {}},
+    {"AT89S8253",  12288, 0x3FFF, InstructionSet::FourByte,  LockScheme::FourByteWrite, true,  0,    0,  4 * kMs,    8 * kMs,    kSixteenthSck, kS8253Page},
+    {"AT89S2051",  2048,  0x07FF, InstructionSet::FourByte,  LockScheme::FourByteWrite, true,  0,    0,  4 * kMs,    8 * kMs,    kSixteenthSck, {}},
+    {"AT89S4051",  4096,  0x0FFF, InstructionSet::FourByte,  LockScheme::FourByteWrite, true,  0,    0,  4 * kMs,    8 * kMs,    kSixteenthSck, {}},
 }};
 
 bool SameName(std::string_view a, std::string_view b)

@@ -28,6 +28,15 @@ struct SckLimits {
     uint32_t minPeriod = 0;     // rising edge to rising edge
 };
 
+// Page mode: one instruction header, then the data of a whole page. Zero
+// sizes where the part has no such instruction.
+struct PageMode {
+    uint32_t readBytes = 0;   // page read (30h): bytes per page
+    uint32_t writeBytes = 0;  // page write (50h): bytes loaded per page
+    uint32_t headerBytes = 0; // the opcode, AH and, in the three-byte form, A7 A6 0 0 0 0 0 0
+    int64_t writeNs = 0;      // page write cycle
+};
+
 struct Device {
     std::string_view name;
     uint32_t codeSize;      // bytes of flash code memory
@@ -40,6 +49,7 @@ struct Device {
     int64_t writeNs;        // ... plus this long
     int64_t eraseNs;        // chip erase cycle
     SckLimits sck;
+    PageMode page;
 };
 
 // All seven parts, in the order AT89S51, AT89S52, AT89S53, AT89S8252,

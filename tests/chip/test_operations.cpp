@@ -122,8 +122,15 @@ TEST_P(EveryDevice, EraseBlankProgramVerifyReadBack)
     EXPECT_EQ(chip.Program(), OpResult::Completed);
     EXPECT_EQ(chip.panel.progress, 100);
     EXPECT_EQ(chip.port->Chip().Code(), image);
-    const size_t data = std::count_if(image.begin(), image.end(), [](uint8_t b) { return b != 0xFF; });
-    EXPECT_EQ(chip.port->Chip().Counters().codeWrites, data); // FF bytes are never written
+    // FF bytes are never written; a part with page writes writes the pages
+    // that hold any other byte, each once.
+    const int32_t page = chip.device->Page.WriteBytes > 0 ? chip.device->Page.WriteBytes : 1;
+    size_t units = 0;
+    for (int32_t a = 0; a < size; a += page)
+        units += std::any_of(image.begin() + a, image.begin() + a + page, [](uint8_t b) { return b != 0xFF; });
+    const sim::ChipCounters& counters = chip.port->Chip().Counters();
+    EXPECT_EQ(page > 1 ? counters.pageWrites : counters.codeWrites, units);
+    EXPECT_EQ(counters.codeWrites + counters.pageWrites, units);
 
     const CheckResult verify = chip.Verify();
     EXPECT_TRUE(verify.Passed);
@@ -153,8 +160,9 @@ TEST(Operations, TwelveKilobytePartsUseA13)
         EXPECT_EQ(chip.Program(), OpResult::Completed);
         EXPECT_EQ(chip.port->Chip().CodeByte(0x2ABC), 0x12) << part;
         EXPECT_EQ(chip.port->Chip().CodeByte(0x0ABC), 0xFF) << part;
-        // On the wire: A13 is bit 2 of byte 1 (three-byte) or bit 5 of byte 2.
-        const std::string write = std::string(part) == "AT89S53" ? "56 BC 12 -> 00 00 00" : "40 2A BC 12 -> 00 00 00 00";
+        // On the wire: A13 is bit 2 of byte 1 (three-byte) or bit 5 of byte 2
+        // (AH of the AT89S8253's page write, whose third byte has A7 A6).
+        const std::string write = std::string(part) == "AT89S53" ? "56 BC 12 -> 00 00 00" : "50 2A 80 -> 00 00 00 + 64 bytes in";
         EXPECT_EQ(chip.TraceCount(write), 1u) << part;
     }
 }
@@ -207,6 +215,74 @@ TEST(Operations, WritePollingWaitsOutTheWriteCycle)
     EXPECT_EQ(chip.port->Chip().CodeByte(0x20), 0xA5);
     EXPECT_GE(chip.TraceCount("20 00 20 00 -> 00 00 00 7F"), 1u); // busy: bit 7 inverted
     EXPECT_EQ(chip.TraceCount("20 00 20 00 -> 00 00 00 A5"), 2u);  // then the byte itself, twice in a row
+}
+
+// --- Page mode --------------------------------------------------------------
+
+// The lines of the trace from `from` on that begin with `prefix`.
+std::vector<std::string> Lines(SimChip& chip, const std::string& prefix, size_t from = 0)
+{
+    std::vector<std::string> lines;
+    for (size_t i = from; i < chip.Trace().size(); ++i)
+        if (chip.Trace()[i].rfind(prefix, 0) == 0)
+            lines.push_back(chip.Trace()[i]);
+    return lines;
+}
+
+TEST(PageMode, TheAT89S8253WritesPagesAndChecksTheFirstByteByByte)
+{
+    SimChip chip("AT89S8253,timing=instant");
+    std::vector<uint8_t> image = Image(0x3000); // pages 1, 4, 7 ... all FF
+    image[0x003F] = 0x3C;
+    chip.Load(image);
+    EXPECT_EQ(chip.Program(), OpResult::Completed);
+    EXPECT_EQ(chip.port->Chip().Code(), image);
+    // The first page, the poll of its last byte, its bytes read back, then
+    // the next page that holds data with its poll; nothing byte by byte.
+    const std::vector<std::string>& t = chip.Trace();
+    ASSERT_GT(t.size(), 70u);
+    EXPECT_EQ(t[2], "50 00 00 -> 00 00 00 + 64 bytes in");
+    EXPECT_EQ(t[3], "20 00 3F 00 -> 00 00 00 3C");
+    EXPECT_EQ(Lines(chip, "20 00 ", 4).size() >= 64u, true);
+    EXPECT_EQ(t[4], "20 00 00 00 -> 00 00 00 00");
+    EXPECT_EQ(t[67], "20 00 3F 00 -> 00 00 00 3C");
+    EXPECT_EQ(t[68], "50 00 80 -> 00 00 00 + 64 bytes in");
+    EXPECT_EQ(Lines(chip, "50 ").size(), 128u);
+    EXPECT_EQ(Lines(chip, "40 ").size(), 0u);
+    EXPECT_TRUE(chip.panel.logs.empty());
+
+    // Verify and read by pages too, the page read checked once against
+    // byte reads of its page.
+    chip.port->Chip().ClearTrace();
+    EXPECT_TRUE(chip.Verify().Passed);
+    EXPECT_EQ(Lines(chip, "30 ").size(), 1u + 192u);
+    EXPECT_EQ(Lines(chip, "20 ").size(), 64u);
+}
+
+TEST(PageMode, AChipThatDoesNotTakeTheTablesHeaderGoesByteByByte)
+{
+    // An AT89S8253 that takes the two-byte header of its datasheet's prose.
+    SimChip chip("AT89S8253,timing=instant,pageheader=2");
+    const std::vector<uint8_t> image = Image(0x3000);
+    chip.port->Chip().PresetCode(image);
+    EXPECT_EQ(chip.Read(), OpResult::Completed);
+    for (int32_t a = 0; a < 0x3000; ++a)
+        ASSERT_EQ(chip.BufferByte(a), image[a]) << a;
+    EXPECT_EQ(chip.panel.logs, (std::vector<std::string>{
+                                   "The AT89S8253's page read at 0000 did not match its byte reads; reading byte by byte"}));
+    EXPECT_EQ(Lines(chip, "30 ").size(), 1u);
+
+    // Its first page written that way does not read back: the rest goes
+    // byte by byte, and the page it spoiled fails at its first bad byte.
+    SimChip blank("AT89S8253,timing=instant,pageheader=2");
+    blank.Load(image);
+    EXPECT_EQ(blank.Program(), OpResult::Failed);
+    ASSERT_EQ(blank.panel.logs.size(), 2u);
+    EXPECT_EQ(blank.panel.logs[0], "The AT89S8253 did not take the page written at 0000; programming byte by byte");
+    EXPECT_EQ(blank.panel.logs[1].rfind("Programming failed at 00", 0), 0u) << blank.panel.logs[1];
+    EXPECT_EQ(blank.panel.messages, (std::vector<std::string>{"Programming Time-Out"}));
+    EXPECT_EQ(Lines(blank, "50 ").size(), 1u);
+    EXPECT_GT(Lines(blank, "40 ").size(), 0u);
 }
 
 // --- Lock bits and fuse ---------------------------------------------------
@@ -373,38 +449,82 @@ TEST(Faults, ReadsOnANoisyLineDoNotAgreeOnAFlippedBit)
         for (int32_t a = 0; a < 0x1000; ++a)
             ASSERT_EQ(chip.BufferByte(a), image[a]) << a;
     }
-    // A clean line costs two reads a byte.
+    // A clean line costs two reads a byte: two page reads a page.
     SimChip clean("AT89S51,timing=instant");
     clean.port->Chip().PresetCode(image);
     EXPECT_EQ(clean.Read(), OpResult::Completed);
     EXPECT_EQ(std::count_if(clean.Trace().begin(), clean.Trace().end(),
-                            [](const std::string& line) { return line.rfind("20 ", 0) == 0; }),
-              2 * 0x1000);
-    EXPECT_EQ(clean.TraceCount("20 00 13 00 -> 00 00 00 85"), 2u);
+                            [](const std::string& line) { return line.rfind("30 ", 0) == 0; }),
+              2 * 0x1000 / 256);
+    EXPECT_EQ(clean.TraceCount("30 01 -> 00 00 + 256 bytes out"), 2u);
+}
+
+TEST(Faults, TheNoisierTheLineTheMoreReadsAByteTakes)
+{
+    // Reads follow the noise the line shows: more of them on a noisier line,
+    // the bytes taken always the chip's, a byte one bit off never passed.
+    const std::vector<uint8_t> image = Image(0x1000);
+    std::vector<uint8_t> oneBitOff = image;
+    oneBitOff[0x0ABC] ^= 0x10;
+    size_t fewer = 2 * 0x1000 / 256; // a clean line: every page twice
+    for (const char* noise : {"0.005", "0.02"}) {
+        SCOPED_TRACE(noise);
+        SimChip chip(std::string("AT89S51,timing=instant,seed=3,noise=") + noise);
+        chip.port->Chip().PresetCode(image);
+        EXPECT_EQ(chip.Read(), OpResult::Completed);
+        for (int32_t a = 0; a < 0x1000; ++a)
+            ASSERT_EQ(chip.BufferByte(a), image[a]) << a;
+        EXPECT_GT(Lines(chip, "30 ").size(), fewer);
+        fewer = Lines(chip, "30 ").size();
+        chip.Load(oneBitOff);
+        EXPECT_EQ(chip.Verify().FailedAddress, 0x0ABC);
+    }
+}
+
+TEST(Faults, OnceTheLineHasFlippedBitsTheLockByteSettlesToo)
+{
+    // READ CHIP reads the lock bits after the code: on a line that has
+    // shown noise, as many times as the byte needs to settle.
+    SimChip chip("AT89S52,timing=instant,noise=0.05,seed=4");
+    chip.port->Chip().PresetLockBits(true, false, false);
+    ChipSession s = chip.Session();
+    EXPECT_EQ(ReadCode4(s, 0x00FF), OpResult::Completed);
+    EXPECT_GT(s.FlipRate, 0.0);
+    for (int read = 0; read < 20; ++read) {
+        EXPECT_TRUE(ReadLockBits(s, 1));
+        EXPECT_EQ(chip.panel.locks.LockLevel, 1);
+    }
 }
 
 TEST(Faults, OnACleanLineVerifyAndBlankReadEachByteOnce)
 {
     SimChip chip("AT89S52,timing=instant");
     const std::vector<uint8_t> image = Image(0x2000);
+    // Page reads of 256 bytes, then byte reads: both in one count.
     const auto reads = [&chip] {
-        const size_t n = size_t(std::count_if(chip.Trace().begin(), chip.Trace().end(),
-                                              [](const std::string& line) { return line.rfind("20 ", 0) == 0; }));
+        const size_t n = size_t(std::count_if(chip.Trace().begin(), chip.Trace().end(), [](const std::string& line) {
+            return line.rfind("30 ", 0) == 0 || line.rfind("20 ", 0) == 0;
+        }));
         chip.port->Chip().ClearTrace();
         return n;
     };
     EXPECT_TRUE(chip.Blank().Passed);
-    EXPECT_EQ(reads(), 0x2000u);
+    EXPECT_EQ(reads(), 0x2000u / 256);
     chip.port->Chip().PresetCode(image);
     chip.Load(image);
     EXPECT_TRUE(chip.Verify().Passed);
-    EXPECT_EQ(reads(), 0x2000u);
-    // A wrong byte is read until three reads in a row agree on it.
+    EXPECT_EQ(reads(), 0x2000u / 256);
+    // A wrong byte is read until three reads agree on it: twice more, alone.
     chip.port->Chip().PresetCode(0x0100, uint8_t(image[0x0100] ^ 0x01));
+    char reread[32];
+    std::snprintf(reread, sizeof reread, "20 01 00 00 -> 00 00 00 %02X", image[0x0100] ^ 0x01);
     const CheckResult failed = chip.Verify();
     EXPECT_FALSE(failed.Passed);
     EXPECT_EQ(failed.FailedAddress, 0x0100);
-    EXPECT_EQ(reads(), 0x0100u + 3u);
+    EXPECT_EQ(failed.Read, uint8_t(image[0x0100] ^ 0x01));
+    EXPECT_EQ(chip.TraceCount(reread), 2u);
+    EXPECT_EQ(reads(), 0x2000u / 256 + 2u);
+    EXPECT_EQ(CounterValue(*chip.buffer), 0x0100);
 }
 
 TEST(Faults, NoiseCannotMakeAByteTheChipDoesNotHoldLookRight)

@@ -139,6 +139,34 @@ TEST_F(CliTest, AutoThenReadGivesTheProgrammedImageBack)
     EXPECT_EQ(wire.substr(wire.size() - 6), "RESET\n");
 }
 
+TEST_F(CliTest, TheAT89S8253ByPagesAndALineTooNoisyToRead)
+{
+    // One page write per page that holds code, each page read twice.
+    const auto program = Program(0x3000); // pages 0000, 0040, 1800, 2FC0
+    Write("app.hex", HexText(program));
+    const Ran ran = Run({"--device", "AT89S8253", "--port", Sim("AT89S8253", ",trace=" + Path("wire.txt")), "--auto",
+                         "app.hex", "--read", Path("back.bin")});
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    EXPECT_EQ(ReadFile(Path("back.bin")), Image(program, 0x3000));
+    std::istringstream wire(ReadFile(Path("wire.txt")));
+    std::vector<std::string> pages;
+    for (std::string line; std::getline(wire, line);)
+        if (line.rfind("50 ", 0) == 0)
+            pages.push_back(line);
+    EXPECT_EQ(pages, (std::vector<std::string>{"50 00 00 -> 00 00 00 + 64 bytes in", "50 00 40 -> 00 00 00 + 64 bytes in",
+                                               "50 18 00 -> 00 00 00 + 64 bytes in", "50 2F C0 -> 00 00 00 + 64 bytes in"}));
+
+    // Too noisy a line to read through: exit status 1, the message saying so
+    // and what to check, and no file.
+    const Ran noisy = Run({"--device", "AT89S8253", "--port", Sim("AT89S8253", ",noise=0.4"), "--read", Path("noisy.bin")});
+    EXPECT_EQ(noisy.status, 1) << noisy.err;
+    EXPECT_TRUE(noisy.Logged("Line too noisy"));
+    EXPECT_FALSE(noisy.Logged("Read Chip finished"));
+    EXPECT_NE(noisy.err.find("message: Read chip error!!!. / The line from the chip (MISO) is too noisy"),
+              std::string::npos) << noisy.err;
+    EXPECT_FALSE(fs::exists(Path("noisy.bin")));
+}
+
 TEST_F(CliTest, LockLevelAndNoRunApplyToTheWholeRun)
 {
     Write("app.hex", HexText(Program(0x2000)));

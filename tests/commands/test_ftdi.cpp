@@ -21,10 +21,9 @@ protected:
     void Open(const std::string& device, VirtualFt232rOptions cable = {}, FtdiSettings settings = {},
               uint32_t chipXtal = kDefaultCrystalHz)
     {
-        sim::ChipOptions chip;
-        chip.xtalHz = chipXtal;
+        chipOptions.xtalHz = chipXtal;
         cable.wiring = settings.pins;
-        auto system = std::make_unique<VirtualFt232r>(*sim::FindDevice(device), chip, cable);
+        auto system = std::make_unique<VirtualFt232r>(*sim::FindDevice(device), chipOptions, cable);
         ft = system.get();
         port = std::make_unique<FtdiPort>(settings, std::move(system));
         link.Port = port.get();
@@ -49,7 +48,18 @@ protected:
         return image;
     }
     sim::Chip& Chip() { return ft->Chip(); }
+    // The trace lines that begin with one of `prefixes`.
+    std::vector<std::string> Lines(std::initializer_list<const char*> prefixes)
+    {
+        std::vector<std::string> lines;
+        for (const std::string& line : Chip().TraceLines())
+            for (const char* prefix : prefixes)
+                if (line.rfind(prefix, 0) == 0)
+                    lines.push_back(line);
+        return lines;
+    }
 
+    sim::ChipOptions chipOptions; // the chip on the cable: faults, noise
     LinkState link;
     std::unique_ptr<CodeBuffer> buffer = std::make_unique<CodeBuffer>();
     Selection selection;
@@ -92,6 +102,69 @@ TEST_F(FtdiCableTest, AutoProgramVerifyAndReadGoThroughTheCableInFewTransfers)
     for (size_t a = 0; a < image.size(); ++a)
         ASSERT_EQ(HexByteValue(buffer->CodeHigh[a], buffer->CodeLow[a]), image[a]) << "at " << a;
     EXPECT_TRUE(selection.Locks.Box(1));
+}
+
+TEST_F(FtdiCableTest, ProgrammingStreamsEachWriteItsCycleAndItsPoll)
+{
+    Open("AT89S52");
+    const std::vector<uint8_t> image = Fill(8192);
+    Chip().RecordTrace(true);
+    EXPECT_EQ(commands.Program(), Outcome::Succeeded);
+    Chip().Settle();
+    EXPECT_EQ(Chip().Code(), image);
+    // Each write, then (its cycle spent in idle bytes) the poll that reads
+    // it back: never a poll of a busy chip, never a write it ignored.
+    const std::vector<std::string> lines = Lines({"40 ", "20 "});
+    std::vector<std::string> expected;
+    char line[64];
+    for (size_t a = 0; a < image.size(); ++a) {
+        if (image[a] == 0xFF)
+            continue;
+        std::snprintf(line, sizeof line, "40 %02X %02X %02X -> 00 00 00 00", unsigned(a >> 8), unsigned(a & 0xFF), image[a]);
+        expected.push_back(line);
+        std::snprintf(line, sizeof line, "20 %02X %02X 00 -> 00 00 00 %02X", unsigned(a >> 8), unsigned(a & 0xFF), image[a]);
+        expected.push_back(line);
+    }
+    EXPECT_EQ(lines, expected);
+    EXPECT_EQ(Chip().Counters().ignoredBusy, 0u);
+    // Over three seconds of writes and cycles in a few streams, each well
+    // under the cable's bound.
+    EXPECT_LE(ft->Streams(), 20u);
+    EXPECT_LE(ft->Transfers(), 30u);
+    EXPECT_EQ(ft->Overruns(), 0u);
+}
+
+TEST_F(FtdiCableTest, TheAT89S8253WritesPagesThroughTheCable)
+{
+    Open("AT89S8253");
+    const std::vector<uint8_t> image = Fill(12288);
+    EXPECT_EQ(commands.Program(), Outcome::Succeeded);
+    EXPECT_EQ(commands.Verify(), Outcome::Succeeded);
+    Chip().Settle();
+    EXPECT_EQ(Chip().Code(), image);
+    EXPECT_EQ(Chip().Counters().pageWrites, 192u);
+    EXPECT_EQ(Chip().Counters().codeWrites, 0u);
+    EXPECT_LE(ft->Streams(), 40u);
+}
+
+TEST_F(FtdiCableTest, AByteThatDoesNotConfirmIsWrittenAgainThenFailsAtItsAddress)
+{
+    chipOptions.weakCell = 0x0100;
+    Open("AT89S52");
+    const std::vector<uint8_t> image = Fill(0x200);
+    Chip().RecordTrace(true);
+    EXPECT_EQ(commands.Program(), Outcome::ChipFailed);
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Programming Time-Out"});
+    char failed[64];
+    std::snprintf(failed, sizeof failed, "Programming failed at 0100: expected %02X, read FF", image[0x100]);
+    const std::vector<std::string> log = view.LogTexts();
+    EXPECT_NE(std::find(log.begin(), log.end(), failed), log.end());
+    char write[32];
+    std::snprintf(write, sizeof write, "40 01 00 %02X", image[0x100]);
+    EXPECT_EQ(Lines({write}).size(), 1u + 9u); // in the stream, then the first write and eight rewrites
+    Chip().Settle();
+    for (size_t a = 0; a < 0x100; ++a)
+        ASSERT_EQ(Chip().CodeByte(uint32_t(a)), image[a]) << a;
 }
 
 TEST_F(FtdiCableTest, ReadChipBringsTheCodeBackByteForByte)

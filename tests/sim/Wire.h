@@ -51,12 +51,22 @@ public:
         return in;
     }
 
-    std::vector<uint8_t> Send(std::initializer_list<uint8_t> bytes)
+    std::vector<uint8_t> Send(std::initializer_list<uint8_t> bytes) { return Send(std::vector<uint8_t>(bytes)); }
+    std::vector<uint8_t> Send(const std::vector<uint8_t>& bytes)
     {
         std::vector<uint8_t> answers;
         for (uint8_t b : bytes)
             answers.push_back(Bits(b));
         return answers;
+    }
+    // A page instruction: `header`, then `data` (fillers for a read); the
+    // bytes answered during the data.
+    std::vector<uint8_t> Page(std::vector<uint8_t> header, const std::vector<uint8_t>& data)
+    {
+        const size_t at = header.size();
+        header.insert(header.end(), data.begin(), data.end());
+        const std::vector<uint8_t> answers = Send(header);
+        return {answers.begin() + long(at), answers.end()};
     }
 
     // Four-byte instruction set.

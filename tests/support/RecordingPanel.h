@@ -30,6 +30,7 @@ public:
         messages.push_back(text);
         events.push_back("message:" + text);
     }
+    void Log(const std::string& text) override { logs.push_back(text); }
     void SetControlEnabled(ChipControl control, bool enabled) override
     {
         enabled_[control] = enabled;
@@ -69,7 +70,7 @@ public:
         return it == enabled_.end() || it->second;
     }
 
-    std::vector<std::string> statuses, messages, events;
+    std::vector<std::string> statuses, messages, events, logs;
     std::vector<int32_t> progressHistory;
     int processed = 0, redraws = 0, reloads = 0;
     int32_t progress = 0;

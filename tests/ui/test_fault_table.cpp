@@ -202,6 +202,19 @@ TEST_F(FaultTable, NoisyMisoLine)
         EXPECT_FALSE(Stated("Auto Programming finished."));
         EXPECT_EQ(sim->Chip().CodeByte(0x40), 0xFF);
     }
+    // A line too noisy to read through: READ CHIP and VERIFY CODE say so
+    // and what to check, and take nothing for read or verified.
+    messages.clear();
+    Prepare("AT89S8253", ",noise=0.4", code);
+    sim->Chip().PresetCode(code);
+    window->btnVerify->click();
+    window->btnReadChip->click();
+    EXPECT_EQ(Since(), (std::vector<std::string>{"Verify Code...", "PROGRAM MODE.", "Line too noisy", "Read Chip...",
+                                                 "PROGRAM MODE.", "Line too noisy"}));
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_TRUE(messages[0].startsWith(QStringLiteral("The line from the chip (MISO) is too noisy")));
+    EXPECT_TRUE(messages[1].startsWith(QStringLiteral("Read chip error!!!.\nThe line from the chip (MISO) is too noisy")));
+    EXPECT_TRUE(messages[1].contains(QStringLiteral("Check that the cable is short and firmly plugged in")));
 }
 
 TEST_F(FaultTable, CellThatNeverPrograms)
