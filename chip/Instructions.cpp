@@ -49,7 +49,6 @@ struct AddressDigits {
     char d1, d2, d3, d4;
 };
 
-static AddressDigits CounterDigits(const CodeBuffer& b) { return {b.AddrDigit1, b.AddrDigit2, b.AddrDigit3, b.AddrDigit4}; }
 
 static HighAddress HighAddressOf(const AddressDigits& d)
 {
@@ -97,22 +96,6 @@ void AddWriteCode(const ChipSession& s, Instruction& ins, int32_t address, char 
 }
 
 size_t InstructionLength(const Device& chip) { return chip.Set == InstructionSet::ThreeByte ? 3 : 4; }
-
-void SendReadCode(ChipSession& s)
-{
-    Instruction ins(s.Link);
-    AddAddressed(s, ins, true, CounterDigits(s.Buffer));
-    ins.Digits('0', '0');
-    ins.Send();
-}
-
-void SendWriteCode(ChipSession& s, char high, char low)
-{
-    Instruction ins(s.Link);
-    AddAddressed(s, ins, false, CounterDigits(s.Buffer));
-    ins.Digits(high, low);
-    ins.Send();
-}
 
 void SendReadCodeAt(ChipSession& s, int32_t address)
 {
@@ -165,6 +148,7 @@ bool PollUntil(ChipSession& s, int64_t forNs, int64_t intervalNs, const std::fun
 {
     PortAccess& port = *s.Link.Port;
     const std::chrono::nanoseconds deadline = port.Now() + std::chrono::nanoseconds(forNs);
+    std::chrono::nanoseconds handled = port.Now();
     for (;;) {
         if (done())
             return !s.Link.Refused;
@@ -173,6 +157,12 @@ bool PollUntil(ChipSession& s, int64_t forNs, int64_t intervalNs, const std::fun
         const std::chrono::nanoseconds now = port.Now();
         if (now >= deadline)
             return false;
+        // A chip erase takes up to two seconds: the window keeps painting
+        // and its progress bar moving, without paying for it on every poll.
+        if (now - handled >= std::chrono::nanoseconds(kPollEventsNs) && s.Link.Panel) {
+            s.Link.Panel->ProcessMessages();
+            handled = now;
+        }
         port.WaitUntil(std::min(deadline, now + std::chrono::nanoseconds(intervalNs)));
     }
 }

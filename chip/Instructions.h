@@ -57,11 +57,11 @@ void AddWritePage(const ChipSession& s, Instruction& ins, int32_t base);
 // byte's cells keep.
 uint8_t ExpectedByte(const CodeBuffer& b, int32_t address);
 
-// Read and write code byte at the address counter's value.
-void SendReadCode(ChipSession& s);
-void SendWriteCode(ChipSession& s, char high, char low);
 // Read code byte at a fixed address; the address counter is not touched.
 void SendReadCodeAt(ChipSession& s, int32_t address);
+
+// How often a poll lets the window handle its events, on the port's clock.
+inline constexpr int64_t kPollEventsNs = 40'000'000;
 
 // Tries `done` until it returns true or `forNs` have passed on the port's
 // clock, waiting `intervalNs` between tries. True when done; false at the

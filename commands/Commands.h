@@ -152,8 +152,6 @@ private:
     std::optional<int32_t> LoadChosenFile(const std::string& path, std::optional<ImageFormat> format);
     // Reports a code file that could not be loaded; returns nothing.
     std::optional<int32_t> LoadFailed(const std::string& path, const HexResult& result);
-    // A code file loaded: the checksums of the device-sized image.
-    void CodeLoaded(const std::string& path);
     // The checksums of the device-sized image in the log.
     void LogChecksum();
     // Before PROGRAM and AUTO-PROGRAM touch the chip: the file reloaded when

@@ -2,6 +2,7 @@
 // whole erase / blank / program / verify / read cycle, lock levels and fuse
 // as the chip records them, and the faults a bench meets.
 #include "ChipOps.h"
+#include "Instructions.h"
 #include "RecordingPanel.h"
 #include "SimPort.h"
 
@@ -165,6 +166,19 @@ TEST(Operations, TwelveKilobytePartsUseA13)
         const std::string write = std::string(part) == "AT89S53" ? "56 BC 12 -> 00 00 00" : "50 2A 80 -> 00 00 00 + 64 bytes in";
         EXPECT_EQ(chip.TraceCount(write), 1u) << part;
     }
+}
+
+// The erase wait lets the window handle its events about every 40 ms of the
+// port's clock: often enough to paint, never on every poll.
+TEST(Operations, TheEraseWaitLetsTheWindowPaint)
+{
+    SimChip chip("AT89S52");
+    const auto start = chip.port->Now();
+    ASSERT_EQ(chip.Erase(), OpResult::Completed);
+    const int64_t tookNs = (chip.port->Now() - start).count();
+    const int64_t cycles = chip.port->Chip().EraseCycleNs() / kPollEventsNs;
+    EXPECT_GE(chip.panel.processed, cycles - 2);
+    EXPECT_LE(chip.panel.processed, tookNs / kPollEventsNs + 2);
 }
 
 TEST(Operations, ProgrammingOverOldDataNeedsAnErase)
