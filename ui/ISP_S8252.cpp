@@ -880,7 +880,8 @@ void TfrmMain::ShowStatus(const std::string& text)
 {
     const QString shown = QString::fromStdString(text);
     ShowFromStart(edtStatus, shown);
-    ShowFromStart(frmDataMemory->edtDataStatus, shown);
+    if (frmDataMemory)
+        ShowFromStart(frmDataMemory->edtDataStatus, shown);
     if (hooks_.Status)
         hooks_.Status(shown);
 }
@@ -939,7 +940,7 @@ void TfrmMain::SetProgress(int32_t position)
     if (ProgressBar1->value() != position) {
         ProgressBar1->setValue(position);
         ProgressBar1->repaint();
-        if (frmDataMemory->isVisible()) {
+        if (frmDataMemory && frmDataMemory->isVisible()) {
             frmDataMemory->DataProgress->setValue(position);
             frmDataMemory->DataProgress->repaint();
         }
@@ -973,6 +974,8 @@ void TfrmMain::ShowX2Clock(bool checked) { chk_x2Clock->setChecked(checked); }
 
 void TfrmMain::ShowDataBuffer()
 {
+    if (!frmDataMemory)
+        return; // not built yet
     frmDataMemory->grdData->Model().Show(commands_.DataBuffer());
     ProcessMessages();
 }
