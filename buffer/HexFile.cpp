@@ -82,7 +82,12 @@ std::string DecodeRecord(std::string_view digits, std::vector<uint8_t>& bytes)
 
 } // namespace
 
-HexResult LoadHexText(std::string_view text, CodeBuffer& buffer)
+std::string MemoryText(const MemoryArea& area)
+{
+    return "the " + std::to_string(area.Size / 1024) + " KB " + area.Name;
+}
+
+HexResult LoadHexText(std::string_view text, CodeBuffer& buffer, const MemoryArea& area)
 {
     ClearBuffer(buffer);
     const size_t end = std::min(text.find(kEndOfFile), text.size());
@@ -126,9 +131,10 @@ HexResult LoadHexText(std::string_view text, CodeBuffer& buffer)
         case 0x00: {
             const uint64_t first = base + address;
             const uint64_t end = first + uint64_t(count); // one past the last byte
-            if (end > uint64_t(kBufferSize))
+            if (end > uint64_t(std::min(area.Size, kBufferSize)))
                 return fail(line, "data at address " + Hex(first, 4) + " to " + Hex(end - (count > 0), 4) +
-                                      " lies beyond the 64 KB code memory (0000 to FFFF)");
+                                      " lies beyond " + MemoryText(area) + " (0000 to " + Hex(area.Size - 1, 4) +
+                                      ")");
             for (int j = 0; j < count; ++j) {
                 const size_t at = static_cast<size_t>(first) + size_t(j);
                 buffer.CodeHigh[at] = HexDigitChar(data[j] >> 4);
@@ -165,7 +171,7 @@ HexResult LoadHexText(std::string_view text, CodeBuffer& buffer)
     return result;
 }
 
-HexResult LoadHexFromFile(const std::string& path, CodeBuffer& buffer)
+HexResult LoadHexFromFile(const std::string& path, CodeBuffer& buffer, const MemoryArea& area)
 {
     ClearBuffer(buffer);
     std::string text;
@@ -175,7 +181,7 @@ HexResult LoadHexFromFile(const std::string& path, CodeBuffer& buffer)
         result.Error = std::move(error);
         return result;
     }
-    return LoadHexText(text, buffer);
+    return LoadHexText(text, buffer, area);
 }
 
 } // namespace qvx

@@ -11,8 +11,9 @@
 // extended linear address (2 bytes, base = value * 65536), 03 and 05 start
 // addresses (4 bytes, ignored). The base is added to the address of every
 // later data record, in 64-bit arithmetic: a record any byte of which would
-// lie above FFFF is refused. Data is stored as upper-case digits; nothing is
-// ever stored outside 0000 to FFFF.
+// lie above the memory the file is loaded for (FFFF for the code memory,
+// 07FF for the data memory) is refused. Data is stored as upper-case
+// digits; nothing is ever stored outside the memory.
 //
 // A record that is malformed refuses the whole load: the buffer is left
 // cleared (FF everywhere) and the result names the line and the fault.
@@ -25,6 +26,19 @@
 #include <string_view>
 
 namespace qvx {
+
+// The memory a file is loaded into: the 64 KB code memory, or the 2 KB data
+// EEPROM of the AT89S8252 and AT89S8253. Both live in a CodeBuffer; the
+// data memory uses its first 2 KB, the rest stays FF.
+struct MemoryArea {
+    int32_t Size;     // bytes, from address 0
+    const char* Name; // as messages name it: "code memory", "data memory"
+};
+inline constexpr MemoryArea kCodeMemory{kBufferSize, "code memory"};
+inline constexpr MemoryArea kDataMemory{2048, "data memory"};
+
+// "the 64 KB code memory".
+std::string MemoryText(const MemoryArea& area);
 
 enum class HexStatus {
     Loaded,     // every record was good
@@ -44,11 +58,11 @@ struct HexResult {
     bool Ok() const { return Status == HexStatus::Loaded; }
 };
 
-// Clears the buffer and loads the records of `text` into it. On a malformed
-// record the buffer is cleared again.
-HexResult LoadHexText(std::string_view text, CodeBuffer& buffer);
+// Clears the buffer and loads the records of `text` into it, for `area`. On
+// a malformed record, or data beyond the area, the buffer is cleared again.
+HexResult LoadHexText(std::string_view text, CodeBuffer& buffer, const MemoryArea& area = kCodeMemory);
 
 // Clears the buffer, then reads the file at `path` and loads it as above.
-HexResult LoadHexFromFile(const std::string& path, CodeBuffer& buffer);
+HexResult LoadHexFromFile(const std::string& path, CodeBuffer& buffer, const MemoryArea& area = kCodeMemory);
 
 } // namespace qvx

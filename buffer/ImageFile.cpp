@@ -75,7 +75,8 @@ ImageFormat FormatOfName(const std::string& path)
     return ImageFormat::Binary;
 }
 
-HexResult LoadImageFile(const std::string& path, CodeBuffer& buffer, std::optional<ImageFormat> format)
+HexResult LoadImageFile(const std::string& path, CodeBuffer& buffer, std::optional<ImageFormat> format,
+                        const MemoryArea& area)
 {
     ClearBuffer(buffer);
     HexResult result;
@@ -94,11 +95,11 @@ HexResult LoadImageFile(const std::string& path, CodeBuffer& buffer, std::option
         return result;
     }
     if (format.value_or(FormatOfName(path)) == ImageFormat::IntelHex)
-        return LoadHexText(bytes, buffer);
-    if (bytes.size() > size_t(kBufferSize)) {
+        return LoadHexText(bytes, buffer, area);
+    if (bytes.size() > size_t(std::min(area.Size, kBufferSize))) {
         result.Status = HexStatus::Invalid;
-        result.Error = "it holds " + std::to_string(bytes.size()) + " bytes, the code memory " +
-                       std::to_string(kBufferSize);
+        result.Error = "it holds " + std::to_string(bytes.size()) + " bytes, the " + area.Name + " " +
+                       std::to_string(area.Size);
         return result;
     }
     for (size_t a = 0; a < bytes.size(); ++a) {

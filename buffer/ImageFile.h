@@ -37,13 +37,13 @@ inline constexpr char kStandardStream[] = "-";
 ImageFormat FormatOfName(const std::string& path);
 
 // Clears the buffer and loads the file at `path` in `format`, else in the
-// format of its name. A binary image is stored from address 0; one larger
-// than 64 KB is refused (status Invalid, line 0, Error saying how large it
-// is) and loads nothing. EndAddress is one past the last byte loaded.
-// Standard input ("-") is read once; a second load of it gets the same
-// bytes.
+// format of its name, for `area`. A binary image is stored from address 0;
+// one larger than the area is refused (status Invalid, line 0, Error saying
+// how large it is) and loads nothing. EndAddress is one past the last byte
+// loaded. Standard input ("-") is read once; a second load of it gets the
+// same bytes.
 HexResult LoadImageFile(const std::string& path, CodeBuffer& buffer,
-                        std::optional<ImageFormat> format = std::nullopt);
+                        std::optional<ImageFormat> format = std::nullopt, const MemoryArea& area = kCodeMemory);
 
 // The byte at an address of the buffer. A digit cell that holds no hex
 // digit counts as F, as in an erased chip; so does an address outside

@@ -37,13 +37,24 @@ constexpr PageFacts kS5xPages{256, 0, 2, false, 0};
 // mode rests on firmware alone: not used.
 constexpr PageFacts kS8253Pages{64, 64, 3, true, 4500 * kUs};
 
+// The 2 KB data EEPROM. AT89S8252: 00 A10 A9 A8 1 0 1 (read) or 1 1 0
+// (write), the low address, the data; the byte erases itself as it is
+// written, the write cycle, like the code's, below 2.5 ms, ended by data
+// polling. AT89S8253: A0h (read) or C0h (write), AH, AL, the data, in byte
+// mode (its page mode is not used). Unverified for the AT89S8253: that a
+// data byte erases itself when written, and that its write cycle and data
+// polling are those of its code bytes (below 4 ms); only the instructions
+// are known.
+constexpr DataMemoryFacts kS8252Data{2048, 2500 * kUs};
+constexpr DataMemoryFacts kS8253Data{2048, 4 * kMs};
+
 constexpr Device kDevices[] = {
-    //  code  name          last    set          enable              lock write   read-back           fuse   timing  pages
+    //  code  name          last    set          enable              lock write   read-back           fuse   timing  pages  data
     {0, "AT89S51", 0x0FFF, I::FourByte, E::AnswerCompared, L::Stepwise, R::LockBits, false, kS5x, kS5xPages},
     {1, "AT89S52", 0x1FFF, I::FourByte, E::AnswerCompared, L::Stepwise, R::LockBits, false, kS5x, kS5xPages},
     {2, "AT89S53", 0x2FFF, I::ThreeByte, E::AnswerIgnored, L::ThreeByte, R::None, false, kS825x, {}},
-    {3, "AT89S8252", 0x1FFF, I::ThreeByte, E::AnswerIgnored, L::ThreeByte, R::None, false, kS825x, {}},
-    {4, "AT89S8253", 0x2FFF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true, kS8253, kS8253Pages},
+    {3, "AT89S8252", 0x1FFF, I::ThreeByte, E::AnswerIgnored, L::ThreeByte, R::None, false, kS825x, {}, kS8252Data},
+    {4, "AT89S8253", 0x2FFF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true, kS8253, kS8253Pages, kS8253Data},
     {5, "AT89S2051", 0x07FF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true, kS8253, {}},
     {6, "AT89S4051", 0x0FFF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true, kS8253, {}},
 };

@@ -54,6 +54,14 @@ struct PageFacts {
     int64_t WriteNs = 0; // the longest page write cycle
 };
 
+// The data EEPROM of the AT89S8252 and AT89S8253: 2 KB of bytes that erase
+// themselves when written, reached by read and write instructions of their
+// own; chip erase erases it with the code. None on the other parts.
+struct DataMemoryFacts {
+    int32_t Size = 0;    // bytes from address 0; 0: no data memory
+    int64_t WriteNs = 0; // the longest byte write cycle
+};
+
 struct Device {
     int32_t Code;
     std::string_view Name;
@@ -65,8 +73,10 @@ struct Device {
     bool HasFuse; // the "x2 Clock" user fuse
     ChipTiming Timing;
     PageFacts Page;
+    DataMemoryFacts Data{};
 
     int32_t MemorySize() const { return LastAddress + 1; }
+    bool HasDataMemory() const { return Data.Size > 0; }
     // The specified byte write cycle at a crystal of `hz`; 0 when none is.
     int64_t WriteCycleNs(uint32_t hz) const
     {

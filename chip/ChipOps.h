@@ -18,12 +18,21 @@ namespace qvx {
 // they do not (the command goes on byte by byte).
 enum class PageForm { Unchecked, Works, Refused };
 
-// What one chip operation works on: the link (with its front panel), the code
-// buffer and the selected device; and what the command learns on the way.
+// The memory array an operation reads and writes.
+enum class MemoryArray {
+    Code, // the flash code memory
+    Data, // the data EEPROM (Device::Data)
+};
+
+// What one chip operation works on: the link (with its front panel), the
+// buffer of its memory array (the code buffer, or the data buffer for the
+// data memory) and the selected device; and what the command learns on the
+// way.
 struct ChipSession {
     LinkState& Link;
     CodeBuffer& Buffer;
     const Device& Chip;
+    MemoryArray Array = MemoryArray::Code;
     PageForm Pages = PageForm::Unchecked;
     // The rate of flipped bits this command's reads have shown (SettledReads.h).
     double FlipRate = 0;
@@ -92,5 +101,16 @@ CheckResult VerifyCode3(ChipSession& s, int32_t last);
 CheckResult VerifyCode4(ChipSession& s, int32_t last);
 CheckResult BlankCheck3(ChipSession& s, int32_t last);
 CheckResult BlankCheck4(ChipSession& s, int32_t last);
+
+// The data memory (a session whose Array is Data, on the data buffer): read
+// into the buffer; programmed from it, a byte written only where the chip
+// holds another one (no erase: each byte erases itself), each confirmed by
+// data polling; verified against it. The whole memory, 0 to Data.Size - 1.
+OpResult ReadData3(ChipSession& s);
+OpResult ReadData4(ChipSession& s);
+OpResult ProgramData3(ChipSession& s);
+OpResult ProgramData4(ChipSession& s);
+CheckResult VerifyData3(ChipSession& s);
+CheckResult VerifyData4(ChipSession& s);
 
 } // namespace qvx

@@ -95,6 +95,45 @@ void AddWriteCode(const ChipSession& s, Instruction& ins, int32_t address, char 
     ins.Digits(high, low);
 }
 
+void AddReadData(const ChipSession& s, Instruction& ins, int32_t address)
+{
+    const int32_t a10 = address >> 10 & 1, a9 = address >> 9 & 1, a8 = address >> 8 & 1;
+    if (s.Chip.Set == InstructionSet::ThreeByte) {
+        ins.Bits(0, 0, a10, a9, a8, 1, 0, 1);
+    } else {
+        ins.Byte(0xA0);
+        ins.Bits(0, 0, 0, 0, 0, a10, a9, a8);
+    }
+    ins.Byte(uint8_t(address & 0xFF)).Digits('0', '0'); // the data byte comes back meanwhile
+}
+
+void AddWriteData(const ChipSession& s, Instruction& ins, int32_t address, uint8_t value)
+{
+    const int32_t a10 = address >> 10 & 1, a9 = address >> 9 & 1, a8 = address >> 8 & 1;
+    if (s.Chip.Set == InstructionSet::ThreeByte) {
+        ins.Bits(0, 0, a10, a9, a8, 1, 1, 0);
+    } else {
+        ins.Byte(0xC0);
+        ins.Bits(0, 0, 0, 0, 0, a10, a9, a8);
+    }
+    ins.Byte(uint8_t(address & 0xFF)).Byte(value);
+}
+
+void AddReadByte(const ChipSession& s, Instruction& ins, int32_t address)
+{
+    if (s.Array == MemoryArray::Data)
+        AddReadData(s, ins, address);
+    else
+        AddReadCode(s, ins, address);
+}
+
+void SendReadByteAt(ChipSession& s, int32_t address)
+{
+    Instruction ins(s.Link);
+    AddReadByte(s, ins, address);
+    ins.Send();
+}
+
 size_t InstructionLength(const Device& chip) { return chip.Set == InstructionSet::ThreeByte ? 3 : 4; }
 
 void SendReadCodeAt(ChipSession& s, int32_t address)

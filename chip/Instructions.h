@@ -41,6 +41,17 @@ size_t InstructionLength(const Device& chip);
 void AddReadCode(const ChipSession& s, Instruction& ins, int32_t address);
 void AddWriteCode(const ChipSession& s, Instruction& ins, int32_t address, char high, char low);
 
+// The read and write of the data-memory byte at `address`: three-byte set
+// 0 0 A10 A9 A8 1 0 1 (read) or 1 1 0 (write), A7..A0, data; four-byte set
+// A0h (read) or C0h (write), 0 0 0 0 0 A10 A9 A8, A7..A0, data.
+void AddReadData(const ChipSession& s, Instruction& ins, int32_t address);
+void AddWriteData(const ChipSession& s, Instruction& ins, int32_t address, uint8_t value);
+// The read of the byte at `address` in the session's memory array.
+void AddReadByte(const ChipSession& s, Instruction& ins, int32_t address);
+// Read byte at a fixed address of the session's memory array, the answer
+// in ReceivedBits.
+void SendReadByteAt(ChipSession& s, int32_t address);
+
 // How many byte reads the port takes in one exchange.
 int ReadsPerExchange(const ChipSession& s);
 

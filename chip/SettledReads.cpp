@@ -175,7 +175,7 @@ bool Settler::Read(const std::vector<Unit>& units, int repeat, bool first)
         Instruction ins(s_.Link);
         for (size_t k = at; k < at + count; ++k)
             for (int r = 0; r < repeat; ++r)
-                page ? AddReadPage(s_, ins, units[k].base) : AddReadCode(s_, ins, units[k].base);
+                page ? AddReadPage(s_, ins, units[k].base) : AddReadByte(s_, ins, units[k].base);
         if (!ins.Exchange(in))
             return false;
         size_t offset = 0;
@@ -243,7 +243,9 @@ SettleOutcome Settler::Run()
             ++out_.stop;
         return std::move(out_);
     };
-    bool pages = job_.pages && s_.Chip.Page.ReadBytes > 0 && s_.Pages != PageForm::Refused;
+    // The page instructions read code only.
+    bool pages = job_.pages && s_.Array == MemoryArray::Code && s_.Chip.Page.ReadBytes > 0 &&
+                 s_.Pages != PageForm::Refused;
     std::vector<Unit> units = Units(pages);
     if (pages && s_.Chip.Page.HeaderUnsure && s_.Pages == PageForm::Unchecked) {
         bool works = false;

@@ -147,13 +147,16 @@ constexpr OperationName kOperations[] = {
     {"--read", Operation::Kind::Read, true},
     {"--write-lock", Operation::Kind::WriteLock, false},
     {"--write-fuse", Operation::Kind::WriteFuse, false},
+    {"--eeprom-write", Operation::Kind::EepromWrite, true},
+    {"--eeprom-verify", Operation::Kind::EepromVerify, true},
+    {"--eeprom-read", Operation::Kind::EepromRead, true},
 };
 
 // -U MEMORY:OP:FILE[:FORMAT], or -U FILE for flash:w:FILE.
 std::string MemoryOperation(const std::string& value, Operation& operation)
 {
     const std::string what = "-U " + value;
-    operation.Option = "-U";
+    operation.Option = what;
     operation.FuseOnlyWithX2 = true;
     const size_t first = value.find(':');
     std::string memory = "flash", op = "w", file = value;
@@ -172,17 +175,18 @@ std::string MemoryOperation(const std::string& value, Operation& operation)
         file.resize(file.size() - 2);
     }
     const std::string lower = Lower(memory);
-    if (lower == "eeprom")
-        return what + ": the data memory (eeprom) cannot be programmed yet; flash, the code memory, can";
-    if (lower != "flash")
+    const bool eeprom = lower == "eeprom";
+    if (lower != "flash" && !eeprom)
         return what + ": unknown memory \"" + memory +
-               "\"; the memory is flash (lock bits: --lock-level N --write-lock; the x2 fuse: --x2 --write-fuse)";
+               "\"; the memory is flash (the code) or eeprom (the data memory of the AT89S8252 and AT89S8253) "
+               "(lock bits: --lock-level N --write-lock; the x2 fuse: --x2 --write-fuse)";
+    using Kind = Operation::Kind;
     if (op == "w")
-        operation.What = Operation::Kind::Auto;
+        operation.What = eeprom ? Kind::EepromWrite : Kind::Auto;
     else if (op == "r")
-        operation.What = Operation::Kind::Read;
+        operation.What = eeprom ? Kind::EepromRead : Kind::Read;
     else if (op == "v")
-        operation.What = Operation::Kind::Verify;
+        operation.What = eeprom ? Kind::EepromVerify : Kind::Verify;
     else
         return what + ": unknown operation \"" + op + "\"; w (write), r (read) or v (verify)";
     if (format == 'i')
@@ -379,6 +383,16 @@ std::string ParseCommandLine(const std::vector<std::string>& args, Options& opti
     for (const Operation& op : options.Operations)
         if (op.What == Operation::Kind::WriteLock && options.LockLevel == 0)
             return "--write-lock writes the lock bits of --lock-level: add --lock-level 1, 2 or 3";
+    // A chip erase erases the data memory too: one after the data memory was
+    // written would undo it.
+    const Operation* dataWritten = nullptr;
+    for (const Operation& op : options.Operations) {
+        if (op.What == Operation::Kind::EepromWrite && !dataWritten)
+            dataWritten = &op;
+        if (dataWritten && (op.What == Operation::Kind::Erase || op.What == Operation::Kind::Auto))
+            return op.Option + " after " + dataWritten->Option +
+                   ": its chip erase erases the data memory too; give " + dataWritten->Option + " after it";
+    }
     return {};
 }
 
@@ -436,6 +450,18 @@ Operations, run in the order given; the first that fails ends the run:
   -U flash:w:FILE   as --auto FILE; the fuse only with --x2
   -U flash:r:FILE   as --read FILE
   -U flash:v:FILE   as --verify FILE
+  --eeprom-write FILE
+                    write FILE into the 2 KB data memory (EEPROM) of the
+                    AT89S8252 or AT89S8253: no erase, only the bytes that
+                    differ are written, each read back; a byte that FILE
+                    does not give is FF
+  --eeprom-verify FILE
+                    compare the data memory with FILE
+  --eeprom-read FILE
+                    read the whole data memory into FILE
+  -U eeprom:w:FILE  as --eeprom-write FILE (and eeprom:v, eeprom:r)
+Chip erase (--erase, -e, --auto, -U flash:w) erases the data memory too:
+write the data memory after it.
 FILE is Intel HEX, or raw binary when its name ends in .bin; with -U, :i
 (Intel HEX) or :r (raw binary) at the end says which. FILE - is standard
 input (Intel HEX unless :r says otherwise) or standard output.

@@ -16,14 +16,22 @@
 namespace qvx::cli {
 
 struct Operation {
-    enum class Kind { Erase, Blank, Program, Verify, Auto, Read, WriteLock, WriteFuse };
+    enum class Kind {
+        Erase, Blank, Program, Verify, Auto, Read, WriteLock, WriteFuse,
+        EepromWrite, EepromVerify, EepromRead, // the data memory (AT89S8252, AT89S8253)
+    };
     Kind What;
-    std::string Option; // as written, e.g. "--verify" or "-U"
+    std::string Option; // as written, e.g. "--verify" or "-U eeprom:r:data.hex"
     std::string File;   // for the operations that take one; "-" standard input or output
     // The file's format as -U gives it; nothing: by the file's name.
     std::optional<ImageFormat> Format;
     // From -U: the "x2 Clock" fuse is written only when --x2 asks for it.
     bool FuseOnlyWithX2 = false;
+
+    bool OnDataMemory() const
+    {
+        return What == Kind::EepromWrite || What == Kind::EepromVerify || What == Kind::EepromRead;
+    }
 };
 
 struct Options {

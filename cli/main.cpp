@@ -225,6 +225,16 @@ std::string Prepare(const cli::Options& options, RunSetup& setup)
             return "--write-fuse: the " + std::string(device.Name) + " has no user fuse";
     if (options.X2Clock && !device.HasFuse)
         return "--x2: the " + std::string(device.Name) + " has no x2 Clock fuse";
+    if (!device.HasDataMemory()) {
+        std::string parts;
+        for (const Device& d : Devices())
+            if (d.HasDataMemory())
+                parts += (parts.empty() ? "" : " and ") + std::string(d.Name);
+        for (const cli::Operation& op : options.Operations)
+            if (op.OnDataMemory())
+                return op.Option + ": the " + std::string(device.Name) + " has no data memory (EEPROM); the " + parts +
+                       " have one";
+    }
 
     setup.Lpt = options.Lpt;
     setup.Port = options.Port;
@@ -278,6 +288,12 @@ public:
         }
         case Kind::WriteLock: return ExitStatus(commands_.WriteLockBits());
         case Kind::WriteFuse: return ExitStatus(commands_.WriteFuse());
+        case Kind::EepromWrite: return LoadData(op, [this] { return commands_.ProgramData(); });
+        case Kind::EepromVerify: return LoadData(op, [this] { return commands_.VerifyData(); });
+        case Kind::EepromRead: {
+            const int status = ExitStatus(commands_.ReadData());
+            return status != kSucceeded ? status : ExitStatus(commands_.SaveData(Named(op.File), op.Format));
+        }
         }
         return kUsageOrFile;
     }
@@ -301,6 +317,23 @@ private:
         if (end == 0) {
             commands_.ShowMessage((op.File == kStandardStream ? std::string("Standard input") : "The file " + op.File) +
                                   " holds no code.");
+            return kUsageOrFile;
+        }
+        return ExitStatus(command());
+    }
+
+    // The same for the data memory: the file into the data buffer (data
+    // beyond 07FF refused with its line), then `command`.
+    template <class Command>
+    int LoadData(const cli::Operation& op, Command command)
+    {
+        int32_t end = 0;
+        const Outcome loaded = commands_.LoadData(Named(op.File), op.Format, &end);
+        if (loaded != Outcome::Succeeded)
+            return ExitStatus(loaded);
+        if (end == 0) {
+            commands_.ShowMessage((op.File == kStandardStream ? std::string("Standard input") : "The file " + op.File) +
+                                  " holds no data.");
             return kUsageOrFile;
         }
         return ExitStatus(command());
@@ -337,7 +370,13 @@ int RunOperations(const cli::Options& options, const RunSetup& setup)
             commands.Log("Configuration " + config);
         char last[8];
         std::snprintf(last, sizeof last, "%04X", unsigned(device.LastAddress) & 0xFFFFu);
-        commands.Log("Device " + std::string(device.Name) + ", code memory 0000-" + last);
+        std::string data;
+        if (device.HasDataMemory()) {
+            char dataLast[8];
+            std::snprintf(dataLast, sizeof dataLast, "%04X", unsigned(device.Data.Size - 1) & 0xFFFFu);
+            data = std::string(", data memory 0000-") + dataLast;
+        }
+        commands.Log("Device " + std::string(device.Name) + ", code memory 0000-" + last + data);
     }
 
     // The choices remembered in the settings file both programs read.
@@ -383,6 +422,7 @@ int RunOperations(const cli::Options& options, const RunSetup& setup)
     if (verbose)
         commands.Log("Crystal " + std::to_string(link.CrystalHz) + " Hz (" + crystalFrom + ")");
     selection.AutoReload = false; // each operation loads its file just before
+    selection.DataWithAuto = false; // the data memory only as --eeprom-write says
 
     Run run(commands);
     int status = kSucceeded;

@@ -51,6 +51,10 @@ public:
     virtual void ShowBuffer() {}
     // The name of the file chosen for loading.
     virtual void ShowFileName(const std::string&) {}
+    // The data buffer has changed.
+    virtual void ShowDataBuffer() {}
+    // The name of the data file chosen for loading.
+    virtual void ShowDataFileName(const std::string&) {}
     // The system's default beep.
     virtual void Beep() {}
     // A command has ended.

@@ -93,9 +93,10 @@ std::string CheckFailure(const std::string& what, const CheckResult& result)
 }
 
 Commands::Commands(LinkState& link, CodeBuffer& buffer, Selection& selection, CommandView& view)
-    : link_(link), buffer_(buffer), selection_(selection), view_(view)
+    : link_(link), buffer_(buffer), selection_(selection), view_(view), data_(std::make_unique<CodeBuffer>())
 {
     link_.Panel = this;
+    ClearBuffer(*data_);
 }
 
 bool Commands::Start(bool needsDevice)
@@ -184,6 +185,8 @@ Outcome Commands::RunChecked(const std::string& starting, const Operation& opera
             outcome = Outcome::Succeeded;
         if (ending.Passed && ending.Checksum)
             LogChecksum();
+        if (ending.Passed && !ending.Result.empty())
+            WriteLog(LogKind::Result, "", ending.Result);
     }
     Finish();
     return outcome;
@@ -284,6 +287,20 @@ Outcome Commands::AutoProgram()
         Finish();
         return *refused;
     }
+    // The data file loaded for the data memory goes in after the code; read
+    // again now, so that it too stops the sequence before the erase.
+    bool withData = selection_.DataWithAuto && !dataFileName_.empty();
+    if (withData && !s.Chip.HasDataMemory()) {
+        Log("The " + std::string(s.Chip.Name) + " has no data memory: the data file " + dataFileName_ +
+            " is not programmed");
+        withData = false;
+    }
+    if (withData) {
+        if (const std::optional<Outcome> refused = PrepareData("Auto programming fail")) {
+            Finish();
+            return *refused;
+        }
+    }
 
     SetStatus("Erase Chip...");
     ProcessMessages();
@@ -324,6 +341,8 @@ Outcome Commands::AutoProgram()
     }
     SetStatus("Verify complete.");
     ProcessMessages();
+    if (withData && !ProgramAndVerifyData())
+        return fail();
     if (!FuseAfterProgramming(s))
         return fail();
     if (selection_.Locks.LockLevel != 0) {
@@ -369,18 +388,208 @@ Outcome Commands::WriteFuse()
     return outcome;
 }
 
+// --- Data memory ----------------------------------------------------------
+
+bool Commands::DataDevice()
+{
+    if (busy_)
+        return false; // ignored, as every command started meanwhile
+    const Device* device = selection_.SelectedDevice();
+    if (!device) {
+        SetStatus(kNoDevice);
+        return false;
+    }
+    if (!device->HasDataMemory()) {
+        SetStatus("The " + std::string(device->Name) + " has no data memory");
+        return false;
+    }
+    return true;
+}
+
+ChipSession Commands::DataSession()
+{
+    ChipSession s{link_, *data_, *selection_.SelectedDevice()};
+    s.Array = MemoryArray::Data;
+    return s;
+}
+
+std::string Commands::DataChecksum() const
+{
+    const Device* device = selection_.SelectedDevice();
+    const std::string name = device && device->HasDataMemory() ? std::string(device->Name) + " data" : "data";
+    return ChecksumLine(name, *data_, kDataMemory.Size);
+}
+
+std::optional<int32_t> Commands::LoadDataFile(const std::string& path, std::optional<ImageFormat> format)
+{
+    dataFileName_ = path;
+    dataFormat_ = format;
+    const HexResult result = LoadImageFile(path, *data_, format, kDataMemory);
+    if (result.Status != HexStatus::CannotOpen)
+        view_.ShowDataFileName(path);
+    view_.ShowDataBuffer();
+    if (!result.Ok()) {
+        ReportLoadFailure(path, result, kDataMemory);
+        return std::nullopt;
+    }
+    WriteLog(LogKind::Result, "", DataChecksum());
+    return result.EndAddress;
+}
+
+Outcome Commands::LoadData(const FileChooser& choose, std::optional<ImageFormat> format, int32_t* endAddress)
+{
+    if (!Start(false))
+        return Outcome::NotRun;
+    Outcome outcome = Outcome::NotRun; // cancelled: nothing changes
+    if (const std::optional<std::string> chosen = choose()) {
+        const std::optional<int32_t> end = LoadDataFile(*chosen, format);
+        SetStatus(end ? "Load data file complete." : "Load data file failed.");
+        outcome = end ? Outcome::Succeeded : Outcome::FileFailed;
+        if (end && endAddress)
+            *endAddress = *end;
+    }
+    Finish();
+    return outcome;
+}
+
+Outcome Commands::SaveData(const FileChooser& choose, std::optional<ImageFormat> format)
+{
+    if (!Start(false))
+        return Outcome::NotRun;
+    Outcome outcome = Outcome::NotRun;
+    if (const std::optional<std::string> path = choose()) {
+        const std::string error = WriteImageFile(*path, *data_, kDataMemory.Size, format);
+        if (error.empty()) {
+            SetStatus("Save data file complete.");
+            outcome = Outcome::Succeeded;
+        } else {
+            ShowMessage("Cannot write " + FileToWrite(*path) + "\n" + error);
+            SetStatus("Save data file failed.");
+            outcome = Outcome::FileFailed;
+        }
+    }
+    Finish();
+    return outcome;
+}
+
+Outcome Commands::ReadData()
+{
+    if (!DataDevice())
+        return Outcome::NotRun;
+    return RunChecked("Read Data Memory...", [this](ChipSession&, Ending& ending) {
+        ChipSession d = DataSession();
+        const OpResult read = ThreeByte(d) ? ReadData3(d) : ReadData4(d);
+        view_.ShowDataBuffer(); // also the bytes read before an error
+        ending.Passed = read == OpResult::Completed;
+        ending.Text = ending.Passed ? "Read Data Memory finished" : kNoisyLine;
+        if (ending.Passed)
+            ending.Result = DataChecksum();
+        return read;
+    });
+}
+
+Outcome Commands::VerifyData()
+{
+    if (!DataDevice())
+        return Outcome::NotRun;
+    return RunChecked("Verify Data Memory...", [this](ChipSession&, Ending& ending) {
+        ChipSession d = DataSession();
+        const CheckResult result = ThreeByte(d) ? VerifyData3(d) : VerifyData4(d);
+        ending.Passed = result.Passed;
+        ending.Text = result.Passed                           ? "Data Memory verify complete."
+                      : result.Result == OpResult::Failed ? kNoisyLine
+                                                              : "Data Memory verify not match";
+        if (result.FailedAddress >= 0 && result.Result == OpResult::Completed)
+            ending.Detail = CheckFailure("Data memory verify", result);
+        return result.Result;
+    });
+}
+
+std::optional<Outcome> Commands::PrepareData(const std::string& failedStatus)
+{
+    if (!selection_.AutoReload || dataFileName_.empty())
+        return std::nullopt;
+    const std::optional<int32_t> end = LoadDataFile(dataFileName_, dataFormat_);
+    if (end && *end == 0)
+        ShowMessage(FileToRead(dataFileName_, true) + " holds no data; nothing was programmed.");
+    if (end && *end > 0)
+        return std::nullopt;
+    SetStatus(failedStatus);
+    return Outcome::FileFailed;
+}
+
+Outcome Commands::ProgramData()
+{
+    if (!DataDevice() || !Start(true))
+        return Outcome::NotRun;
+    SetStatus("Programming Data Memory...");
+    ProcessMessages();
+    if (const std::optional<Outcome> refused = PrepareData("Load data file failed.")) {
+        Finish(); // the chip was not touched
+        return *refused;
+    }
+    ChipSession d = DataSession();
+    Outcome outcome = Outcome::ChipFailed;
+    const OpResult programmed = ThreeByte(d) ? ProgramData3(d) : ProgramData4(d);
+    if (Refused(programmed)) {
+        // ended at the refusal
+    } else if (programmed != OpResult::Completed) {
+        SetStatus("Data Memory programming failed"); // the message has said where and what to check
+    } else {
+        SetStatus("Data Memory program finished.");
+        outcome = Outcome::Succeeded;
+    }
+    Finish();
+    return outcome;
+}
+
+bool Commands::ProgramAndVerifyData()
+{
+    SetStatus("Programming Data Memory...");
+    ProcessMessages();
+    ChipSession d = DataSession();
+    const OpResult programmed = ThreeByte(d) ? ProgramData3(d) : ProgramData4(d);
+    if (Refused(programmed))
+        return false;
+    if (programmed != OpResult::Completed) {
+        SetStatus("Data Memory programming failed");
+        return false;
+    }
+    SetStatus("Data Memory program finished.");
+    ProcessMessages();
+    SetStatus("Verify Data Memory ...");
+    ProcessMessages();
+    const CheckResult verify = ThreeByte(d) ? VerifyData3(d) : VerifyData4(d);
+    if (Refused(verify.Result))
+        return false;
+    if (!verify.Passed) {
+        if (verify.Result == OpResult::Completed)
+            Log(CheckFailure("Data memory verify", verify));
+        SetStatus(verify.Result == OpResult::Failed ? kNoisyLine : "Data Memory verify not match");
+        return false;
+    }
+    SetStatus("Data Memory verify complete.");
+    ProcessMessages();
+    return true;
+}
+
 // --- Code files -----------------------------------------------------------
 
-std::optional<int32_t> Commands::LoadFailed(const std::string& path, const HexResult& result)
+void Commands::ReportLoadFailure(const std::string& path, const HexResult& result, const MemoryArea& area)
 {
     if (result.Status == HexStatus::CannotOpen)
         ShowMessage("Cannot open " + FileToRead(path) + "\n" + result.Error);
     else if (result.Line == 0) // a binary image, refused as a whole
-        ShowMessage(FileToRead(path, true) + " does not fit the 64 KB code memory; nothing was loaded.\n" +
+        ShowMessage(FileToRead(path, true) + " does not fit " + MemoryText(area) + "; nothing was loaded.\n" +
                     result.Error + ".");
     else
         ShowMessage(FileToRead(path, true) + " is no valid Intel HEX file; nothing was loaded.\nLine " +
                     std::to_string(result.Line) + ": " + result.Error + ".");
+}
+
+std::optional<int32_t> Commands::LoadFailed(const std::string& path, const HexResult& result)
+{
+    ReportLoadFailure(path, result, kCodeMemory);
     ShowBuffer();
     return std::nullopt;
 }
@@ -522,6 +731,8 @@ void Commands::PowerUp(uint16_t dataPort)
     ClearBuffer(buffer_);
     codeFromFile_ = false;
     ShowBuffer();
+    ClearBuffer(*data_);
+    view_.ShowDataBuffer();
 }
 
 void Commands::LeaveRunning() { SetOperationMode(link_, false, selection_.FuseDevice()); }

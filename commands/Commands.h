@@ -21,6 +21,7 @@
 #include "Selection.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -86,6 +87,26 @@ public:
     // binary by its name ("-": standard output).
     Outcome SaveCode(const FileChooser& choose, std::optional<ImageFormat> format = std::nullopt);
 
+    // The data memory (AT89S8252, AT89S8253). Loading and saving need no
+    // device; the chip commands refuse one without a data memory with a
+    // status text. LoadData reads the file into the data buffer, with its
+    // checksums in the log; a file with data beyond 07FF is refused with its
+    // line. ReadData reads the chip's data memory into the buffer and
+    // VerifyData compares it with the buffer, both ending in program mode.
+    // ProgramData writes the buffer, after reloading the data file when
+    // "Auto Reload File" asks for it: no erase, only the bytes the chip holds
+    // otherwise, each confirmed. `endAddress` as for LoadCode.
+    Outcome LoadData(const FileChooser& choose, std::optional<ImageFormat> format = std::nullopt,
+                     int32_t* endAddress = nullptr);
+    Outcome SaveData(const FileChooser& choose, std::optional<ImageFormat> format = std::nullopt);
+    Outcome ReadData();
+    Outcome ProgramData();
+    Outcome VerifyData();
+    // The data buffer (0000 to 07FF in use, the rest FF) and the path of the
+    // data file last chosen for loading (empty until then).
+    const CodeBuffer& DataBuffer() const { return *data_; }
+    const std::string& DataFileName() const { return dataFileName_; }
+
     // The start of the program: the port whose data register is `dataPort`
     // selected, its program-mode lines set, the cleared code buffer shown.
     void PowerUp(uint16_t dataPort);
@@ -120,6 +141,7 @@ private:
         bool Passed = true; // false: the command failed
         std::string Detail; // a line for the log before the closing text
         bool Checksum = false; // the buffer's checksums after the closing text
+        std::string Result;    // a result line (checksums) after the closing text
     };
     using Operation = std::function<OpResult(ChipSession&, Ending&)>;
 
@@ -160,6 +182,24 @@ private:
     // ends, with its message and status text shown (`reloadFailedStatus`
     // when the file could not be reloaded or held no code).
     std::optional<Outcome> PrepareCode(const Device& chip, const std::string& reloadFailedStatus);
+    // The data memory: false (and, unless another command runs, a status
+    // text) when the selected device has none.
+    bool DataDevice();
+    ChipSession DataSession();
+    // The data memory's two steps of AUTO-PROGRAM: programmed, verified.
+    bool ProgramAndVerifyData();
+    // Clears the data buffer and loads `path` into it, the data file name
+    // from now on; the end address, or nothing when it could not be loaded
+    // (reported).
+    std::optional<int32_t> LoadDataFile(const std::string& path, std::optional<ImageFormat> format);
+    // Before the data memory is programmed: the data file reloaded when
+    // "Auto Reload File" asks for it. Nothing when ready; otherwise how the
+    // command ends, its message and `failedStatus` shown.
+    std::optional<Outcome> PrepareData(const std::string& failedStatus);
+    // "Checksum AT89S8252 data image 0000-07FF: ...".
+    std::string DataChecksum() const;
+    // Says why a file could not be loaded into `area`.
+    void ReportLoadFailure(const std::string& path, const HexResult& result, const MemoryArea& area);
     // One line of the operation log.
     void WriteLog(LogKind kind, std::string_view prefix, const std::string& text);
 
@@ -177,6 +217,10 @@ private:
     std::optional<ImageFormat> fileFormat_;
     // The message just shown, until the next log line.
     std::string lastMessage_;
+    // The data memory's buffer, its file and the format it was loaded in.
+    std::unique_ptr<CodeBuffer> data_;
+    std::string dataFileName_;
+    std::optional<ImageFormat> dataFormat_;
 };
 
 // "Checksum AT89S52 image 0000-1FFF: sum 3A7F, CRC-32 1C291CA3": the

@@ -30,6 +30,10 @@ struct Selection {
     // device that has one. The command line's -U leaves the fuse alone
     // unless --x2 is given.
     bool FuseWithProgramming = true;
+    // AUTO-PROGRAM programs and verifies the data file loaded last (the
+    // window's Data Memory window) after the code, on a device with a data
+    // memory. The command line writes the data memory only when told to.
+    bool DataWithAuto = true;
 
     const Device* SelectedDevice() const { return FindDevice(DeviceCode); }
     // True when the selected device has the "x2 Clock" user fuse.

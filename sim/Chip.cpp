@@ -91,6 +91,8 @@ std::span<const Chip::Rule> Chip::RulesFor(InstructionSet set)
         {"Write Lock Mode",    "1010 1100 | 1110 00bb | xxxx xxxx | xxxx xxxx", Kind::Program, ModeStepLocks,    -1, nullptr,               &Chip::DoWriteLockMode},
         {"Write Lock Bits",    "1010 1100 | 1110 0lll | xxxx xxxx | xxxx xxxx", Kind::Program, SingleWriteLocks, -1, nullptr,               &Chip::DoWriteLock4},
         {"Read Lock Bits",     "0010 0100 | xxxx xxxx | xxxx xxxx | xxxx xxxx", Kind::Read,    AnyPart,          3,  &Chip::AnswerLockBits, &Chip::DoNothing},
+        {"Read Data Byte",     "1010 0000 | xxxx xaaa | aaaa aaaa | xxxx xxxx", Kind::Read,    HasDataMemory,    3,  &Chip::AnswerData4,    &Chip::DoNothing},
+        {"Write Data Byte",    "1100 0000 | xxxx xaaa | aaaa aaaa | dddd dddd", Kind::Program, HasDataMemory,    -1, nullptr,               &Chip::DoWriteData4},
         {"Read User Fuses",    "0010 0001 | xxxx xxxx | xxxx xxxx | xxxx xxxx", Kind::Read,    HasUserFuse,      3,  &Chip::AnswerUserFuse, &Chip::DoNothing},
         {"Write User Fuses",   "1010 1100 | 0001 ffff | xxxx xxxx | xxxx xxxx", Kind::Program, HasUserFuse,      -1, nullptr,               &Chip::DoWriteFuse},
         // Page instructions: the header in the part's form, then the page's
@@ -413,9 +415,20 @@ uint8_t Chip::AnswerCode3(Bytes b) const
     return AnswerCodeAt(CodeAddress(ThreeByteAddress(b)));
 }
 
+// Three-byte set: 0 0 A10 A9 A8 1 r w, A7..A0.
 uint8_t Chip::AnswerData3(Bytes b) const
 {
-    const uint32_t address = (uint32_t(b[0] >> 3) & 0x07) << 8 | b[1];
+    return AnswerDataAt((uint32_t(b[0] >> 3) & 0x07) << 8 | b[1]);
+}
+
+// Four-byte set: 0xA0/0xC0, x x x x x A10 A9 A8, A7..A0.
+uint8_t Chip::AnswerData4(Bytes b) const
+{
+    return AnswerDataAt(uint32_t(b[1] & 0x07) << 8 | b[2]);
+}
+
+uint8_t Chip::AnswerDataAt(uint32_t address) const
+{
     if (address >= data_.size())
         return 0xFF;
     const uint8_t stored = data_[address];
@@ -488,11 +501,20 @@ void Chip::DoWriteCode3(Bytes b, int64_t now)
 
 void Chip::DoWriteData3(Bytes b, int64_t now)
 {
-    const uint32_t address = (uint32_t(b[0] >> 3) & 0x07) << 8 | b[1];
+    DoWriteDataAt((uint32_t(b[0] >> 3) & 0x07) << 8 | b[1], b[2], now);
+}
+
+void Chip::DoWriteData4(Bytes b, int64_t now)
+{
+    DoWriteDataAt(uint32_t(b[1] & 0x07) << 8 | b[2], b[3], now);
+}
+
+void Chip::DoWriteDataAt(uint32_t address, uint8_t value, int64_t now)
+{
     if (address >= data_.size())
         return;
     ++count_.dataWrites;
-    StartCycle(Cycle::DataWrite, now, options_.endlessWrite ? kForever : WriteCycleNs(), address, b[2]);
+    StartCycle(Cycle::DataWrite, now, options_.endlessWrite ? kForever : WriteCycleNs(), address, value);
 }
 
 // Byte 2 = LB1 LB2 LB3 x x 1 1 1; a 0 programs that lock bit.

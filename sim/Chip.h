@@ -87,7 +87,9 @@ public:
     uint8_t CodeByte(uint32_t address) const { return code_.at(address); }
     void PresetCode(uint32_t address, uint8_t value) { code_.at(address) = value; }
     void PresetCode(std::span<const uint8_t> image); // from address 0; the rest becomes FF
-    // On-chip data EEPROM (the AT89S8252's 2 KB); empty on the other parts.
+    // On-chip data EEPROM (2 KB on the AT89S8252 and AT89S8253): a write
+    // sets the byte (it erases itself), chip erase sets every byte to FF.
+    // Empty on the other parts.
     const std::vector<uint8_t>& Data() const { return data_; }
     void PresetData(std::span<const uint8_t> image);
 
@@ -181,6 +183,8 @@ private:
     uint8_t AnswerCode4(Bytes b) const;
     uint8_t AnswerCode3(Bytes b) const;
     uint8_t AnswerData3(Bytes b) const;
+    uint8_t AnswerData4(Bytes b) const;
+    uint8_t AnswerDataAt(uint32_t address) const;
     uint8_t AnswerLockBits(Bytes) const;
     uint8_t AnswerUserFuse(Bytes) const { return static_cast<uint8_t>(0xF0 | fuse_); }
     uint8_t AnswerCodeAt(std::optional<uint32_t> address) const;
@@ -195,6 +199,8 @@ private:
     void DoReadPage(Bytes, int64_t) { ++count_.pageReads; }
     void DoWritePage(Bytes b, int64_t now);
     void DoWriteData3(Bytes b, int64_t now);
+    void DoWriteData4(Bytes b, int64_t now);
+    void DoWriteDataAt(uint32_t address, uint8_t value, int64_t now);
     void DoWriteLock3(Bytes b, int64_t now);
     void DoWriteLockMode(Bytes b, int64_t now);
     void DoWriteLock4(Bytes b, int64_t now);

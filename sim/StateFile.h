@@ -1,6 +1,7 @@
 // Keeps a simulated chip between runs: the code memory as a raw binary image
-// exactly the part's size, and lock bits, user fuse and (AT89S8252) data
-// memory in a small text file beside it, named after the image plus ".txt".
+// exactly the part's size, and lock bits, user fuse and the data memory
+// (AT89S8252, AT89S8253; only when it holds other bytes than FF) in a small
+// text file beside it, named after the image plus ".txt".
 //
 // The two files are one pair: a save replaces both or neither, whenever the
 // program or the machine stops. Saving writes the new image and text under

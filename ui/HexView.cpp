@@ -4,6 +4,8 @@
 #include <QPainter>
 #include <QStyledItemDelegate>
 
+#include <algorithm>
+
 namespace qvx {
 
 namespace {
@@ -44,9 +46,13 @@ public:
 
 } // namespace
 
-HexModel::HexModel(QObject* parent) : QAbstractTableModel(parent), digits_(std::make_unique<Digits>()) {}
+HexModel::HexModel(QObject* parent, int32_t bytes)
+    : QAbstractTableModel(parent), bytes_(std::clamp<int32_t>(bytes / 16 * 16, 16, kBufferSize)),
+      digits_(std::make_unique<Digits>())
+{
+}
 
-int HexModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kHexRows - 1; }
+int HexModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : bytes_ / 16; }
 
 int HexModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kHexColumns; }
 
@@ -80,7 +86,7 @@ void HexModel::Show(const CodeBuffer& buffer)
 
 QString HexModel::CellText(int column, int row) const
 {
-    if (column < 0 || column >= kHexColumns || row < 0 || row >= kHexRows)
+    if (column < 0 || column >= kHexColumns || row < 0 || row > bytes_ / 16)
         return {};
     if (row == 0)
         return HeaderLabel(column);
@@ -113,7 +119,7 @@ void HexHeader::paintSection(QPainter* painter, const QRect& rect, int logicalIn
     painter->restore();
 }
 
-HexGrid::HexGrid(QWidget* parent) : QTableView(parent)
+HexGrid::HexGrid(QWidget* parent, int32_t bytes) : QTableView(parent), model_(nullptr, bytes)
 {
     setHorizontalHeader(new HexHeader(this));
     setModel(&model_);

@@ -1,4 +1,5 @@
-// The hex view: the whole 64 KB code buffer as a grid of 16 bytes a row.
+// The hex view: the whole 64 KB code buffer as a grid of 16 bytes a row (or
+// the first bytes of a buffer only, as the data memory's 2 KB).
 //
 // The grid has 17 columns (the row's address, then bytes 0 to F) and 4097
 // rows: a fixed header row ("Addr", "00" to "0F") over 4096 rows of the
@@ -29,7 +30,8 @@ inline constexpr int kHexRowHeight = 18;
 class HexModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    explicit HexModel(QObject* parent = nullptr);
+    // Shows the first `bytes` bytes of a buffer (a multiple of 16).
+    explicit HexModel(QObject* parent = nullptr, int32_t bytes = kBufferSize);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -42,10 +44,11 @@ public:
     void Show(const CodeBuffer& buffer);
 
     // The text of a cell in grid terms: column 0 to 16, row 0 (the header)
-    // to 4096.
+    // to 4096 (to the last row shown).
     QString CellText(int column, int row) const;
 
 private:
+    int32_t bytes_;
     struct Digits {
         std::array<char, kBufferSize> High{};
         std::array<char, kBufferSize> Low{};
@@ -67,7 +70,7 @@ protected:
 class HexGrid : public QTableView {
     Q_OBJECT
 public:
-    explicit HexGrid(QWidget* parent = nullptr);
+    explicit HexGrid(QWidget* parent = nullptr, int32_t bytes = kBufferSize);
 
     HexModel& Model() { return model_; }
     const HexModel& Model() const { return model_; }

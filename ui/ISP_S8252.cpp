@@ -1,6 +1,7 @@
 #include "ISP_S8252.h"
 #include "ABOUT_QVX.h"
 #include "Cables.h"
+#include "DataMemory.h"
 #include "Fonts.h"
 #include "HexView.h"
 #include "ImageFile.h"
@@ -222,6 +223,27 @@ TfrmMain::TfrmMain(PortAccess& port, Hooks hooks, QWidget* parent)
                                                               QStringLiteral("Log File (*.log *.txt);;All Files (*)"));
             return path.isEmpty() ? std::nullopt : std::optional<QString>(path);
         };
+    if (!hooks_.OpenDataFile)
+        hooks_.OpenDataFile = [this]() -> std::optional<QString> {
+            const QString path = QFileDialog::getOpenFileName(
+                frmDataMemory, QStringLiteral("Load Data File"), OpenDialog1->directory().absolutePath(),
+                FileDialogFilters(QString::fromLatin1(kOpenDialogFilter)).join(QStringLiteral(";;")));
+            return path.isEmpty() ? std::nullopt : std::optional<QString>(path);
+        };
+    if (!hooks_.SaveDataFile)
+        hooks_.SaveDataFile = [this]() -> std::optional<QString> {
+            QFileDialog dialog(frmDataMemory, QStringLiteral("Save Data As"), SaveDialog1->directory().absolutePath());
+            dialog.setAcceptMode(QFileDialog::AcceptSave);
+            dialog.setNameFilters(FileDialogFilters(QString::fromLatin1(kSaveDialogFilter)));
+            dialog.setDefaultSuffix(QStringLiteral("hex"));
+            connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
+                dialog.setDefaultSuffix(filter.contains(QStringLiteral("*.bin")) ? QStringLiteral("bin")
+                                                                                  : QStringLiteral("hex"));
+            });
+            if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+                return std::nullopt;
+            return dialog.selectedFiles().constFirst();
+        };
     if (!hooks_.AskCrystal)
         hooks_.AskCrystal = [this](const QStringList& choices, const QString& current) -> std::optional<QString> {
             bool ok = false;
@@ -303,6 +325,8 @@ void TfrmMain::BuildMenus()
     AT89S82531 = CheckMenuItem(Device1, "AT89S82531", "AT89S8253", false);
     AT89S20511 = CheckMenuItem(Device1, "AT89S20511", "AT89S2051", false);
     AT89S40511 = CheckMenuItem(Device1, "AT89S40511", "AT89S4051", false);
+    N6 = Separator(Device1, "N6");
+    DataMemory1 = MenuItem(Device1, "DataMemory1", "Data Memory...");
 
     Port1 = bar->addMenu(QStringLiteral("Port"));
     Port1->setObjectName(QStringLiteral("Port1"));
@@ -346,6 +370,7 @@ void TfrmMain::BuildMenus()
     connect(AutoReloadFile1, &QAction::triggered, this, &TfrmMain::AutoReloadFile1Click);
     connect(TargetCrystal1, &QAction::triggered, this, &TfrmMain::TargetCrystal1Click);
     connect(OperationLog1, &QAction::triggered, this, &TfrmMain::OperationLog1Click);
+    connect(DataMemory1, &QAction::triggered, this, &TfrmMain::DataMemory1Click);
     // The options' marks are the options: the selection follows every change.
     connect(AutoRUNafterprogram1, &QAction::toggled, this, [this](bool on) { selection_.AutoRun = on; });
     connect(AutoReloadFile1, &QAction::toggled, this, [this](bool on) { selection_.AutoReload = on; });
@@ -465,6 +490,7 @@ void TfrmMain::BuildControls()
                                                                                 : QStringLiteral("hex"));
     });
 
+    frmDataMemory = new TfrmDataMemory(*this);
     frmOperationLog = new TfrmOperationLog(this);
     connect(frmOperationLog->btnSave, &QPushButton::clicked, this, &TfrmMain::SaveLogClick);
 
@@ -567,6 +593,7 @@ void TfrmMain::FormCreate()
     chk_x2Clock->setEnabled(false);
     if (const std::optional<int32_t> device = RememberedDevice(settings))
         ShowDevice(*device);
+    ShowDataMemoryState();
 
     recentFiles_ = RecentFiles(settings);
     ShowRecentFiles();
@@ -853,6 +880,8 @@ void TfrmMain::ShowStatus(const std::string& text)
 {
     const QString shown = QString::fromStdString(text);
     ShowFromStart(edtStatus, shown);
+    if (frmDataMemory)
+        ShowFromStart(frmDataMemory->edtDataStatus, shown);
     if (hooks_.Status)
         hooks_.Status(shown);
 }
@@ -888,7 +917,11 @@ void TfrmMain::SetControlEnabled(ChipControl control, bool enabled)
     case ChipControl::Auto: btnAuto->setEnabled(enabled); break;
     case ChipControl::LockKey: SpeedButton1->setEnabled(enabled); break;
     case ChipControl::ReadChipMenu: ReadChip1->setEnabled(enabled); break;
-    case ChipControl::ReadChip: btnReadChip->setEnabled(enabled); break;
+    case ChipControl::ReadChip:
+        btnReadChip->setEnabled(enabled);
+        chipControls_ = enabled; // the data memory's chip buttons follow READ CHIP
+        ShowDataMemoryState();
+        break;
     case ChipControl::FuseWrite: btnFuse_Write->setEnabled(enabled); break;
     }
 }
@@ -907,6 +940,10 @@ void TfrmMain::SetProgress(int32_t position)
     if (ProgressBar1->value() != position) {
         ProgressBar1->setValue(position);
         ProgressBar1->repaint();
+        if (frmDataMemory && frmDataMemory->isVisible()) {
+            frmDataMemory->DataProgress->setValue(position);
+            frmDataMemory->DataProgress->repaint();
+        }
     }
     const auto now = std::chrono::steady_clock::now();
     if (Busy() && now - lastProcessed_ >= std::chrono::milliseconds(40)) {
@@ -934,6 +971,48 @@ void TfrmMain::MirrorLockBoxes()
 void TfrmMain::ShowLockBoxes(const LockBoxes&) { MirrorLockBoxes(); }
 
 void TfrmMain::ShowX2Clock(bool checked) { chk_x2Clock->setChecked(checked); }
+
+void TfrmMain::ShowDataBuffer()
+{
+    if (!frmDataMemory)
+        return; // not built yet
+    frmDataMemory->grdData->Model().Show(commands_.DataBuffer());
+    ProcessMessages();
+}
+
+void TfrmMain::ShowDataFileName(const std::string& path)
+{
+    ShowFromStart(frmDataMemory->edtDataFileName, QString::fromStdString(path));
+}
+
+void TfrmMain::ShowDataMemoryState()
+{
+    if (!frmDataMemory)
+        return; // not built yet
+    const Device* device = selection_.SelectedDevice();
+    DataMemory1->setEnabled(device && device->HasDataMemory());
+    frmDataMemory->ShowDevice(device, chipControls_);
+}
+
+void TfrmMain::DataMemory1Click()
+{
+    if (!DataMemory1->isEnabled())
+        return;
+    if (!frmDataMemory->isVisible()) {
+        // Below the main window, else where it fits on the screen.
+        const QRect main = frameGeometry();
+        const QSize outer = frmDataMemory->sizeHint() + QSize(8, 36);
+        frmDataMemory->move(PlaceOnScreen({main.left(), main.bottom() + 1}, outer, screen()->availableGeometry()));
+    }
+    frmDataMemory->DataProgress->setValue(ProgressBar1->value());
+    frmDataMemory->show();
+    frmDataMemory->raise();
+    frmDataMemory->activateWindow();
+}
+
+void TfrmMain::DataLoadClick() { Ended(commands_.LoadData(Chooser(hooks_.OpenDataFile))); }
+
+void TfrmMain::DataSaveClick() { Ended(commands_.SaveData(Chooser(hooks_.SaveDataFile))); }
 
 void TfrmMain::ShowBuffer()
 {

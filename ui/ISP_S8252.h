@@ -42,6 +42,7 @@ namespace qvx {
 class HexGrid;
 class PictureBox;
 class TfrmAboutQvx;
+class TfrmDataMemory;
 class TfrmOperationLog;
 struct Cable;
 
@@ -122,6 +123,10 @@ public:
         std::function<bool(const QString& text)> FirstRun;
         // The Operation Log's "Save As..." dialog: the path, or nothing.
         std::function<std::optional<QString>()> SaveLog;
+        // The Data Memory window's "Load..." and "Save As..." dialogs: the
+        // path, or nothing when cancelled.
+        std::function<std::optional<QString>()> OpenDataFile;
+        std::function<std::optional<QString>()> SaveDataFile;
     };
 
     // Creates the window and runs its creation handler (FormCreate) against
@@ -180,6 +185,12 @@ public:
     void AutoRUNafterprogram1Click();
     void AutoReloadFile1Click();
     void TargetCrystal1Click();
+    // "Data Memory...": shows the Data Memory window (enabled for the
+    // devices with a data memory).
+    void DataMemory1Click();
+    // The Data Memory window's "Load..." and "Save As...".
+    void DataLoadClick();
+    void DataSaveClick();
     // "Operation Log": shows the log window.
     void OperationLog1Click();
     void SaveLogClick();
@@ -197,6 +208,8 @@ public:
 
     // True while a command runs; clicks that would start another are ignored.
     bool Busy() const { return commands_.Busy(); }
+    // A chip command has ended: a failure brings the Operation Log up.
+    void Ended(Outcome outcome);
 
     // Clears the buffer, asks for a file with OpenDialog1 and loads it.
     // Returns the end address (0 when the dialog was cancelled), or nothing
@@ -226,6 +239,8 @@ public:
     void ShowX2Clock(bool checked) override;
     void ShowBuffer() override;
     void ShowFileName(const std::string& path) override;
+    void ShowDataBuffer() override;
+    void ShowDataFileName(const std::string& path) override;
     void Beep() override;
     void CommandEnded() override;
     // To standard error, and to the Operation Log window.
@@ -262,6 +277,7 @@ public:
     QFileDialog* OpenDialog1 = nullptr;
     QFileDialog* SaveDialog1 = nullptr;
     TfrmOperationLog* frmOperationLog = nullptr;
+    TfrmDataMemory* frmDataMemory = nullptr;
 
     // Menu bar.
     QMenu* Files1 = nullptr;
@@ -281,6 +297,8 @@ public:
     QAction* AT89S82531 = nullptr;
     QAction* AT89S20511 = nullptr;
     QAction* AT89S40511 = nullptr;
+    QAction* N6 = nullptr; // separator
+    QAction* DataMemory1 = nullptr;
     QMenu* Port1 = nullptr;
     QAction* LPT11 = nullptr;
     QAction* LPT21 = nullptr;
@@ -336,8 +354,8 @@ private:
     // cables there are, how to choose one, what chose this one, and which
     // CONFIG.QVX was read.
     QString CableAdvice() const;
-    // A chip command has ended: a failure brings the Operation Log up.
-    void Ended(Outcome outcome);
+    // The Data Memory item and window for the device selected.
+    void ShowDataMemoryState();
     // Shows the Operation Log beside the main window, made the active
     // window or not.
     void ShowLog(bool activate);
@@ -366,6 +384,7 @@ private:
     bool activated_ = false;
     bool closePending_ = false; // the window was closed during a command
     bool endingOnSignal_ = false;
+    bool chipControls_ = true; // the chip controls are enabled (program mode)
     std::chrono::steady_clock::time_point lastProcessed_{};
 };
 

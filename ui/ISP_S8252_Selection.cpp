@@ -42,6 +42,7 @@ void TfrmMain::ShowDevice(int32_t code)
     }
     btnFuse_Write->setEnabled(FuseDevice());
     chk_x2Clock->setEnabled(FuseDevice());
+    ShowDataMemoryState();
 }
 
 // The box's text, picked from the list or typed: an entry's name (in any
@@ -75,6 +76,7 @@ void TfrmMain::cmbDeviceChange()
         btnFuse_Write->setEnabled(true);
         chk_x2Clock->setEnabled(true);
     }
+    ShowDataMemoryState();
     if (const Device* device = selection_.SelectedDevice())
         Remember([device](SettingsFile& settings) { settings.Set(kDeviceKey, std::string(device->Name)); });
 }

@@ -307,6 +307,85 @@ TEST_F(CliTest, MalformedHexExitsTwoWithItsLineAndLeavesTheChip)
     EXPECT_EQ(ReadFile(Path("chip.bin")), image);
 }
 
+// The data EEPROM of both parts that have one: written (only the bytes that
+// differ, the code left alone), verified, read back as HEX and binary, kept
+// in the state file; erased by chip erase; a byte that never reads back, a
+// difference and a file too large each end the run with the address.
+TEST_F(CliTest, TheDataMemoryIsWrittenVerifiedAndReadOnBothParts)
+{
+    for (const auto& [device, size] : {std::pair{"AT89S8252", 0x2000}, std::pair{"AT89S8253", 0x3000}}) {
+        SCOPED_TRACE(device);
+        const std::string code = Image(Program(size), size);
+        Write("chip.bin", code);
+        fs::remove(Path("chip.bin.txt"));
+        std::map<int32_t, std::vector<uint8_t>> data = {{0x0000, std::vector<uint8_t>(40)}, {0x07F0, {1, 2, 3}}};
+        for (size_t i = 0; i < 40; ++i)
+            data[0][i] = uint8_t(0x5A + i * 3);
+        Write("data.hex", HexText(data));
+        const std::string image = Image(data, 0x800);
+        Ran ran = Run({"--device", device, "--port", Sim(device), "--eeprom-write", "data.hex", "--eeprom-verify",
+                       "data.hex", "--eeprom-read", "back.bin", "-U", "eeprom:r:back.txt:i"});
+        ASSERT_EQ(ran.status, 0) << ran.err;
+        EXPECT_TRUE(ran.Logged("Data Memory program finished.")) << ran.err;
+        EXPECT_TRUE(ran.Logged("Data Memory verify complete."));
+        EXPECT_TRUE(ran.Logged(ChecksumText(std::string(device) + " data", image)));
+        EXPECT_EQ(ReadFile(Path("back.bin")), image);
+        auto back = std::make_unique<CodeBuffer>();
+        ASSERT_TRUE(LoadHexFromFile(Path("back.txt"), *back).Ok());
+        EXPECT_EQ(HexByteValue(back->CodeHigh[0x7F2], back->CodeLow[0x7F2]), 3);
+        EXPECT_EQ(ReadFile(Path("chip.bin")), code);
+        const auto dataOf = [&] {
+            const std::vector<uint8_t> kept = Chip(device)->Chip().Data();
+            return std::string(kept.begin(), kept.end());
+        };
+        EXPECT_TRUE(dataOf() == image);
+        // Through a line that flips a bit now and then, the reads settle on
+        // the chip's bytes.
+        ran = Run({"--device", device, "--port", Sim(device, ",noise=0.002,seed=7"), "--eeprom-read", "noisy.bin"});
+        ASSERT_EQ(ran.status, 0) << ran.err;
+        EXPECT_TRUE(ReadFile(Path("noisy.bin")) == image);
+
+        // Two bytes changed: two writes, each in the part's own instruction.
+        data[0][5] = 0x00;
+        data[0x07F0][2] = 0xEE;
+        Write("data2.hex", HexText(data));
+        ran = Run({"--device", device, "--port", Sim(device, ",trace=" + Path("wire.txt")), "-U",
+                   "eeprom:w:data2.hex"});
+        ASSERT_EQ(ran.status, 0) << ran.err;
+        std::istringstream wire(ReadFile(Path("wire.txt")));
+        std::vector<std::string> writes;
+        for (std::string line; std::getline(wire, line);) {
+            unsigned first = 0;
+            if (std::sscanf(line.c_str(), "%2x ", &first) == 1 && (first == 0xC0 || (first & 0xC7) == 0x06))
+                writes.push_back(line.substr(0, line.find(" ->")));
+        }
+        EXPECT_EQ(writes, (size == 0x2000 ? std::vector<std::string>{"06 05 00", "3E F2 EE"}
+                                          : std::vector<std::string>{"C0 00 05 00", "C0 07 F2 EE"}));
+
+        // The first difference named, exit 1.
+        ran = Run({"--device", device, "--port", Sim(device), "--eeprom-verify", "data.hex"});
+        EXPECT_EQ(ran.status, 1);
+        EXPECT_TRUE(ran.Logged("Data memory verify failed at 0005: expected 69, read 00")) << ran.err;
+        EXPECT_TRUE(ran.Logged("Data Memory verify not match"));
+        // Data beyond 07FF: refused with its line before the chip is touched.
+        Write("large.hex", HexText({{0x07FE, {1, 2, 3}}}));
+        ran = Run({"--device", device, "--port", Sim(device), "--eeprom-write", "large.hex"});
+        EXPECT_EQ(ran.status, 2);
+        EXPECT_TRUE(ran.Logged("message: The file large.hex is no valid Intel HEX file; nothing was loaded. / Line 1: "
+                               "data at address 07FE to 0800 lies beyond the 2 KB data memory (0000 to 07FF)."))
+            << ran.err;
+        // A byte that never reads back after its write cycle fails with its address.
+        ran = Run({"--device", device, "--port", Sim(device, ",fault=busy"), "--eeprom-write", "data.hex"});
+        EXPECT_EQ(ran.status, 1);
+        EXPECT_TRUE(ran.Logged("Data memory programming failed at 0005: expected 69, read 80")) << ran.err;
+        EXPECT_TRUE(ran.Logged("Data Memory programming failed"));
+        EXPECT_FALSE(ran.Logged("Data Memory program finished."));
+        // Chip erase erases the data memory with the code.
+        ASSERT_EQ(Run({"--device", device, "--port", Sim(device), "--erase"}).status, 0);
+        EXPECT_TRUE(dataOf() == std::string(0x800, '\xFF'));
+    }
+}
+
 TEST_F(CliTest, NoCableEndsWithTheTargetsRefusal)
 {
     const Ran ran = Run({"--device", "AT89S52", "--port", "sim:AT89S52,fault=nocable", "--erase", "--blank"});
@@ -381,13 +460,19 @@ TEST_F(CliTest, CommandLineMistakesExitTwoWithWhatIsWrong)
          "--write-lock writes the lock bits of --lock-level: add --lock-level 1, 2 or 3"},
         // The short options of the field.
         {{"-p", "89s52", "-U", "eeprom:w:data.hex"},
-         "-U eeprom:w:data.hex: the data memory (eeprom) cannot be programmed yet; flash, the code memory, can"},
+         "-U eeprom:w:data.hex: the AT89S52 has no data memory (EEPROM); the AT89S8252 and AT89S8253 have one"},
+        {{"--device", "AT89S51", "--eeprom-read", "d.hex"},
+         "--eeprom-read: the AT89S51 has no data memory (EEPROM); the AT89S8252 and AT89S8253 have one"},
+        {{"--device", "AT89S8253", "--eeprom-verify"}, "--eeprom-verify needs a file name"},
+        {{"--device", "AT89S8253", "--eeprom-write", "d.hex", "-U", "flash:w:c.hex"},
+         "-U flash:w:c.hex after --eeprom-write: its chip erase erases the data memory too; give --eeprom-write "
+         "after it"},
         {{"-p", "89s52", "-U", "flash:w:app.srec:s"},
          "-U flash:w:app.srec:s: the format \"s\" cannot be read or written; i (Intel HEX), r (raw binary) or a "
          "(by the file's name)"},
         {{"-p", "89s52", "-U", "lfuse:w:0xE2:m"},
-         "-U lfuse:w:0xE2:m: unknown memory \"lfuse\"; the memory is flash (lock bits: --lock-level N --write-lock; "
-         "the x2 fuse: --x2 --write-fuse)"},
+         "-U lfuse:w:0xE2:m: unknown memory \"lfuse\"; the memory is flash (the code) or eeprom (the data memory of "
+         "the AT89S8252 and AT89S8253) (lock bits: --lock-level N --write-lock; the x2 fuse: --x2 --write-fuse)"},
         {{"-p", "89s52", "-e", "-c", "usbasp"}, "-c usbasp: unknown cable; ppdev, ftdi, gpio or sim (-c ? lists them)"},
         {{"-p", "89s52", "-e", "-P", "usb"}, "-P usb: say which cable with -c (ppdev, ftdi, gpio or sim)"},
         {{"-p", "89s52", "-e", "-c", "gpio"}, "-c gpio needs -P CHIP,rst=N,mosi=N,sck=N,miso=N (the GPIO chip and lines)"},

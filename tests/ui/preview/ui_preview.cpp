@@ -2,7 +2,7 @@
 // Xvfb with a screenshot). Not a test and not part of the program.
 //
 //   ui_preview [--load FILE] [--about] [--files] [--save] [--device CODE] [--narrow] [--port SELECTION]
-//              [--option-menu] [--crystal] [--lock N] [--auto]
+//              [--option-menu] [--crystal] [--lock N] [--auto] [--data FILE] [--device-menu]
 //
 // --load runs "Load Code" with FILE as the dialog's answer; --about opens the
 // about window once the main window is up; --files opens the Files menu; --save
@@ -12,7 +12,10 @@
 // the "Target crystal..." dialog. --device chooses a device code 0 to 6 from
 // the Device menu (-1 leaves none chosen); --lock ticks Lock Bit N; --auto
 // clicks AUTO-PROGRAM once the file is loaded (scripts/screenshot.sh).
+// --data opens the Data Memory window and loads FILE into it;
+// --device-menu opens the Device menu.
 #include "ABOUT_QVX.h"
+#include "DataMemory.h"
 #include "ISP_S8252.h"
 #include "PortAccess.h"
 
@@ -32,7 +35,8 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     qvx::SetApplicationTitle();
 
-    QString load;
+    QString load, data;
+    bool deviceMenu = false;
     bool about = false, narrow = false, files = false, save = false, optionMenu = false, crystal = false,
          autoProgram = false;
     int device = -2, lock = 0;
@@ -42,6 +46,10 @@ int main(int argc, char* argv[])
             load = QString::fromLocal8Bit(argv[++i]);
         else if (!std::strcmp(argv[i], "--about"))
             about = true;
+        else if (!std::strcmp(argv[i], "--data") && i + 1 < argc)
+            data = QString::fromLocal8Bit(argv[++i]);
+        else if (!std::strcmp(argv[i], "--device-menu"))
+            deviceMenu = true;
         else if (!std::strcmp(argv[i], "--files"))
             files = true;
         else if (!std::strcmp(argv[i], "--save"))
@@ -71,6 +79,8 @@ int main(int argc, char* argv[])
     qvx::TfrmMain::Hooks hooks;
     if (!load.isEmpty())
         hooks.OpenFile = [load]() -> std::optional<QString> { return load; };
+    if (!data.isEmpty())
+        hooks.OpenDataFile = [data]() -> std::optional<QString> { return data; };
     qvx::TfrmMain frmMain(*port, hooks);
     qvx::TfrmAboutQvx frmAboutQvx(&frmMain);
     frmMain.SetAboutWindow(&frmAboutQvx);
@@ -100,6 +110,15 @@ int main(int argc, char* argv[])
         });
     if (autoProgram)
         QTimer::singleShot(300, &frmMain, [&] { frmMain.btnAuto->click(); });
+    if (!data.isEmpty())
+        QTimer::singleShot(300, &frmMain, [&] {
+            frmMain.DataMemory1->trigger();
+            frmMain.frmDataMemory->btnDataLoad->click();
+        });
+    if (deviceMenu)
+        QTimer::singleShot(300, &frmMain, [&] {
+            frmMain.menuBar()->setActiveAction(frmMain.Device1->menuAction());
+        });
     if (crystal)
         QTimer::singleShot(300, &frmMain, [&] { frmMain.TargetCrystal1->trigger(); });
     return application.exec();
