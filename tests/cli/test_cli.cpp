@@ -520,11 +520,11 @@ TEST_F(CliTest, ReadIntoAFolderThatCannotBeWrittenExitsTwo)
 
 TEST_F(CliTest, ProgressBarOnlyWhenStandardErrorIsATerminal)
 {
-    const std::string full = "[" + std::string(30, '#') + "] 100%";
     const Ran terminal = RunCli({"--device", "AT89S2051", "--port", Sim("AT89S2051"), "--blank"}, dir, {}, true);
     EXPECT_EQ(terminal.status, 0) << terminal.err;
     EXPECT_NE(terminal.err.find("\r  ["), std::string::npos) << terminal.err;
-    EXPECT_NE(terminal.err.find(full + "  0:00"), std::string::npos) << terminal.err;
+    // The bar ends with the time taken, whatever the machine's speed.
+    EXPECT_TRUE(std::regex_search(terminal.err, std::regex(R"(\[#{30}\] 100%  \d+:\d\d)"))) << terminal.err;
     EXPECT_NE(terminal.err.find("Blank chip [OK]"), std::string::npos);
 
     const Ran piped = Run({"--device", "AT89S2051", "--port", Sim("AT89S2051"), "--blank"});
