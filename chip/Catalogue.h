@@ -65,6 +65,10 @@ struct Device {
     bool HasFuse; // the "x2 Clock" user fuse
     ChipTiming Timing;
     PageFacts Page;
+    // The SPI mode of its serial interface: 0 takes MOSI and drives MISO
+    // for the rising SCK edge, 1 for the falling one. A cable whose firmware
+    // clocks the bytes in one mode cannot read a chip of the other.
+    int SpiMode = 0;
 
     int32_t MemorySize() const { return LastAddress + 1; }
     // The specified byte write cycle at a crystal of `hz`; 0 when none is.

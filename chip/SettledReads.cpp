@@ -243,7 +243,8 @@ SettleOutcome Settler::Run()
             ++out_.stop;
         return std::move(out_);
     };
-    bool pages = job_.pages && s_.Chip.Page.ReadBytes > 0 && s_.Pages != PageForm::Refused;
+    bool pages = job_.pages && s_.Chip.Page.ReadBytes > 0 && s_.Pages != PageForm::Refused &&
+                 PortTakes(s_, PageReadLength(s_.Chip));
     std::vector<Unit> units = Units(pages);
     if (pages && s_.Chip.Page.HeaderUnsure && s_.Pages == PageForm::Unchecked) {
         bool works = false;

@@ -110,6 +110,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::abort();
         CheckGpio(chosen.gpio);
         return 0;
+    case qvx::PortSelection::Kind::Arduino:
+        if (value.rfind("arduino:", 0) != 0 || chosen.arduino.path.empty() ||
+            !qvx::SerialLine::KnownBaud(chosen.arduino.baud))
+            std::abort();
+        return 0;
+    case qvx::PortSelection::Kind::Usbasp:
+        if (value.rfind("usbasp", 0) != 0 || chosen.usbasp.serial.size() > qvx::kUsbaspMaxSerial)
+            std::abort();
+        return 0;
     case qvx::PortSelection::Kind::Sim:
         break;
     }
