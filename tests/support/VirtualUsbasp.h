@@ -84,6 +84,7 @@ public:
     void SleepUntil(std::chrono::nanoseconds deadline) override { Advance(deadline.count() - chip_.NowNs()); }
 
     sim::Chip& Chip() { return chip_; }
+    const VirtualUsbaspOptions& Options() const { return options_; }
     uint64_t Requests() const { return requests_; }
     uint64_t Transmits() const { return transmits_; }
     // The AT89S enables the firmware sent inside ENABLEPROG.
