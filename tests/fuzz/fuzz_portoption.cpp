@@ -57,7 +57,7 @@ void CheckFtdi(const qvx::FtdiSettings& s)
     ClockEnable(port, qvx::kLpt1Data);
     const uint8_t out[4] = {0xAC, 0x53, 0x00, 0x00};
     uint8_t in[4] = {};
-    port.ExchangeInstructions(qvx::kLpt1Data, {}, out, in);
+    port.ExchangeInstructions(qvx::kLpt1Data, {}, out, in, {});
 }
 
 void CheckGpio(const qvx::GpioSettings& s)
