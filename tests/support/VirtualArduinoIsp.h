@@ -8,7 +8,7 @@
 // Time is the chip's virtual clock: each byte takes its ten bits of the line
 // at `baud`, each SPI bit two phases of 4 us (125 kHz), start_pmode its 20 ms
 // and 50 ms, and the time the host spends between bytes passes as well; with
-// `realtime` the thread also sleeps until the wall clock has caught up. A
+// `realtime` each reply waits until the wall clock has caught up. A
 // board that resets on open ignores the line for `bootNs` after the first
 // byte (its bootloader), then for the 360 ms of the sketch's setup. A sketch
 // busy in start_pmode reads nothing; what arrives meanwhile beyond its
@@ -84,6 +84,10 @@ private:
     {
         if (ns > 0)
             chip_.AdvanceTime(std::chrono::nanoseconds(ns));
+    }
+    // With `realtime`, a reply leaves no sooner than the chip's clock says.
+    void CatchUp()
+    {
         if (options_.realtime && chip_.NowNs() > WallNs())
             std::this_thread::sleep_for(std::chrono::nanoseconds(chip_.NowNs() - WallNs()));
     }
@@ -110,8 +114,10 @@ private:
                 throw Stop{};
             else
                 Fill(20);
-        const int64_t wall = WallNs();
-        Advance(std::max<int64_t>(10'000'000'000 / options_.baud, wall - lastWall_));
+        const int64_t wall = WallNs(), byteNs = 10'000'000'000 / options_.baud;
+        // The byte's time on the line, and the time the host let pass (on
+        // the wall clock itself with `realtime`).
+        Advance(options_.realtime ? std::max(byteNs, wall - chip_.NowNs()) : std::max(byteNs, wall - lastWall_));
         lastWall_ = wall;
         const uint8_t byte = rx_.front();
         rx_.pop_front();
@@ -131,6 +137,7 @@ private:
             master_ = -1;
             throw Stop{};
         }
+        CatchUp();
         for (uint8_t b : bytes) {
             const uint8_t sent = options_.fault == F::Noise                          ? uint8_t(b ^ 0xA5)
                                  : faulty && options_.fault == F::Garble && b == kInSync ? kNoSync
