@@ -83,9 +83,9 @@ cmp -s "$root/share/qvx-isp/CONFIG.QVX" "$(dirname "$0")/../../CONFIG.QVX" ||
     fail "share/qvx-isp/CONFIG.QVX is not the shipped CONFIG.QVX"
 
 # The udev rule gives both USB cables to plugdev.
-for id in 0403:6001 16c0:05dc; do
-    grep -q "ATTRS{idVendor}==\"${id%:*}\", ATTRS{idProduct}==\"${id#*:}\", MODE=\"0660\", GROUP=\"plugdev\"" \
-        "$root/lib/udev/rules.d/60-qvx-isp.rules" || fail "the udev rule does not give $id to plugdev"
+for usb in 0403:6001 16c0:05dc; do
+    grep -q "ATTRS{idVendor}==\"${usb%:*}\", ATTRS{idProduct}==\"${usb#*:}\", MODE=\"0660\", GROUP=\"plugdev\"" \
+        "$root/lib/udev/rules.d/60-qvx-isp.rules" || fail "the udev rule does not give $usb to plugdev"
 done
 
 # The examples are the shipped ones.

@@ -180,8 +180,7 @@ TEST_F(EverydayTest, EveryCableFromThePortMenuIsUsedAndRemembered)
 }
 
 // A whole AT89S52 through the Arduino as ISP and the USBasp from the Port
-// menu, image exact; a three-byte part on them is refused before the chip
-// is touched, naming the cables that can program it.
+// menu, image exact.
 TEST_F(EverydayTest, TheArduinoAndTheUsbaspProgramAWholeAT89S52)
 {
     OpenOn("AT89S52,timing=instant");
@@ -203,15 +202,6 @@ TEST_F(EverydayTest, TheArduinoAndTheUsbaspProgramAWholeAT89S52)
         EXPECT_EQ(StatusesSince(statuses.size() - 2), (std::vector<std::string>{"Auto Programming finished.", "RUN MODE."}));
         chip->Settle();
         EXPECT_EQ(chip->Code(), image);
-
-        Choose("AT89S53");
-        window->ProgramMode1->trigger();
-        window->btnErase->click();
-        ASSERT_EQ(messages.size(), 1);
-        EXPECT_TRUE(messages[0].contains(QStringLiteral("three-byte instructions"))) << messages[0].toStdString();
-        EXPECT_EQ(statuses.back(), kNotForThisCable);
-        messages.clear();
-        Choose("AT89S52");
     }
 }
 
