@@ -38,20 +38,32 @@
 //    check a round trip of its own), as the parallel port is: computed on
 //    the virtual FT232R's clock at the first round trip, not waited out.
 //
+//  - an Arduino running the ArduinoISP sketch at 19200 baud: the virtual
+//    sketch on a pseudo-terminal, its clock kept in step with the wall
+//    clock. Its floor: the bytes of the universal commands on the serial
+//    line (six for each instruction of the sequence, ten bits a byte) and
+//    the erase, during which the chip takes nothing;
+//  - a USBasp: the virtual USBasp with a control transfer of 1 ms, in step
+//    with the wall clock. Its floor: one transfer per instruction and the
+//    erase.
+//
 //   auto_program_floor [DEVICE...] [--xtal=HZ] [--iodelay=NS] [--seed=N]
-//                      [--rtt=NS[,NS...]] [--devices-only | --reads-only | --cables-only]
+//                      [--rtt=NS[,NS...]] [--devices-only | --reads-only | --cables-only | --hobby-only]
 //
 // Run from the repository root so the shipped CONFIG.QVX is read:
 //   build/bench/auto_program_floor
 // A timing program, not a test: it takes a few minutes and keeps one core
 // busy; run it on a quiet machine.
+#include "ArduinoPort.h"
 #include "Device.h"
 #include "FtdiPort.h"
 #include "GpioPort.h"
 #include "ISP_S8252.h"
 #include "SimPort.h"
 #include "VirtualFt232r.h"
+#include "VirtualArduinoIsp.h"
 #include "VirtualGpioChip.h"
+#include "VirtualUsbasp.h"
 
 #include <QAction>
 #include <QApplication>
@@ -81,7 +93,7 @@ struct Options {
     int64_t ioDelayNs = 1000;
     uint32_t seed = 2024;
     std::vector<int64_t> roundTripsNs{1'000'000, 4'000'000};
-    bool deviceTable = true, readTable = true, cableTable = true;
+    bool deviceTable = true, readTable = true, cableTable = true, hobbyRows = true;
 };
 
 // Intel HEX of `image` from address 0, 16 bytes a record.
@@ -179,6 +191,8 @@ bool Parse(int argc, char** argv, Options& o)
             o.deviceTable = o.cableTable = false;
         else if (arg == "--cables-only")
             o.deviceTable = o.readTable = false;
+        else if (arg == "--hobby-only")
+            o.deviceTable = o.readTable = o.cableTable = false;
         else if (sim::FindDevice(arg))
             o.devices.push_back(arg);
         else
@@ -417,6 +431,63 @@ void PrintCables(const Options& o, std::mt19937& random, const QTemporaryDir& fi
     }
 }
 
+// The same AUTO-PROGRAM through the cables whose firmware clocks the chip.
+void PrintHobbyCables(const Options& o, std::mt19937& random, const QTemporaryDir& files, int& failures)
+{
+    const std::string name = "AT89S52";
+    const sim::Device& d = *sim::FindDevice(name);
+    std::vector<uint8_t> image;
+    const QString hex = files.filePath(QStringLiteral("hobby.hex"));
+    const uint64_t written = MakeImage(d, random, hex, image);
+    // The sequence's instructions, four bytes each: the enable, the erase,
+    // the byte writes, the lock writes (modes 1 and 2, and the mode 3 step)
+    // and the verify's byte reads.
+    const double instructions = double(2 + written + 3 + d.codeSize);
+    const double eraseS = double(d.eraseNs) / 1e9;
+    sim::ChipOptions chip;
+    chip.xtalHz = o.xtalHz;
+
+    std::printf("\n%s AUTO-PROGRAM through the cables whose firmware clocks the chip, %llu bytes written, "
+                "%.0f instructions\n\n",
+                name.c_str(), (unsigned long long)written, instructions);
+    std::printf("| cable | measured | floor | ratio | what the floor counts |\n");
+    std::printf("|---|---:|---:|---:|---|\n");
+    std::fflush(stdout);
+    auto row = [&](const char* cable, const Click& c, double floorSeconds, const char* counts) {
+        std::printf("| %s | %.2f s | %.2f s | %.3f | %s |%s\n", cable, c.seconds, floorSeconds,
+                    c.seconds / floorSeconds, counts, c.ok ? "" : " FAILED");
+        if (!c.ok) {
+            ++failures;
+            PrintFailure(c);
+        }
+        std::fflush(stdout);
+    };
+    {
+        VirtualArduinoOptions sketch;
+        sketch.realtime = true;
+        VirtualArduinoIsp board(d, chip, sketch);
+        ArduinoPort cable(ArduinoSettings{board.Path(), sketch.baud});
+        const Click c = ClickAutoProgram(cable, board.Chip(), name, image, hex, o.xtalHz);
+        const double lineS = instructions * 6 * 10 / sketch.baud;
+        row("Arduino as ISP, 19200 baud", c, lineS + eraseS, "6 bytes a universal command on the line, the erase");
+        std::printf("    %llu universal commands, %llu bytes from the program, %llu bytes lost\n",
+                    (unsigned long long)board.Universals(), (unsigned long long)board.BytesIn(),
+                    (unsigned long long)board.Overruns());
+    }
+    {
+        VirtualUsbaspOptions usb;
+        usb.realtime = true;
+        auto system = std::make_unique<VirtualUsbasp>(d, chip, usb);
+        VirtualUsbasp& usbasp = *system;
+        UsbaspPort cable(UsbaspSettings{}, std::move(system));
+        const Click c = ClickAutoProgram(cable, usbasp.Chip(), name, image, hex, o.xtalHz);
+        row("USBasp, 1 ms a control transfer", c, instructions * double(usb.roundTripNs) / 1e9 + eraseS,
+            "1 transfer an instruction, the erase");
+        std::printf("    %llu control transfers, %llu of them TRANSMIT\n", (unsigned long long)usbasp.Requests(),
+                    (unsigned long long)usbasp.Transmits());
+    }
+}
+
 // READ CHIP and VERIFY CODE of each part with page reads, on the parallel
 // port, against their page-read floors.
 void PrintReads(const Options& o, const QTemporaryDir& files, int& failures)
@@ -458,7 +529,7 @@ int main(int argc, char** argv)
     Options o;
     if (!Parse(argc, argv, o)) {
         std::fprintf(stderr, "usage: %s [DEVICE...] [--xtal=HZ] [--iodelay=NS] [--seed=N] [--rtt=NS[,NS...]] "
-                             "[--devices-only | --reads-only | --cables-only]\n",
+                             "[--devices-only | --reads-only | --cables-only | --hobby-only]\n",
                      argv[0]);
         return 2;
     }
@@ -502,5 +573,7 @@ int main(int argc, char** argv)
         PrintReads(o, files, failures);
     if (o.cableTable)
         PrintCables(o, random, files, failures);
+    if (o.hobbyRows)
+        PrintHobbyCables(o, random, files, failures);
     return failures ? 1 : 0;
 }

@@ -36,6 +36,11 @@ constexpr PageFacts kS5xPages{256, 0, 2, false, 0};
 // zeros): the table's form is sent and checked. The AT89S2051/4051's page
 // mode rests on firmware alone: not used.
 constexpr PageFacts kS8253Pages{64, 64, 3, true, 4500 * kUs};
+// The AT89S8253 datasheet draws its serial interface in SPI mode 1 (MISO
+// valid after the rising edge, MOSI taken at the falling one); nothing
+// documents the AT89S2051/4051, whose only evidence, firmware that programs
+// them, clocks them the same way.
+constexpr int kMode1 = 1;
 
 // The 2 KB data EEPROM. AT89S8252: 00 A10 A9 A8 1 0 1 (read) or 1 1 0
 // (write), the low address, the data; the byte erases itself as it is
@@ -49,14 +54,14 @@ constexpr DataMemoryFacts kS8252Data{2048, 2500 * kUs};
 constexpr DataMemoryFacts kS8253Data{2048, 4 * kMs};
 
 constexpr Device kDevices[] = {
-    //  code  name          last    set          enable              lock write   read-back           fuse   timing  pages  data
+    //  code  name          last    set          enable              lock write   read-back           fuse   timing  pages  data  spi
     {0, "AT89S51", 0x0FFF, I::FourByte, E::AnswerCompared, L::Stepwise, R::LockBits, false, kS5x, kS5xPages},
     {1, "AT89S52", 0x1FFF, I::FourByte, E::AnswerCompared, L::Stepwise, R::LockBits, false, kS5x, kS5xPages},
     {2, "AT89S53", 0x2FFF, I::ThreeByte, E::AnswerIgnored, L::ThreeByte, R::None, false, kS825x, {}},
     {3, "AT89S8252", 0x1FFF, I::ThreeByte, E::AnswerIgnored, L::ThreeByte, R::None, false, kS825x, {}, kS8252Data},
-    {4, "AT89S8253", 0x2FFF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true, kS8253, kS8253Pages, kS8253Data},
-    {5, "AT89S2051", 0x07FF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true, kS8253, {}},
-    {6, "AT89S4051", 0x0FFF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true, kS8253, {}},
+    {4, "AT89S8253", 0x2FFF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true, kS8253, kS8253Pages, kS8253Data, kMode1},
+    {5, "AT89S2051", 0x07FF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true, kS8253, {}, {}, kMode1},
+    {6, "AT89S4051", 0x0FFF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true, kS8253, {}, {}, kMode1},
 };
 } // namespace
 

@@ -74,6 +74,10 @@ struct Device {
     ChipTiming Timing;
     PageFacts Page;
     DataMemoryFacts Data{};
+    // The SPI mode of its serial interface: 0 takes MOSI and drives MISO
+    // for the rising SCK edge, 1 for the falling one. A cable whose firmware
+    // clocks the bytes in one mode cannot read a chip of the other.
+    int SpiMode = 0;
 
     int32_t MemorySize() const { return LastAddress + 1; }
     bool HasDataMemory() const { return Data.Size > 0; }

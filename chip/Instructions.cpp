@@ -136,6 +136,15 @@ void SendReadByteAt(ChipSession& s, int32_t address)
 
 size_t InstructionLength(const Device& chip) { return chip.Set == InstructionSet::ThreeByte ? 3 : 4; }
 
+bool PortTakes(const ChipSession& s, size_t length) { return length <= s.Link.Port->LongestInstruction(); }
+
+TargetNeeds NeedsOf(const LinkState& link, const Device& chip)
+{
+    return {std::string(chip.Name), InstructionLength(chip), chip.SpiMode,
+            CrystalClocksNs(chip.Timing.SckHighClocks, link.CrystalHz),
+            CrystalClocksNs(chip.Timing.SckLowClocks, link.CrystalHz), link.CrystalHz};
+}
+
 void SendReadCodeAt(ChipSession& s, int32_t address)
 {
     Instruction ins(s.Link);

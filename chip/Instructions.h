@@ -36,6 +36,13 @@ void ReenableProgramming(ChipSession& s);
 // Bytes of one instruction of the chip's set: 3 or 4.
 size_t InstructionLength(const Device& chip);
 
+// True when the port takes instructions of `length` bytes (a cable whose
+// firmware sends four bytes at a time takes no page instructions).
+bool PortTakes(const ChipSession& s, size_t length);
+
+// What the chip asks of the cable at the link's crystal.
+TargetNeeds NeedsOf(const LinkState& link, const Device& chip);
+
 // Appends the read or write of the code byte at `address` to `ins`, in the
 // encoding of the session's instruction set.
 void AddReadCode(const ChipSession& s, Instruction& ins, int32_t address);

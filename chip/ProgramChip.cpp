@@ -280,7 +280,7 @@ static OpResult ProgramCode(ChipSession& s, int32_t last)
     if (!OpenProgramming(s))
         return OpResult::Refused;
     int32_t from = 0;
-    if (s.Chip.Page.WriteBytes > 0 && s.Pages != PageForm::Refused) {
+    if (s.Chip.Page.WriteBytes > 0 && s.Pages != PageForm::Refused && PortTakes(s, PageWriteLength(s.Chip))) {
         from = -1;
         const OpResult paged = ProgramUnits(s, last, pollLimit, timing, true, from);
         if (from < 0)

@@ -245,7 +245,7 @@ SettleOutcome Settler::Run()
     };
     // The page instructions read code only.
     bool pages = job_.pages && s_.Array == MemoryArray::Code && s_.Chip.Page.ReadBytes > 0 &&
-                 s_.Pages != PageForm::Refused;
+                 s_.Pages != PageForm::Refused && PortTakes(s_, PageReadLength(s_.Chip));
     std::vector<Unit> units = Units(pages);
     if (pages && s_.Chip.Page.HeaderUnsure && s_.Pages == PageForm::Unchecked) {
         bool works = false;

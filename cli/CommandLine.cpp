@@ -401,15 +401,18 @@ const char* UsageText()
     return R"(Usage: qvx-isp-cli --device NAME [--port SPEC] [settings...] OPERATION...
        qvx-isp-cli -p DEVICE [-c CABLE [-P PORT]] [-e] -U flash:w:FILE[:i|r] ...
 
-Programs AT89S chips through the parallel-port cable, an FT232R USB cable or
-GPIO lines, without a window.
+Programs AT89S chips through the parallel-port cable, an FT232R USB cable,
+GPIO lines, an Arduino as ISP or a USBasp, without a window.
 
   --device NAME     AT89S51, AT89S52, AT89S53, AT89S8252, AT89S8253,
   -p NAME           AT89S2051 or AT89S4051 (letter case ignored; 89S52 and
                     S52 will do); required. -p ? lists them
   --port SPEC       ppdev (the parallel port), ftdi[:option...] (an FT232R
                     USB cable), gpio:CHIP,rst=N,mosi=N,sck=N,miso=N[,sense=N]
-                    (GPIO lines) or sim:DEVICE[,option...] (the simulated
+                    (GPIO lines), arduino:PATH[,baud=N] (an Arduino running
+                    the ArduinoISP sketch on the serial port PATH),
+                    usbasp[:serial=SERIAL] (a USBasp, firmware 1.11 or later)
+                    or sim:DEVICE[,option...] (the simulated
                     cable and chip); default $QVX_PORT, else the cable chosen
                     last in the window, else ppdev
   -c CABLE [-P PORT] the cable the short way: ppdev (lpt, parport) with -P

@@ -1,4 +1,5 @@
 #include "Commands.h"
+#include "Instructions.h"
 #include "ImageFile.h"
 #include "Mode.h"
 #include "OperationLog.h"
@@ -99,13 +100,23 @@ Commands::Commands(LinkState& link, CodeBuffer& buffer, Selection& selection, Co
     ClearBuffer(*data_);
 }
 
-bool Commands::Start(bool needsDevice)
+bool Commands::Start(bool needsDevice, bool touchesChip)
 {
     if (busy_)
         return false; // ignored, not queued
-    if (needsDevice && !selection_.SelectedDevice()) {
+    const Device* device = selection_.SelectedDevice();
+    if (needsDevice && !device) {
         SetStatus(kNoDevice);
         return false;
+    }
+    // A cable whose firmware clocks the chip may not suit it: refused before
+    // anything reaches the chip.
+    if (touchesChip && link_.Port) {
+        if (const std::string refusal = link_.Port->TargetRefusal(NeedsOf(link_, *device)); !refusal.empty()) {
+            ShowMessage(refusal);
+            SetStatus(kNotForThisCable);
+            return false;
+        }
     }
     busy_ = true;
     BeginCommand(link_);
@@ -169,7 +180,7 @@ bool Commands::WriteLock()
 
 Outcome Commands::RunChecked(const std::string& starting, const Operation& operation)
 {
-    if (!Start(true))
+    if (!Start(true, true))
         return Outcome::NotRun;
     SetStatus(starting);
     ProcessMessages();
@@ -240,7 +251,7 @@ Outcome Commands::ReadChip()
 
 Outcome Commands::Program()
 {
-    if (!Start(true))
+    if (!Start(true, true))
         return Outcome::NotRun;
     SetStatus("Programming...");
     ProcessMessages();
@@ -267,7 +278,7 @@ Outcome Commands::Program()
 
 Outcome Commands::AutoProgram()
 {
-    if (!Start(true))
+    if (!Start(true, true))
         return Outcome::NotRun;
     SetOperationMode(link_, true, selection_.FuseDevice());
     if (selection_.HexFileName.empty()) {
@@ -359,7 +370,7 @@ Outcome Commands::AutoProgram()
 
 Outcome Commands::WriteLockBits()
 {
-    if (!Start(true))
+    if (!Start(true, true))
         return Outcome::NotRun;
     Outcome outcome = Outcome::Succeeded;
     if (selection_.Locks.LockLevel == 0)
@@ -372,7 +383,7 @@ Outcome Commands::WriteLockBits()
 
 Outcome Commands::WriteFuse()
 {
-    if (!Start(true))
+    if (!Start(true, true))
         return Outcome::NotRun;
     ChipSession s = Session();
     Outcome outcome = Outcome::ChipFailed;

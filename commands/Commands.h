@@ -43,6 +43,9 @@ inline const std::string kCommandStopped = "Command stopped";
 // The status text of a command ended because the port itself failed (the
 // cable lost); the message has named the failure.
 inline const std::string kPortFailed = "Port failed";
+// The status text of a chip command refused because the cable cannot
+// program the selected device; the message has said why and which can.
+inline const std::string kNotForThisCable = "Not for this cable";
 // The status text of a read, verify or blank check that the MISO line was
 // too noisy for; the message has said what to check.
 inline const std::string kNoisyLine = "Line too noisy";
@@ -147,7 +150,9 @@ private:
 
     // Starts a command: false (and nothing done) while another one runs.
     // `needsDevice`: refused with a status text when no device is selected.
-    bool Start(bool needsDevice);
+    // `touchesChip`: refused with a message when the cable cannot program the
+    // selected device.
+    bool Start(bool needsDevice, bool touchesChip = false);
     void Finish();
     ChipSession Session();
     // Shows `starting`, runs `operation`, then (unless the target refused)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -28,6 +29,16 @@ struct SerialClock {
 struct ExchangePause {
     size_t before = 0;
     int64_t ns = 0;
+};
+
+// What a chip asks of a cable whose firmware clocks the instructions: the
+// command layer asks the port before a command touches the chip.
+struct TargetNeeds {
+    std::string chip;              // "AT89S52"
+    size_t instructionBytes = 4;   // 3 or 4
+    int spiMode = 0;               // 0: MOSI and MISO taken at the rising SCK edge; 1: at the falling one
+    int64_t minHighNs = 0, minLowNs = 0; // the shortest SCK phases at the board's crystal
+    uint32_t crystalHz = 0;
 };
 
 // How a backend took an exchange of whole instructions.
@@ -90,6 +101,18 @@ public:
         return 1;
     }
 
+    // Empty when this cable can program such a chip (and is now set up for
+    // it); otherwise why not and which cables can, for a message. Cables
+    // clocked by the program itself take every chip.
+    virtual std::string TargetRefusal(const TargetNeeds& needs)
+    {
+        (void)needs;
+        return {};
+    }
+    // The longest instruction an exchange may hold, in bytes: a cable whose
+    // firmware sends fixed four-byte instructions takes no page instructions.
+    virtual size_t LongestInstruction() const { return SIZE_MAX; }
+
     // For a signal handler while the program dies: in the data register
     // `port`, sets the bits of `set` and clears those of `clear` in one write,
     // with async-signal-safe calls only (no allocation, no lock, no stream),
@@ -133,7 +156,8 @@ void WaitOnSteadyClock(std::chrono::nanoseconds deadline);
 
 // Opens the backend named by a QVX_PORT value: empty or "ppdev" for the real
 // parallel port, "ftdi[:...]" for an FT232R cable, "gpio:..." for GPIO
-// lines, "sim:DEVICE[,option...]" for the simulated cable and chip.
+// lines, "arduino:PATH[,baud=N]" for an Arduino as ISP, "usbasp[:...]" for
+// a USBasp, "sim:DEVICE[,option...]" for the simulated cable and chip.
 // Returns null and fills `error` for a value it does not accept. The error
 // names the setting as "QVX_PORT=VALUE: ..."; `named` names it otherwise
 // (an option, the settings file), and an empty `named` leaves the name to

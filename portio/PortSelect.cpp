@@ -13,6 +13,8 @@ static const char* const kAcceptedForms =
     "accepted forms: unset or \"ppdev\" (the parallel port through /dev/parportN), "
     "\"ftdi[:serial=SERIAL,pins=MOSI/MISO/SCK/RST[/SENSE],rate=N]\" (an FT232R USB cable), "
     "\"gpio:CHIP,rst=N,mosi=N,sck=N,miso=N[,sense=N]\" (Linux GPIO lines), "
+    "\"arduino:PATH[,baud=N]\" (an Arduino running the ArduinoISP sketch on the serial port PATH), "
+    "\"usbasp[:serial=SERIAL]\" (a USBasp with firmware 1.11 or later), "
     "\"sim:DEVICE[,option...]\" (a simulated cable and chip, DEVICE one of AT89S51, AT89S52, "
     "AT89S53, AT89S8252, AT89S8253, AT89S2051, AT89S4051)";
 
@@ -42,6 +44,12 @@ bool ParsePortSelection(std::string_view selection, PortSelection& chosen, std::
     } else if (selection.substr(0, 5) == "gpio:") {
         chosen.kind = PortSelection::Kind::Gpio;
         parsed = ParseGpioOptions(selection.substr(5), chosen.gpio, error);
+    } else if (selection.substr(0, 8) == "arduino:") {
+        chosen.kind = PortSelection::Kind::Arduino;
+        parsed = ParseArduinoOptions(selection.substr(8), chosen.arduino, error);
+    } else if (selection == "usbasp" || selection.substr(0, 7) == "usbasp:") {
+        chosen.kind = PortSelection::Kind::Usbasp;
+        parsed = ParseUsbaspOptions(selection.substr(std::min<size_t>(7, selection.size())), chosen.usbasp, error);
     } else if (selection.substr(0, 4) == "sim:") {
         chosen.kind = PortSelection::Kind::Sim;
         chosen.simulated = true;
@@ -67,6 +75,8 @@ std::unique_ptr<PortAccess> OpenPortAccess(std::string_view selection, std::stri
     case PortSelection::Kind::Ppdev: return std::make_unique<PpdevPort>();
     case PortSelection::Kind::Ftdi: return std::make_unique<FtdiPort>(chosen.ftdi, MakeLibFtdiSystem());
     case PortSelection::Kind::Gpio: return std::make_unique<GpioPort>(chosen.gpio, MakeLibGpiodSystem());
+    case PortSelection::Kind::Arduino: return std::make_unique<ArduinoPort>(chosen.arduino);
+    case PortSelection::Kind::Usbasp: return std::make_unique<UsbaspPort>(chosen.usbasp, MakeLibUsbSystem());
     case PortSelection::Kind::Sim: break;
     }
     std::unique_ptr<PortAccess> port = OpenSimPort(selection.substr(4), error);

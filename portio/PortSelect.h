@@ -2,9 +2,11 @@
 // anything: the backend, and for the simulated cable its chip and options.
 #pragma once
 
+#include "ArduinoPort.h"
 #include "FtdiPort.h"
 #include "GpioPort.h"
 #include "SimPort.h"
+#include "UsbaspPort.h"
 
 #include <optional>
 #include <string>
@@ -13,11 +15,13 @@
 namespace qvx {
 
 struct PortSelection {
-    enum class Kind { Ppdev, Sim, Ftdi, Gpio } kind = Kind::Ppdev;
+    enum class Kind { Ppdev, Sim, Ftdi, Gpio, Arduino, Usbasp } kind = Kind::Ppdev;
     bool simulated = false; // kind == Sim
     SimSettings sim;        // when simulated
     FtdiSettings ftdi;      // the FT232R cable
     GpioSettings gpio;      // GPIO lines
+    ArduinoSettings arduino; // an Arduino as ISP
+    UsbaspSettings usbasp;   // a USBasp
 };
 
 // Returns false and fills `error` (naming the accepted forms) for a value

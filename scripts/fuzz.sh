@@ -17,7 +17,7 @@ cd "$root"
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(fuzz_hexfile fuzz_hexrecords fuzz_config fuzz_statefile fuzz_portoption)
+[ ${#targets[@]} -eq 0 ] && targets=(fuzz_hexfile fuzz_hexrecords fuzz_config fuzz_statefile fuzz_portoption fuzz_stk500)
 case $seconds in '' | *[!0-9]*) echo "usage: $0 [SECONDS] [TARGET...]" >&2; exit 2 ;; esac
 runs_limit=${FUZZ_RUNS:--1}     # -1: no limit on executions, only on time
 case $runs_limit in -1 | [0-9]*) ;; *) echo "FUZZ_RUNS must be a number" >&2; exit 2 ;; esac

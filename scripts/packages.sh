@@ -1,6 +1,7 @@
 # Debian packages the project needs to build, test, package and run. Sourced
 # by the scripts in this folder. libftdi1-dev (which brings libusb-1.0-0-dev)
-# and libgpiod-dev drive the FT232R USB cable and Linux GPIO lines; zlib1g-dev
+# and libgpiod-dev drive the FT232R USB cable and Linux GPIO lines,
+# libusb-1.0-0-dev the USBasp (the Arduino's serial port needs termios only); zlib1g-dev
 # gives the CRC-32 of the image checksums.
 # desktop-file-utils, appstream, shared-mime-info and man-db check the
 # installed files; dpkg-dev and file let cpack find the package's library
@@ -9,7 +10,7 @@ QVX_PACKAGES=(
   cmake g++ make pkg-config
   qt6-base-dev libgl-dev
   libjpeg-dev
-  libftdi1-dev libgpiod-dev
+  libftdi1-dev libgpiod-dev libusb-1.0-0-dev
   zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation fonts-dejavu-core

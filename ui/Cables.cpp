@@ -21,6 +21,18 @@ QStringList GpioChips()
                                                   QDir::Name);
 }
 
+// The serial ports an Arduino may be on: USB CDC boards (/dev/ttyACMn) and
+// those with a USB serial chip (/dev/ttyUSBn).
+QStringList SerialPorts()
+{
+    QStringList ports;
+    for (const QString& name : QDir(QStringLiteral("/dev"))
+                                   .entryList({QStringLiteral("ttyACM*"), QStringLiteral("ttyUSB*")},
+                                              QDir::System | QDir::Files, QDir::Name))
+        ports << QStringLiteral("/dev/") + name;
+    return ports;
+}
+
 std::string Text(const QString& value) { return value.trimmed().toStdString(); }
 
 } // namespace
@@ -46,6 +58,18 @@ const std::vector<Cable>& Cables()
           {"sck", "SCK line:", "11"},
           {"miso", "MISO line:", "9"},
           {"sense", "Sense line:", "none"}}},
+        {"ArduinoasISP1", "Arduino as ISP...", "Arduino as ISP", "arduino", "arduino:/dev/ttyACM0",
+         "An Arduino running the ArduinoISP example sketch (File > Examples > ArduinoISP in the Arduino IDE), "
+         "its pins 10, 11, 12 and 13 wired to the target's RST, MOSI, MISO and SCK, and a 10 uF capacitor "
+         "from its RESET to GND so that opening the port does not reset it. It programs the AT89S51 and "
+         "AT89S52. An Uno or a Leonardo is /dev/ttyACMn, a board with a CH340 or FT232R chip /dev/ttyUSBn; the "
+         "baud rate is the sketch's BAUDRATE, 19200 unless it was changed.",
+         {{"", "Serial port:", "/dev/ttyACM0", SerialPorts}, {"baud", "Baud rate:", "19200"}}},
+        {"USBasp1", "USBasp...", "USBasp", "usbasp", "usbasp",
+         "A USBasp (USB ID 16C0:05DC) with firmware 1.11 or later, which enters the AT89S programming mode "
+         "itself; the original firmware cannot. It programs the AT89S51 and AT89S52. Leave the serial number "
+         "empty to use the first USBasp found; lsusb -v shows it as iSerial.",
+         {{"serial", "Serial number:", "empty: the first USBasp found"}}},
     };
     return cables;
 }

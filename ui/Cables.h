@@ -45,7 +45,8 @@ const Cable* CableOf(const std::string& spec);
 QStringList CableValues(const Cable& cable, const std::string& spec);
 
 // The port form the values make: "ftdi", "ftdi:serial=A50285BI",
-// "gpio:gpiochip0,rst=25,mosi=10,sck=11,miso=9". Empty values are left out.
+// "gpio:gpiochip0,rst=25,mosi=10,sck=11,miso=9", "arduino:/dev/ttyACM0".
+// Empty values are left out.
 std::string CableSpec(const Cable& cable, const QStringList& values);
 
 // The cable's dialog: a field for each of the cable's fields, `values`

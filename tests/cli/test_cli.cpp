@@ -7,6 +7,7 @@
 #include "SimPort.h"
 #include "StoppedImage.h"
 #include "Version.h"
+#include "VirtualArduinoIsp.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <optional>
 #include <regex>
 #include <sstream>
@@ -241,6 +243,67 @@ TEST_F(CliTest, TheCableRememberedIsUsedUnlessOneIsGiven)
     ran = RunCli({"--device", "AT89S51", "--port", other, "--erase"}, dir, "sim:AT89S51,fault=nocable");
     EXPECT_EQ(ran.status, 0) << ran.err;
     EXPECT_TRUE(fs::exists(Path("other.bin")));
+}
+
+// The cables whose firmware clocks the chip: an ArduinoISP sketch on a
+// pseudo-terminal, and a USBasp in place of libusb-1.0 (its chip kept in
+// chip.bin), each programming a whole AT89S52; the parts and the cables
+// they cannot take end the run with what to do instead.
+TEST_F(CliTest, TheArduinoAndTheUsbaspProgramAWholeAT89S52)
+{
+    std::mt19937 random(52);
+    std::vector<uint8_t> bytes(0x2000);
+    for (uint8_t& b : bytes)
+        b = uint8_t(random());
+    Write("app.hex", HexText({{0, bytes}}));
+    const std::string image(bytes.begin(), bytes.end());
+    const std::string asan = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") + std::string(":") : "";
+    const auto usbasp = [&](const std::string& device, const std::string& fake) {
+        return RunChild({QVX_CLI, {"--device", device, "--port", "usbasp", "--auto", "app.hex"}, dir, std::nullopt,
+                         false, {"LD_PRELOAD=" QVX_FAKE_LIBUSB, "QVX_TEST_USBASP=AT89S52," + Path("chip.bin") + fake,
+                                 "ASAN_OPTIONS=" + asan + "verify_asan_link_order=0"}});
+    };
+    const std::vector<std::string> log{"Load file complete.", ChecksumText("AT89S52", image), "PROGRAM MODE.",
+                                       "Erase Chip...", "Programming...", "Program finished.", "Verify code ...",
+                                       "Verify complete.", "Auto Programming finished.", "RUN MODE."};
+    {
+        // An Uno that resets as the port opens.
+        VirtualArduinoIsp board(*sim::FindDevice("AT89S52"), {}, {.resetOnOpen = true, .bootNs = 300'000'000});
+        const Ran ran = Run({"--device", "AT89S52", "--port", "arduino:" + board.Path(), "--auto", "app.hex"});
+        ASSERT_EQ(ran.status, 0) << ran.err;
+        EXPECT_EQ(ran.Log(), log);
+        board.Chip().Settle();
+        EXPECT_EQ(board.Chip().Code(), bytes);
+    }
+    Ran ran = usbasp("AT89S52", "");
+    ASSERT_EQ(ran.status, 0) << ran.err;
+    EXPECT_EQ(ran.Log(), log);
+    EXPECT_EQ(ReadFile(Path("chip.bin")), image);
+
+    ran = usbasp("AT89S53", "");
+    EXPECT_EQ(ran.status, 2) << ran.err;
+    EXPECT_NE(ran.err.find("The AT89S53 cannot be programmed through the USBasp: it takes three-byte instructions"),
+              std::string::npos) << ran.err;
+    const struct {
+        std::string fake, says;
+    } unusable[] = {
+        {",absent", "No USBasp (USB ID 16C0:05DC"},
+        {",denied", "The USBasp cannot be opened: permission denied"},
+        {",release=0104", "The USBasp's firmware is version 1.04 (device release 0104), which cannot program AT89S chips"},
+    };
+    for (const auto& u : unusable) {
+        ran = usbasp("AT89S52", u.fake);
+        EXPECT_EQ(ran.status, 3) << u.fake;
+        EXPECT_NE(ran.err.find("Cannot open the port \"usbasp\" (--port): " + u.says), std::string::npos) << ran.err;
+    }
+    ran = usbasp("AT89S52", ",lose=400");
+    EXPECT_EQ(ran.status, 3) << ran.err;
+    EXPECT_TRUE(ran.Logged("message: USBasp: TRANSMIT failed: No such device (it may have been disconnected); the "
+                           "USBasp was unplugged or lost"))
+        << ran.err;
+    ran = Run({"--device", "AT89S52", "--port", "arduino:" + Path("ttyNone"), "--erase"});
+    EXPECT_EQ(ran.status, 3);
+    EXPECT_NE(ran.err.find("No serial port " + Path("ttyNone")), std::string::npos) << ran.err;
 }
 
 TEST_F(CliTest, VerifyOfADifferentFileExitsOneAndRunsNothingAfter)

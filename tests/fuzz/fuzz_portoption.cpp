@@ -57,7 +57,7 @@ void CheckFtdi(const qvx::FtdiSettings& s)
     ClockEnable(port, qvx::kLpt1Data);
     const uint8_t out[4] = {0xAC, 0x53, 0x00, 0x00};
     uint8_t in[4] = {};
-    port.ExchangeInstructions(qvx::kLpt1Data, {}, out, in);
+    port.ExchangeInstructions(qvx::kLpt1Data, {}, out, in, {});
 }
 
 void CheckGpio(const qvx::GpioSettings& s)
@@ -109,6 +109,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (value.rfind("gpio:", 0) != 0)
             std::abort();
         CheckGpio(chosen.gpio);
+        return 0;
+    case qvx::PortSelection::Kind::Arduino:
+        if (value.rfind("arduino:", 0) != 0 || chosen.arduino.path.empty() ||
+            !qvx::SerialLine::KnownBaud(chosen.arduino.baud))
+            std::abort();
+        return 0;
+    case qvx::PortSelection::Kind::Usbasp:
+        if (value.rfind("usbasp", 0) != 0 || chosen.usbasp.serial.size() > qvx::kUsbaspMaxSerial)
+            std::abort();
         return 0;
     case qvx::PortSelection::Kind::Sim:
         break;

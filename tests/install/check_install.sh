@@ -45,6 +45,7 @@ expected=(
     share/doc/qvx-isp/README.md
     share/doc/qvx-isp/copyright
     share/doc/qvx-isp/changelog.gz
+    lib/udev/rules.d/60-qvx-isp.rules
 )
 # The guide: every file of docs/ (names without blanks), beside the README.
 expected+=($(cd "$(dirname "$0")/../../docs" && find . -type f | sed 's|^\./|share/doc/qvx-isp/docs/|'))
@@ -80,6 +81,12 @@ done
 # The installed copy of CONFIG.QVX is the shipped one.
 cmp -s "$root/share/qvx-isp/CONFIG.QVX" "$(dirname "$0")/../../CONFIG.QVX" ||
     fail "share/qvx-isp/CONFIG.QVX is not the shipped CONFIG.QVX"
+
+# The udev rule gives both USB cables to plugdev.
+for usb in 0403:6001 16c0:05dc; do
+    grep -q "ATTRS{idVendor}==\"${usb%:*}\", ATTRS{idProduct}==\"${usb#*:}\", MODE=\"0660\", GROUP=\"plugdev\"" \
+        "$root/lib/udev/rules.d/60-qvx-isp.rules" || fail "the udev rule does not give $usb to plugdev"
+done
 
 # The examples are the shipped ones.
 for f in "$(dirname "$0")"/../../examples/*.hex; do

@@ -43,7 +43,8 @@ grep -q 'AT89S' <<<"$description" || fail "the description does not name the chi
 
 # dpkg-shlibdeps found the libraries the programs link.
 depends=$(field Depends)
-# Both programs drive the FT232R cable (libftdi1, libusb) and GPIO lines, and
+# Both programs drive the FT232R cable (libftdi1, libusb), the USBasp
+# (libusb) and GPIO lines, and
 # give checksums with zlib's CRC-32.
 libraries=(libc6 libftdi1-2 libusb-1.0-0 libgpiod2 zlib1g)
 [[ " ${programs[*]} " == *" qvx-isp "* ]] &&
@@ -59,6 +60,7 @@ done
 grep -q '/share/doc/qvx-isp/examples/blink.hex$' <<<"$contents" || fail "the package holds no examples"
 grep -q '/share/qvx-isp/CONFIG.QVX$' <<<"$contents" || fail "the package holds no CONFIG.QVX"
 grep -q '/share/doc/qvx-isp/docs/README.md$' <<<"$contents" || fail "the package holds no guide"
+grep -q '/lib/udev/rules.d/60-qvx-isp.rules$' <<<"$contents" || fail "the package holds no udev rule for the USB cables"
 # The programs are stripped.
 mkdir "$work/unpacked"
 dpkg-deb --extract "$deb" "$work/unpacked"

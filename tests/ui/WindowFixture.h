@@ -128,7 +128,8 @@ protected:
     // the working directory's CONFIG.QVX was read.
     QString FirstRunAdvice() const
     {
-        return QStringLiteral("\n\nCables: the parallel port (LPT1, LPT2), FT232R USB cable, GPIO lines. Choose "
+        return QStringLiteral("\n\nCables: the parallel port (LPT1, LPT2), FT232R USB cable, GPIO lines, Arduino as ISP, "
+                              "USBasp. Choose "
                               "one from the Port menu (kept for the next start), for one run with qvx-isp --port "
                               "FORM, or with QVX_PORT=FORM; qvx-isp --help lists the forms.\nCONFIG.QVX read from ") +
                QString::fromStdString(Dir()) + QStringLiteral("/CONFIG.QVX");

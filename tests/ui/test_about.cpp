@@ -108,7 +108,7 @@ TEST_F(AboutTest, TextNamesTheProductVersionDevicesAndPorts)
 {
     TfrmAboutQvx& a = OpenBoth();
     const QStringList lines = a.Memo1->toPlainText().split(QLatin1Char('\n'));
-    ASSERT_GE(lines.size(), 21);
+    ASSERT_GE(lines.size(), 27);
     EXPECT_EQ(lines[0], QString());
     EXPECT_TRUE(lines[1].contains(QStringLiteral("QVX-ISP")));
     EXPECT_EQ(lines[2], QStringLiteral("PC Based Software (In System Programming)"));
@@ -122,9 +122,10 @@ TEST_F(AboutTest, TextNamesTheProductVersionDevicesAndPorts)
     EXPECT_EQ(lines[15], QString());
     EXPECT_EQ(lines[16], QStringLiteral("It also supports the use of LPT1 and LPT2."));
     EXPECT_EQ(lines[17], QString());
-    EXPECT_EQ(lines.mid(18, 6), (QStringList{"Cables it drives:", "the PC parallel port, LPT1 and LPT2",
-                                             "FT232R USB cable", "GPIO lines", "a simulated cable and chip", ""}));
-    EXPECT_FALSE(lines[24].isEmpty()); // the notice's heading
+    EXPECT_EQ(lines.mid(18, 8), (QStringList{"Cables it drives:", "the PC parallel port, LPT1 and LPT2",
+                                             "FT232R USB cable", "GPIO lines", "Arduino as ISP", "USBasp",
+                                             "a simulated cable and chip", ""}));
+    EXPECT_FALSE(lines[26].isEmpty()); // the notice's heading
     EXPECT_EQ(a.Label1->text(), QStringLiteral("QVX-ISP")); // no web address
 }
 

@@ -9,7 +9,9 @@
 #include "LogWindow.h"
 #include "PortSelect.h"
 #include "VirtualFt232r.h"
+#include "VirtualArduinoIsp.h"
 #include "VirtualGpioChip.h"
+#include "VirtualUsbasp.h"
 
 #include <QClipboard>
 #include <QFileDialog>
@@ -20,6 +22,7 @@
 #include <csignal>
 #include <fstream>
 #include <iterator>
+#include <random>
 
 namespace qvx::test {
 namespace {
@@ -54,6 +57,15 @@ protected:
                 port = std::make_unique<FtdiPort>(chosen.ftdi, std::move(ft));
                 return port;
             }
+            if (chosen.kind == PortSelection::Kind::Arduino) { // the sketch on `arduino`'s terminal
+                chip = &arduino->Chip();
+                return std::unique_ptr<PortAccess>(std::make_unique<ArduinoPort>(chosen.arduino));
+            }
+            if (chosen.kind == PortSelection::Kind::Usbasp) {
+                auto usb = std::make_unique<VirtualUsbasp>(*sim::FindDevice("AT89S52"), sim::ChipOptions{});
+                chip = &usb->Chip();
+                return std::unique_ptr<PortAccess>(std::make_unique<UsbaspPort>(chosen.usbasp, std::move(usb)));
+            }
             std::unique_ptr<SimPort> cable = MakeSimPort("AT89S52,timing=instant", error);
             chip = &cable->Chip();
             if (chosen.kind != PortSelection::Kind::Gpio)
@@ -74,6 +86,8 @@ protected:
     }
 
     sim::Chip* chip = nullptr; // behind the cable chosen last
+    std::unique_ptr<VirtualArduinoIsp> arduino =
+        std::make_unique<VirtualArduinoIsp>(*sim::FindDevice("AT89S52"), sim::ChipOptions{});
     std::vector<std::unique_ptr<SimPort>> cables;
     std::vector<std::unique_ptr<VirtualGpioChip>> gpios;
     VirtualGpioOptions gpioOptions;
@@ -124,6 +138,8 @@ TEST_F(EverydayTest, EveryCableFromThePortMenuIsUsedAndRemembered)
          "gpio:gpiochip0,rst=25,mosi=10,sck=11,miso=9"},
         {window->CableItems[0], {"QVX00001", "txd/rxd/rts/dtr", "500000"}, {"", "", ""},
          "ftdi:serial=QVX00001,pins=txd/rxd/rts/dtr,rate=500000"},
+        {window->CableItems[2], {QString::fromStdString(arduino->Path()), ""}, {"/dev/ttyACM0", ""}, "arduino:" + arduino->Path()},
+        {window->CableItems[3], {""}, {""}, "usbasp"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.spec);
@@ -153,14 +169,40 @@ TEST_F(EverydayTest, EveryCableFromThePortMenuIsUsedAndRemembered)
                                           "miso=9\": option \"mosi=x\": a line is a number from 0 to 1023\nThe "
                                           "window keeps the cable it had."));
     EXPECT_EQ(asked.back()[2], QStringLiteral("10")) << "the dialog shows what was typed last";
-    EXPECT_EQ(window->CableChoice().Spec, rows[2].spec);
-    EXPECT_TRUE(window->CableItems[0]->isChecked() && Remembers("Port=" + rows[2].spec));
+    EXPECT_EQ(window->CableChoice().Spec, rows[4].spec);
+    EXPECT_TRUE(window->CableItems[3]->isChecked() && Remembers("Port=" + rows[4].spec));
 
     window->LPT21->trigger();
     EXPECT_EQ(window->CableChoice().Spec, "ppdev");
-    EXPECT_TRUE(window->LPT21->isChecked() && !window->CableItems[0]->isChecked());
+    EXPECT_TRUE(window->LPT21->isChecked() && !window->CableItems[3]->isChecked());
     EXPECT_EQ(window->Link().DataPort, kLpt2Data);
     EXPECT_TRUE(Remembers("Port=ppdev") && Remembers("Lpt=2"));
+}
+
+// A whole AT89S52 through the Arduino as ISP and the USBasp from the Port
+// menu, image exact.
+TEST_F(EverydayTest, TheArduinoAndTheUsbaspProgramAWholeAT89S52)
+{
+    OpenOn("AT89S52,timing=instant");
+    Choose("AT89S52");
+    VirtualCables();
+    std::mt19937 random(89);
+    std::vector<uint8_t> image(0x2000);
+    for (uint8_t& b : image)
+        b = uint8_t(random());
+    LoadHex(HexText({{0, image}}));
+    const std::pair<QAction*, QStringList> cables[] = {{window->CableItems[2], {QString::fromStdString(arduino->Path()), ""}},
+                                                       {window->CableItems[3], {""}}};
+    for (const auto& [item, answer] : cables) {
+        SCOPED_TRACE(item->text().toStdString());
+        cableAnswers.push_back(answer);
+        item->trigger();
+        window->btnAuto->click();
+        EXPECT_TRUE(messages.isEmpty()) << messages.join('|').toStdString();
+        EXPECT_EQ(StatusesSince(statuses.size() - 2), (std::vector<std::string>{"Auto Programming finished.", "RUN MODE."}));
+        chip->Settle();
+        EXPECT_EQ(chip->Code(), image);
+    }
 }
 
 // Without a usable cable at start, "Choose Another Cable" keeps the window

@@ -290,7 +290,9 @@ TEST_F(LayoutTest, MenuTreeWithAccessKeysAndCheckMarks)
                 {"LPT21", "LPT2", true, false},
                 {"N5", "", false, false},
                 {"FT232RUSBcable1", "FT232R USB cable...", true, false},
-                {"GPIOlines1", "GPIO lines...", true, false}});
+                {"GPIOlines1", "GPIO lines...", true, false},
+                {"ArduinoasISP1", "Arduino as ISP...", true, false},
+                {"USBasp1", "USBasp...", true, false}});
     EXPECT_TRUE(bar[2]->isChecked()); // the design's mark on the Port menu itself
     ExpectMenu(bar[3]->menu(), "Option1", "Option",
                {{"ProgramMode1", "Program Mode", true, true},

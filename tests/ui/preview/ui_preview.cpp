@@ -2,13 +2,13 @@
 // Xvfb with a screenshot). Not a test and not part of the program.
 //
 //   ui_preview [--load FILE] [--about] [--files] [--save] [--device CODE] [--narrow] [--port SELECTION]
-//              [--option-menu] [--crystal] [--lock N] [--auto] [--data FILE] [--device-menu]
+//              [--option-menu] [--port-menu] [--crystal] [--lock N] [--auto] [--data FILE] [--device-menu]
 //
 // --load runs "Load Code" with FILE as the dialog's answer; --about opens the
 // about window once the main window is up; --files opens the Files menu; --save
 // opens the "Save Code As..." dialog; --narrow makes the main window
 // 294 pixels wide; --port chooses the backend as QVX_PORT would (default:
-// the simulated AT89S8252); --option-menu opens the Option menu, --crystal
+// the simulated AT89S8252); --option-menu and --port-menu open those menus, --crystal
 // the "Target crystal..." dialog. --device chooses a device code 0 to 6 from
 // the Device menu (-1 leaves none chosen); --lock ticks Lock Bit N; --auto
 // clicks AUTO-PROGRAM once the file is loaded (scripts/screenshot.sh).
@@ -37,7 +37,8 @@ int main(int argc, char* argv[])
 
     QString load, data;
     bool deviceMenu = false;
-    bool about = false, narrow = false, files = false, save = false, optionMenu = false, crystal = false,
+    bool about = false, narrow = false, files = false, save = false, optionMenu = false, portMenu = false,
+         crystal = false,
          autoProgram = false;
     int device = -2, lock = 0;
     std::string selection = "sim:AT89S8252,timing=instant";
@@ -58,6 +59,8 @@ int main(int argc, char* argv[])
             narrow = true;
         else if (!std::strcmp(argv[i], "--option-menu"))
             optionMenu = true;
+        else if (!std::strcmp(argv[i], "--port-menu"))
+            portMenu = true;
         else if (!std::strcmp(argv[i], "--crystal"))
             crystal = true;
         else if (!std::strcmp(argv[i], "--device") && i + 1 < argc)
@@ -108,6 +111,8 @@ int main(int argc, char* argv[])
         QTimer::singleShot(300, &frmMain, [&] {
             frmMain.menuBar()->setActiveAction(frmMain.Option1->menuAction());
         });
+    if (portMenu)
+        QTimer::singleShot(300, &frmMain, [&] { frmMain.menuBar()->setActiveAction(frmMain.Port1->menuAction()); });
     if (autoProgram)
         QTimer::singleShot(300, &frmMain, [&] { frmMain.btnAuto->click(); });
     if (!data.isEmpty())

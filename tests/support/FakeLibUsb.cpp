@@ -1,0 +1,164 @@
+// libusb-1.0 as a USBasp with a simulated chip sees it, for a program run as
+// a process of its own: loaded with LD_PRELOAD, it takes the place of the
+// calls the USBasp backend makes, and answers them through VirtualUsbasp.
+//
+// QVX_TEST_USBASP=DEVICE,STATE[,release=N][,absent][,denied][,lose=N]
+// chooses the chip, the file that keeps its code memory and lock bits
+// between runs (sim/StateFile.h: loaded at libusb_init, saved at
+// libusb_exit), the firmware's device release (hex), a USBasp that is not
+// plugged in or not permitted, and the requests it answers before it is
+// unplugged.
+#include "StateFile.h"
+#include "VirtualUsbasp.h"
+
+#include <libusb.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+struct Fake {
+    std::unique_ptr<qvx::VirtualUsbasp> usbasp;
+    std::string state;
+};
+
+Fake& TheFake()
+{
+    static Fake fake;
+    return fake;
+}
+
+// Stand-ins for the library's opaque objects: only their addresses are used.
+char gDevice, gHandle;
+
+bool Start()
+{
+    Fake& f = TheFake();
+    if (f.usbasp)
+        return true;
+    const char* setting = std::getenv("QVX_TEST_USBASP");
+    if (!setting)
+        return false;
+    std::istringstream items(setting);
+    std::string device, item;
+    std::getline(items, device, ',');
+    std::getline(items, f.state, ',');
+    qvx::VirtualUsbaspOptions options;
+    options.followWall = true; // the program waits on the real clock
+    while (std::getline(items, item, ',')) {
+        if (item.rfind("release=", 0) == 0)
+            options.release = uint16_t(std::strtoul(item.c_str() + 8, nullptr, 16));
+        else if (item == "absent")
+            options.present = false;
+        else if (item == "denied")
+            options.denied = true;
+        else if (item.rfind("lose=", 0) == 0)
+            options.loseAfter = std::strtoll(item.c_str() + 5, nullptr, 10);
+    }
+    const qvx::sim::Device* chip = qvx::sim::FindDevice(device);
+    if (!chip)
+        return false;
+    f.usbasp = std::make_unique<qvx::VirtualUsbasp>(*chip, qvx::sim::ChipOptions{}, options);
+    std::string error;
+    if (!f.state.empty() && !qvx::sim::LoadState(f.usbasp->Chip(), f.state, error)) {
+        std::fprintf(stderr, "fake libusb: %s\n", error.c_str());
+        f.usbasp.reset();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+extern "C" {
+
+int libusb_init(libusb_context** context)
+{
+    if (context)
+        *context = nullptr;
+    return Start() ? 0 : LIBUSB_ERROR_OTHER;
+}
+
+void libusb_exit(libusb_context*)
+{
+    Fake& f = TheFake();
+    if (!f.usbasp || f.state.empty())
+        return;
+    f.usbasp->Chip().Settle();
+    std::string error;
+    if (!qvx::sim::SaveState(f.usbasp->Chip(), f.state, error))
+        std::fprintf(stderr, "fake libusb: %s\n", error.c_str());
+}
+
+ssize_t libusb_get_device_list(libusb_context*, libusb_device*** list)
+{
+    static libusb_device* devices[2] = {reinterpret_cast<libusb_device*>(&gDevice), nullptr};
+    const bool present = TheFake().usbasp && TheFake().usbasp->Options().present;
+    devices[0] = present ? reinterpret_cast<libusb_device*>(&gDevice) : nullptr;
+    *list = devices;
+    return present ? 1 : 0;
+}
+
+void libusb_free_device_list(libusb_device**, int) {}
+
+int libusb_get_device_descriptor(libusb_device*, libusb_device_descriptor* d)
+{
+    std::memset(d, 0, sizeof *d);
+    d->idVendor = 0x16C0;
+    d->idProduct = 0x05DC;
+    d->iManufacturer = 1;
+    d->iProduct = 2;
+    d->bcdDevice = TheFake().usbasp ? TheFake().usbasp->Options().release : 0;
+    return 0;
+}
+
+uint8_t libusb_get_bus_number(libusb_device*) { return 1; }
+uint8_t libusb_get_device_address(libusb_device*) { return 5; }
+
+int libusb_open(libusb_device*, libusb_device_handle** handle)
+{
+    Fake& f = TheFake();
+    std::string name;
+    uint16_t release = 0;
+    const qvx::UsbaspSystem::Result r = f.usbasp->Open("", name, release);
+    if (r.status == qvx::UsbaspSystem::Status::NotFound)
+        return LIBUSB_ERROR_NO_DEVICE;
+    if (r.status == qvx::UsbaspSystem::Status::Denied)
+        return LIBUSB_ERROR_ACCESS;
+    *handle = reinterpret_cast<libusb_device_handle*>(&gHandle);
+    return 0;
+}
+
+void libusb_close(libusb_device_handle*) {}
+
+int libusb_get_string_descriptor_ascii(libusb_device_handle*, uint8_t index, unsigned char* data, int length)
+{
+    const char* text = index == 1 ? "www.fischl.de" : index == 2 ? "USBasp" : "";
+    std::snprintf(reinterpret_cast<char*>(data), size_t(length), "%s", text);
+    return int(std::strlen(reinterpret_cast<char*>(data)));
+}
+
+int libusb_control_transfer(libusb_device_handle*, uint8_t, uint8_t request, uint16_t value, uint16_t index,
+                            unsigned char* data, uint16_t length, unsigned int)
+{
+    size_t got = 0;
+    const qvx::UsbaspSystem::Result r = TheFake().usbasp->Request(request, value, index, data, length, got);
+    if (r.status == qvx::UsbaspSystem::Status::Lost)
+        return LIBUSB_ERROR_NO_DEVICE;
+    return r.ok() ? int(got) : LIBUSB_ERROR_IO;
+}
+
+const char* libusb_strerror(int code)
+{
+    switch (code) {
+    case LIBUSB_ERROR_ACCESS: return "Access denied (insufficient permissions)";
+    case LIBUSB_ERROR_NO_DEVICE: return "No such device (it may have been disconnected)";
+    default: return "Input/Output Error";
+    }
+}
+
+} // extern "C"
