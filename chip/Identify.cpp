@@ -375,6 +375,28 @@ DetectReport DetectChip(LinkState& link, CodeBuffer& buffer)
         return report;
     }
 
+    if (!answered && fourSeen.Low && link.CrystalHz > kMinCrystalHz) {
+        // Something drove MISO without the echo: once more with the serial
+        // clock slowed down for the slowest crystal. A chip that answers
+        // then is a four-byte part clocked too fast for its crystal.
+        const uint32_t crystal = link.CrystalHz;
+        link.CrystalHz = kMinCrystalHz;
+        const bool slowAnswered = EnterProgramming(four);
+        link.CrystalHz = crystal;
+        ApplyClockFloor(link, fourByte);
+        if (link.Refused) {
+            report.Diagnosis = NoAnswerDiagnosis(link);
+            return report;
+        }
+        if (slowAnswered) {
+            report.Diagnosis = "The chip answered the programming enable only with the serial clock slowed down "
+                               "for a 1 MHz crystal: the serial clock is too fast for the crystal on the board. "
+                               "Set that crystal under Option > \"Target crystal...\" (--crystal on the command "
+                               "line), then detect again.";
+            return report;
+        }
+    }
+
     // The three-byte set: its enable is not answered, but a chip that is
     // there drives MISO while it reads its code; a line without one floats.
     link.Enables = {};
@@ -438,7 +460,7 @@ std::vector<std::string> DetectLines(const DetectReport& report)
                         "choose the device");
         break;
     case DetectReport::Kind::Nothing:
-        lines.push_back("No chip found. " + report.Diagnosis);
+        lines.push_back("No chip detected: " + report.Diagnosis);
         break;
     }
     return lines;

@@ -127,7 +127,84 @@ bool Commands::Refused(OpResult result)
     SetStatus(link_.StopRequested                 ? kCommandStopped
               : !link_.Port->Failure().empty() ? kPortFailed
                                                 : kNotInProgramMode);
+    if (!link_.StopRequested && link_.Port->Failure().empty())
+        if (const std::string why = NoAnswerDiagnosis(link_); !why.empty())
+            Log(why);
     return true;
+}
+
+void Commands::SelectFound(const Device& chip)
+{
+    selection_.DeviceCode = chip.Code;
+    view_.DeviceSelected(chip);
+    Log("Selected the " + std::string(chip.Name) + ", the chip found");
+}
+
+std::optional<Outcome> Commands::CheckChip()
+{
+    ChipSession s = Session();
+    const Device& selected = s.Chip;
+    const std::string name(selected.Name);
+    if (selected.Signature.Length == 0) {
+        // Said once for each device selected, not before every command.
+        if (uncheckedSaid_ != &selected)
+            Log("The " + name + " has no serial signature: the chip on the cable cannot be checked against it");
+        uncheckedSaid_ = &selected;
+        return std::nullopt;
+    }
+    const SignatureRead read = ReadSignature(s);
+    if (Refused(read.Result))
+        return Outcome::ChipFailed;
+    if (read.Result != OpResult::Completed) {
+        SetStatus(kNoisyLine); // the message has said what to check
+        return Outcome::ChipFailed;
+    }
+    const std::string signature = "Signature " + HexBytes(read.Bytes);
+    if (!read.Readable()) {
+        Log(signature + ": not readable. An AT89S51 or AT89S52 in lock mode 3 or 4 hides its signature, and a "
+                        "line without a chip answering reads the same; going on as the " + name + ".");
+        return std::nullopt;
+    }
+    if (read.Found == &selected) {
+        WriteLog(LogKind::Result, "", signature + ": " + name);
+        return std::nullopt;
+    }
+    const std::string found = read.Found ? std::string(read.Found->Name) : std::string();
+    WriteLog(LogKind::Result, "", signature + ": " + (read.Found ? found : "no device has it"));
+    // The AT89S2051/4051's own values are unverified: only a verified
+    // part's signature tells that another chip is there.
+    if (!selected.Signature.Verified && !(read.Found && read.Found->Signature.Verified)) {
+        Log("The " + name + "'s signature is unverified: going on as the " + name + ". If the chip is not an " + name +
+            ", stop and choose its device.");
+        return std::nullopt;
+    }
+    const std::string chip = read.Found ? "an " + found + " (signature " + HexBytes(read.Bytes) + ")"
+                                        : "a chip whose signature " + HexBytes(read.Bytes) + " no device has";
+    const std::string question = "The chip on the cable is " + chip + ", not the " + name +
+                                 " selected. Nothing has been erased or written.\n" +
+                                 (read.Found ? "Select the " + found + " and go on, or cancel?"
+                                             : "Go on as the " + name + " anyway, or cancel?");
+    switch (view_.AskWrongChip(question, read.Found)) {
+    case WrongChipChoice::SelectFound:
+        if (read.Found) {
+            SelectFound(*read.Found);
+            return std::nullopt;
+        }
+        break;
+    case WrongChipChoice::GoOn:
+        Log("Going on as the " + name + ", as asked");
+        return std::nullopt;
+    case WrongChipChoice::Cancel:
+        break;
+    }
+    WriteLog(LogKind::Message, "message: ",
+             "Stopped before anything was erased or written: the chip on the cable is " + chip + ", not the " + name +
+                 " selected. " +
+                 (read.Found ? "Choose the " + found + " (Device menu; --device " + found + " or --device auto), or "
+                             : std::string("Choose the chip's device, or ")) +
+                 "go on as the " + name + " with --force.");
+    SetStatus(kWrongChip);
+    return Outcome::ChipFailed;
 }
 
 bool Commands::FuseAfterProgramming(ChipSession& s)
@@ -172,6 +249,10 @@ Outcome Commands::RunChecked(const std::string& starting, const Operation& opera
         return Outcome::NotRun;
     SetStatus(starting);
     ProcessMessages();
+    if (const std::optional<Outcome> stopped = CheckChip()) {
+        Finish();
+        return *stopped;
+    }
     ChipSession s = Session();
     Ending ending;
     Outcome outcome = Outcome::ChipFailed;
@@ -241,6 +322,10 @@ Outcome Commands::Program()
         return Outcome::NotRun;
     SetStatus("Programming...");
     ProcessMessages();
+    if (const std::optional<Outcome> stopped = CheckChip()) {
+        Finish();
+        return *stopped;
+    }
     ChipSession s = Session();
     if (const std::optional<Outcome> refused = PrepareCode(s.Chip, "Load file failed.")) {
         Finish(); // the chip was not touched
@@ -271,6 +356,12 @@ Outcome Commands::AutoProgram()
         SetStatus("File name does't indentify!!!.");
         Finish();
         return Outcome::FileFailed;
+    }
+    if (const std::optional<Outcome> stopped = CheckChip()) {
+        if (stopped == Outcome::ChipFailed && !link_.StopRequested && link_.Port->Failure().empty())
+            SetStatus("Auto programming fail");
+        Finish();
+        return *stopped;
     }
     ChipSession s = Session();
     auto fail = [&] {
@@ -345,6 +436,8 @@ Outcome Commands::WriteLockBits()
     Outcome outcome = Outcome::Succeeded;
     if (selection_.Locks.LockLevel == 0)
         SetStatus("Non Lock bit function");
+    else if (const std::optional<Outcome> stopped = CheckChip())
+        outcome = *stopped;
     else if (!WriteLock())
         outcome = Outcome::ChipFailed;
     Finish();
@@ -355,6 +448,10 @@ Outcome Commands::WriteFuse()
 {
     if (!Start(true))
         return Outcome::NotRun;
+    if (const std::optional<Outcome> stopped = CheckChip()) {
+        Finish();
+        return *stopped;
+    }
     ChipSession s = Session();
     Outcome outcome = Outcome::ChipFailed;
     const OpResult fuse = WriteFuses(s);
@@ -367,6 +464,55 @@ Outcome Commands::WriteFuse()
     }
     Finish();
     return outcome;
+}
+
+Outcome Commands::DetectChip()
+{
+    if (!Start(false))
+        return Outcome::NotRun;
+    SetStatus("Detect Chip...");
+    ProcessMessages();
+    detected_ = qvx::DetectChip(link_, buffer_);
+    const std::vector<std::string> lines = DetectLines(detected_);
+    Outcome outcome = Outcome::Succeeded;
+    if (detected_.What == DetectReport::Kind::Nothing &&
+        (link_.StopRequested || !link_.Port->Failure().empty())) {
+        Refused(OpResult::Refused);
+        outcome = Outcome::ChipFailed;
+    } else {
+        // The last line names the chip found; the status says so for a
+        // chip named by its signature.
+        for (size_t n = 0; n < lines.size(); ++n)
+            if (n + 1 < lines.size() || !detected_.Chip)
+                WriteLog(LogKind::Result, "", lines[n]);
+        SetOperationMode(link_, true, selection_.FuseDevice());
+        if (detected_.What == DetectReport::Kind::Nothing) {
+            SetStatus(kNotInProgramMode);
+            outcome = Outcome::ChipFailed;
+        } else {
+            if (detected_.Chip && detected_.Chip != selection_.SelectedDevice())
+                SelectFound(*detected_.Chip);
+            SetStatus(detected_.Chip ? "Chip found: " + std::string(detected_.Chip->Name) : "Chip found");
+        }
+    }
+    Finish();
+    return outcome;
+}
+
+Outcome Commands::ChipInfo()
+{
+    return RunChecked("Read Lock Bits and Fuses...", [this](ChipSession& s, Ending& ending) {
+        const ChipState state = ReadChipState(s);
+        if (state.Result != OpResult::Completed)
+            return state.Result;
+        for (const std::string& line : ChipStateLines(s.Chip, state))
+            WriteLog(LogKind::Result, "", line);
+        const bool locksRead = s.Chip.ReadBack == ReadBackKind::None || state.LockBits;
+        const bool fusesRead = !s.Chip.HasFuse || state.Fuses;
+        ending.Passed = locksRead && fusesRead;
+        ending.Text = ending.Passed ? "Lock bits and fuses read" : kNoisyLine;
+        return OpResult::Completed;
+    });
 }
 
 // --- Code files -----------------------------------------------------------
