@@ -107,7 +107,7 @@ public:
                 (SafeForAnyChip(SignatureAt(facts.Address[i])) ? safe : unsafe).push_back(facts.Address[i]);
         if (!ReadAll(safe))
             return false;
-        const bool fourByte = std::any_of(Devices().begin(), Devices().end(), [&](const Device& d) { return Agrees(d); });
+        const bool fourByte = fourByte_ || std::any_of(Devices().begin(), Devices().end(), [&](const Device& d) { return Agrees(d); });
         return unsafe.empty() || !fourByte || ReadAll(unsafe);
     }
 
@@ -127,6 +127,10 @@ public:
         const SignatureFacts& f = d.Signature;
         return f.Length > 0 && Bytes(f) == std::vector<uint8_t>(f.Bytes, f.Bytes + f.Length);
     }
+
+    // The chip has answered the four-byte enable with its echo: every read
+    // is safe.
+    void KnownFourByte() { fourByte_ = true; }
 
     // `first` when the chip holds its signature, else the first device in
     // the catalogue whose signature it holds.
@@ -172,6 +176,7 @@ private:
 
     ChipSession& s_;
     std::map<uint16_t, uint8_t> seen_;
+    bool fourByte_ = false;
 };
 
 const char kSenseLow[] =
@@ -249,6 +254,8 @@ SignatureRead ReadSignature(ChipSession& s)
         return read;
     }
     SignatureReader reader(s);
+    if (s.Chip.Enable == EnableJudgement::AnswerCompared)
+        reader.KnownFourByte(); // the enable was answered with its echo
     bool ok = reader.Read(s.Chip.Signature);
     for (auto d = Devices().begin(); ok && !reader.Holds(s.Chip) && d != Devices().end(); ++d) {
         ok = reader.Read(d->Signature);
@@ -348,6 +355,8 @@ DetectReport DetectChip(LinkState& link, CodeBuffer& buffer)
     const bool answered = EnterProgramming(four);
     const LinkState::EnablesSeen fourSeen = link.Enables;
     SignatureReader reader(four);
+    if (answered)
+        reader.KnownFourByte();
     bool ok = !link.Refused;
     const Device* found = nullptr;
     for (auto d = Devices().begin(); ok && !found && d != Devices().end(); ++d) {

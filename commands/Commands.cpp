@@ -73,6 +73,21 @@ OpResult ReadOf(ChipSession& s)
     return s.Link.Refused ? OpResult::Refused : code;
 }
 
+// After a byte that did not take its write: the chip's lock bits when it
+// can tell them, and what to do.
+std::string EraseFirstAdvice(ChipSession& s)
+{
+    if (s.Chip.ReadBack != ReadBackKind::None && !s.Link.Refused) {
+        const ChipState state = ReadChipState(s);
+        if (state.LockBits && (*state.LockBits & 1))
+            return "The chip's lock bits read " + LockBitsWords(*state.LockBits) +
+                   ": a locked chip takes no writes. Erase it first (ERASE clears the lock bits with the code), "
+                   "then program.";
+    }
+    return "A byte did not take its write in time. A chip that was not erased keeps the bits it has, and a "
+           "locked one takes no writes: erase it first (ERASE, or AUTO-PROGRAM, which erases), then program.";
+}
+
 } // namespace
 
 std::string ChecksumLine(const std::string& deviceName, const CodeBuffer& buffer, int32_t size)
@@ -309,6 +324,11 @@ Outcome Commands::ReadChip()
         ending.Passed = read == OpResult::Completed; // "Read chip error!!!." has been shown otherwise
         ending.Text = ending.Passed ? "Read Chip finished" : kNoisyLine;
         ending.Checksum = ending.Passed;
+        // LB2 disables reading the code back: what came is not the code.
+        if (ending.Passed && s.LockBitsRead > 0 && (s.LockBitsRead & 2))
+            ending.Detail = "The chip's lock bits read " + LockBitsWords(uint8_t(s.LockBitsRead)) +
+                            ": they keep its code from being read, so the image read is not the chip's code. "
+                            "Only an erase clears them, and it erases the code too.";
         return read;
     });
     if (outcome != Outcome::NotRun)
@@ -337,6 +357,7 @@ Outcome Commands::Program()
         // ended at the refusal
     } else if (programmed != OpResult::Completed) {
         SetStatus("Programming Time-Out");
+        Log(EraseFirstAdvice(s));
     } else {
         SetStatus("Program finished.");
         ProcessMessages();

@@ -122,6 +122,10 @@ public:
         std::function<bool(const QString& text)> FirstRun;
         // The Operation Log's "Save As..." dialog: the path, or nothing.
         std::function<std::optional<QString>()> SaveLog;
+        // A chip of another device than the one selected: `question` names
+        // both; `found` is the device the chip's signature names (empty for
+        // none). Cancel is the default.
+        std::function<WrongChipChoice(const QString& question, const QString& found)> AskWrongChip;
     };
 
     // Creates the window and runs its creation handler (FormCreate) against
@@ -194,6 +198,9 @@ public:
     void ReadChip1Click();
     void SpeedButton1Click();
     void btnFuse_WriteClick();
+    // "Detect Chip": the chip on the cable found, selected when its
+    // signature names it, and what was found shown in a box.
+    void DetectChip1Click();
 
     // True while a command runs; clicks that would start another are ignored.
     bool Busy() const { return commands_.Busy(); }
@@ -228,6 +235,8 @@ public:
     void ShowFileName(const std::string& path) override;
     void Beep() override;
     void CommandEnded() override;
+    WrongChipChoice AskWrongChip(const std::string& question, const Device* found) override;
+    void DeviceSelected(const Device& device) override;
     // To standard error, and to the Operation Log window.
     void WriteLog(const std::string& line) override;
 
@@ -281,6 +290,8 @@ public:
     QAction* AT89S82531 = nullptr;
     QAction* AT89S20511 = nullptr;
     QAction* AT89S40511 = nullptr;
+    QAction* N6 = nullptr; // separator
+    QAction* DetectChip1 = nullptr;
     QMenu* Port1 = nullptr;
     QAction* LPT11 = nullptr;
     QAction* LPT21 = nullptr;
