@@ -264,11 +264,8 @@ SignatureRead ReadSignature(ChipSession& s)
     }
     read.Found = ok ? reader.Found(&s.Chip) : nullptr;
     read.Bytes = reader.Bytes(read.Found ? read.Found->Signature : s.Chip.Signature);
-    if (!ok) {
+    if (!ok)
         read.Result = s.Link.Refused ? OpResult::Refused : OpResult::Failed;
-        if (read.Result == OpResult::Failed)
-            s.Panel().ShowMessage(std::string(kNoisySignature) + kOtherSetToo);
-    }
     return read;
 }
 

@@ -382,7 +382,7 @@ std::string ParseCommandLine(const std::vector<std::string>& args, Options& opti
     if (options.Device.empty() && detectOnly && !options.Operations.empty())
         options.Device = "auto";
     if (options.Device.empty())
-        return "--device is required (--device auto: the chip detected on the cable)";
+        return "--device is required";
     if (options.Operations.empty())
         return "no operation given";
     if (options.Port && (options.Cable || options.CablePort))

@@ -163,7 +163,7 @@ std::optional<Outcome> Commands::CheckChip()
     if (selected.Signature.Length == 0) {
         // Said once for each device selected, not before every command.
         if (uncheckedSaid_ != &selected)
-            Log("The " + name + " has no serial signature: the chip on the cable cannot be checked against it");
+            WriteLog(LogKind::Status, "", "The " + name + " has no serial signature: the chip on the cable cannot be checked against it");
         uncheckedSaid_ = &selected;
         return std::nullopt;
     }
@@ -171,8 +171,11 @@ std::optional<Outcome> Commands::CheckChip()
     if (Refused(read.Result))
         return Outcome::ChipFailed;
     if (read.Result != OpResult::Completed) {
-        SetStatus(kNoisyLine); // the message has said what to check
-        return Outcome::ChipFailed;
+        // The command's own reads judge the line again, and stop it if
+        // they cannot settle either.
+        Log("The signature did not read the same often enough to be taken: the line from the chip (MISO) is "
+            "noisy. The chip is not checked against the " + name + ".");
+        return std::nullopt;
     }
     const std::string signature = "Signature " + HexBytes(read.Bytes);
     if (!read.Readable()) {
@@ -181,7 +184,8 @@ std::optional<Outcome> Commands::CheckChip()
         return std::nullopt;
     }
     if (read.Found == &selected) {
-        WriteLog(LogKind::Result, "", signature + ": " + name);
+        // Shown as the status texts are: not a failure's detail.
+        WriteLog(LogKind::Status, "", signature + ": " + name);
         return std::nullopt;
     }
     const std::string found = read.Found ? std::string(read.Found->Name) : std::string();

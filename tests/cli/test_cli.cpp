@@ -124,11 +124,13 @@ TEST_F(CliTest, AutoThenReadGivesTheProgrammedImageBack)
     const std::string image = Image(program, 0x2000);
     // The file loaded and each chip read give the same checksums.
     const std::string checksum = ChecksumText("AT89S52", image);
+    // Each command reads the signature first.
+    const std::string signature = "Signature 1E 52 06: AT89S52";
     EXPECT_EQ(ran.Log(), (std::vector<std::string>{
-                             "Load file complete.", checksum, "PROGRAM MODE.", "Erase Chip...", "Programming...",
+                             "Load file complete.", checksum, "PROGRAM MODE.", signature, "Erase Chip...", "Programming...",
                              "Program finished.", "Verify code ...", "Verify complete.", "Auto Programming finished.",
-                             "RUN MODE.", "Read Chip...", "PROGRAM MODE.", "Read Chip finished", checksum,
-                             "Save file complete.", "Read Chip...", "PROGRAM MODE.", "Read Chip finished", checksum,
+                             "RUN MODE.", "Read Chip...", signature, "PROGRAM MODE.", "Read Chip finished", checksum,
+                             "Save file complete.", "Read Chip...", signature, "PROGRAM MODE.", "Read Chip finished", checksum,
                              "Save file complete.", "RUN MODE."}));
     EXPECT_EQ(ReadFile(Path("chip.bin")), image);
     EXPECT_EQ(ReadFile(Path("back.bin")), image);
@@ -260,7 +262,8 @@ TEST_F(CliTest, VerifyOfADifferentFileExitsOneAndRunsNothingAfter)
     std::snprintf(detail, sizeof detail, "Verify failed at 0003: expected %02X, read %02X", other[0][3],
                   uint8_t(image[3]));
     EXPECT_EQ(ran.Log(), (std::vector<std::string>{"Load file complete.", ChecksumText("AT89S51", Image(other, 0x1000)),
-                                                   "Verify Code...", "PROGRAM MODE.", detail, "Verify not match",
+                                                   "Verify Code...", "Signature 1E 51 06: AT89S51",
+                                                   "PROGRAM MODE.", detail, "Verify not match",
                                                    "RUN MODE."}));
     EXPECT_EQ(ReadFile(Path("chip.bin")), image); // no erase
 
@@ -744,6 +747,7 @@ TEST_F(CliTest, VerbosityChoosesWhatStandardErrorShows)
     const std::string checksum = ChecksumText("AT89S51", image);
     const std::string failed = "Verify failed at 0010: expected 42, read FF";
     const std::string refused = "message: Device have not in program mode";
+    // A failure's detail: shown from -q on.
     const struct {
         const char* verbosity;
         const char* port;
@@ -752,7 +756,7 @@ TEST_F(CliTest, VerbosityChoosesWhatStandardErrorShows)
         {"-q", "", {checksum, failed}},
         {"-qq", "", {}},
         {"-qq", ",fault=nocable", {refused}},
-        {"-vqq", ",fault=nocable", {checksum, refused}},
+        {"-vqq", ",fault=nocable", {checksum, refused, kSenseLowDiagnosis}},
     };
     for (const auto& c : cases) {
         const Ran ran = Run({"-p", "s51", c.verbosity, "--port", Sim("AT89S51", c.port), "-U", "flash:v:app.hex"});
