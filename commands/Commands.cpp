@@ -148,6 +148,17 @@ bool Commands::Refused(OpResult result)
     return true;
 }
 
+std::optional<Outcome> Commands::CheckChipFor(const std::string& reloadFailedStatus)
+{
+    const Device* before = selection_.SelectedDevice();
+    if (const std::optional<Outcome> stopped = CheckChip())
+        return stopped;
+    // The chip found selected: its size is what the code must fit.
+    if (selection_.SelectedDevice() != before)
+        return PrepareCode(*selection_.SelectedDevice(), reloadFailedStatus);
+    return std::nullopt;
+}
+
 void Commands::SelectFound(const Device& chip)
 {
     selection_.DeviceCode = chip.Code;
@@ -346,15 +357,15 @@ Outcome Commands::Program()
         return Outcome::NotRun;
     SetStatus("Programming...");
     ProcessMessages();
-    if (const std::optional<Outcome> stopped = CheckChip()) {
+    if (const std::optional<Outcome> refused = PrepareCode(*selection_.SelectedDevice(), "Load file failed.")) {
+        Finish(); // the chip was not touched
+        return *refused;
+    }
+    if (const std::optional<Outcome> stopped = CheckChipFor("Load file failed.")) {
         Finish();
         return *stopped;
     }
     ChipSession s = Session();
-    if (const std::optional<Outcome> refused = PrepareCode(s.Chip, "Load file failed.")) {
-        Finish(); // the chip was not touched
-        return *refused;
-    }
     Outcome outcome = Outcome::ChipFailed;
     const OpResult programmed = ProgramOf(s);
     if (Refused(programmed)) {
@@ -382,13 +393,6 @@ Outcome Commands::AutoProgram()
         Finish();
         return Outcome::FileFailed;
     }
-    if (const std::optional<Outcome> stopped = CheckChip()) {
-        if (stopped == Outcome::ChipFailed && !link_.StopRequested && link_.Port->Failure().empty())
-            SetStatus("Auto programming fail");
-        Finish();
-        return *stopped;
-    }
-    ChipSession s = Session();
     auto fail = [&] {
         SetStatus("Auto programming fail");
         Finish();
@@ -396,13 +400,20 @@ Outcome Commands::AutoProgram()
     };
     // A file that cannot be loaded, holds no data or does not fit the chip
     // stops the sequence before the chip is erased rather than after.
-    if (const std::optional<Outcome> refused = PrepareCode(s.Chip, "Auto programming fail")) {
+    if (const std::optional<Outcome> refused = PrepareCode(*selection_.SelectedDevice(), "Auto programming fail")) {
         Finish();
         return *refused;
     }
 
     SetStatus("Erase Chip...");
     ProcessMessages();
+    if (const std::optional<Outcome> stopped = CheckChipFor("Auto programming fail")) {
+        if (stopped == Outcome::ChipFailed)
+            return fail();
+        Finish();
+        return *stopped;
+    }
+    ChipSession s = Session();
     const OpResult erased = EraseOf(s);
     if (Refused(erased))
         return fail();

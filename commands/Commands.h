@@ -163,6 +163,9 @@ private:
     // on (as the device selected now, which may be the chip found);
     // otherwise how it ends, its status shown.
     std::optional<Outcome> CheckChip();
+    // The same before programming: when the chip found was selected, the
+    // code is prepared again for it (see PrepareCode).
+    std::optional<Outcome> CheckChipFor(const std::string& reloadFailedStatus);
     // Selects the chip found, as the Device menu does.
     void SelectFound(const Device& chip);
     // The fuse write that follows programming on a fuse device; false when

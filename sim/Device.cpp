@@ -42,8 +42,8 @@ constexpr std::array<Device, 7> kDevices{{
     // name        code    mask    set                         locks                     fuse   data  clk  write       erase       sck            page        signature
     {"AT89S51",    4096,  0x0FFF, InstructionSet::FourByte,  LockScheme::ModeSteps,     false, 0,    64, 400 * kUs,  500 * kMs,  kS5xSck,       kS5xPage,   kS51Signature},
     {"AT89S52",    8192,  0x1FFF, InstructionSet::FourByte,  LockScheme::ModeSteps,     false, 0,    64, 400 * kUs,  500 * kMs,  kS5xSck,       kS5xPage,   kS52Signature},
-    {"AT89S53",    12288, 0x3FFF, InstructionSet::ThreeByte, LockScheme::ThreeByteWrite, false, 0,    0,  2500 * kUs, 16 * kMs,   kS825xSck,     {}},
-    {"AT89S8252",  8192,  0x1FFF, InstructionSet::ThreeByte, LockScheme::ThreeByteWrite, false, 2048, 0,  2500 * kUs, 16 * kMs,   kS825xSck,     {}},
+    {"AT89S53",    12288, 0x3FFF, InstructionSet::ThreeByte, LockScheme::ThreeByteWrite, false, 0,    0,  2500 * kUs, 16 * kMs,   kS825xSck,     {},         {}},
+    {"AT89S8252",  8192,  0x1FFF, InstructionSet::ThreeByte, LockScheme::ThreeByteWrite, false, 2048, 0,  2500 * kUs, 16 * kMs,   kS825xSck,     {},         {}},
     {"AT89S8253",  12288, 0x3FFF, InstructionSet::FourByte,  LockScheme::FourByteWrite, true,  0,    0,  4 * kMs,    8 * kMs,    kSixteenthSck, kS8253Page, kS8253Signature},
     {"AT89S2051",  2048,  0x07FF, InstructionSet::FourByte,  LockScheme::FourByteWrite, true,  0,    0,  4 * kMs,    8 * kMs,    kSixteenthSck, {},         kS2051Signature},
     {"AT89S4051",  4096,  0x0FFF, InstructionSet::FourByte,  LockScheme::FourByteWrite, true,  0,    0,  4 * kMs,    8 * kMs,    kSixteenthSck, {},         kS4051Signature},

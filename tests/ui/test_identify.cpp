@@ -2,6 +2,8 @@
 // window on the simulated chip.
 #include "CommandFixture.h"
 
+#include <QMenu>
+
 namespace qvx::test {
 namespace {
 

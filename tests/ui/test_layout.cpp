@@ -282,7 +282,9 @@ TEST_F(LayoutTest, MenuTreeWithAccessKeysAndCheckMarks)
                 {"AT89S82521", "AT89S8252", true, true},
                 {"AT89S82531", "AT89S8253", true, false},
                 {"AT89S20511", "AT89S2051", true, false},
-                {"AT89S40511", "AT89S4051", true, false}});
+                {"AT89S40511", "AT89S4051", true, false},
+                {"N6", "", false, false},
+                {"DetectChip1", "Detect Chip", false, false}});
     ExpectMenu(bar[2]->menu(), "Port1", "Port",
                {{"LPT11", "LPT1", true, true},
                 {"LPT21", "LPT2", true, false},
