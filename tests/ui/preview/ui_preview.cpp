@@ -2,14 +2,15 @@
 // Xvfb with a screenshot). Not a test and not part of the program.
 //
 //   ui_preview [--load FILE] [--about] [--files] [--save] [--device CODE] [--narrow] [--port SELECTION]
-//              [--option-menu] [--crystal] [--lock N] [--auto]
+//              [--option-menu] [--device-menu] [--detect] [--crystal] [--lock N] [--auto]
 //
 // --load runs "Load Code" with FILE as the dialog's answer; --about opens the
 // about window once the main window is up; --files opens the Files menu; --save
 // opens the "Save Code As..." dialog; --narrow makes the main window
 // 294 pixels wide; --port chooses the backend as QVX_PORT would (default:
 // the simulated AT89S8252); --option-menu opens the Option menu, --crystal
-// the "Target crystal..." dialog. --device chooses a device code 0 to 6 from
+// the "Target crystal..." dialog, --device-menu the Device menu, --detect
+// "Detect Chip". --device chooses a device code 0 to 6 from
 // the Device menu (-1 leaves none chosen); --lock ticks Lock Bit N; --auto
 // clicks AUTO-PROGRAM once the file is loaded (scripts/screenshot.sh).
 #include "ABOUT_QVX.h"
@@ -34,7 +35,7 @@ int main(int argc, char* argv[])
 
     QString load;
     bool about = false, narrow = false, files = false, save = false, optionMenu = false, crystal = false,
-         autoProgram = false;
+         autoProgram = false, deviceMenu = false, detect = false;
     int device = -2, lock = 0;
     std::string selection = "sim:AT89S8252,timing=instant";
     for (int i = 1; i < argc; ++i) {
@@ -50,6 +51,10 @@ int main(int argc, char* argv[])
             narrow = true;
         else if (!std::strcmp(argv[i], "--option-menu"))
             optionMenu = true;
+        else if (!std::strcmp(argv[i], "--device-menu"))
+            deviceMenu = true;
+        else if (!std::strcmp(argv[i], "--detect"))
+            detect = true;
         else if (!std::strcmp(argv[i], "--crystal"))
             crystal = true;
         else if (!std::strcmp(argv[i], "--device") && i + 1 < argc)
@@ -98,6 +103,12 @@ int main(int argc, char* argv[])
         QTimer::singleShot(300, &frmMain, [&] {
             frmMain.menuBar()->setActiveAction(frmMain.Option1->menuAction());
         });
+    if (deviceMenu)
+        QTimer::singleShot(300, &frmMain, [&] {
+            frmMain.menuBar()->setActiveAction(frmMain.Device1->menuAction());
+        });
+    if (detect)
+        QTimer::singleShot(300, &frmMain, [&] { frmMain.DetectChip1->trigger(); });
     if (autoProgram)
         QTimer::singleShot(300, &frmMain, [&] { frmMain.btnAuto->click(); });
     if (crystal)
