@@ -93,6 +93,17 @@ TEST_F(IdentifyTest, TheSignatureDecidesBeforeAnythingIsWritten)
     }
 }
 
+// READ CHIP on a chip whose lock bits keep its code from being read.
+TEST_F(IdentifyTest, ReadingALockedChipSaysTheImageIsNotItsCode)
+{
+    Open("AT89S52,timing=instant");
+    Chip().PresetCode(0x0000, 0x12);
+    Chip().PresetLockBits(true, true, false);
+    EXPECT_EQ(panel.ReadChip(), Outcome::Succeeded);
+    EXPECT_TRUE(Logged("The chip's lock bits read LB1 and LB2 programmed (mode 3): they keep its code from being "
+                       "read, so the image read is not the chip's code."));
+}
+
 // What --info prints: the lock bits and fuses as the chip holds them.
 TEST_F(IdentifyTest, LockBitsAndFusesInWords)
 {
