@@ -473,10 +473,11 @@ progress bar shows reads, programming, verify and blank check. At the end
 the target is left running, unless --no-run.
 
 Exit status: 0 every operation succeeded; 1 a chip operation failed (verify
-not matching, chip not blank, time-out, refused by the target, another chip
-than --device, no chip found by --detect); 2 a usage
-error, an unknown device, or a file that cannot be read, written or parsed,
-or code larger than the chip; 3 the port cannot be opened, or failed while
+not matching, chip not blank, time-out, refused by the target, a chip of
+another device than --device, no chip found by --detect); 2 a usage error,
+an unknown device (or --device auto on a chip without a signature), a file
+that cannot be read, written or parsed, or code larger than the chip; 3 the
+port cannot be opened, or failed while
 in use (a USB cable lost); 129, 130, 143 ended by SIGHUP, SIGINT (Ctrl-C)
 or SIGTERM, with the target let run as at a normal end.
 )";
