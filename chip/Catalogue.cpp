@@ -53,15 +53,25 @@ constexpr int kMode1 = 1;
 constexpr DataMemoryFacts kS8252Data{2048, 2500 * kUs};
 constexpr DataMemoryFacts kS8253Data{2048, 4 * kMs};
 
+// Signatures. AT89S51/52: 28h with AH 00, 01, 02 and AL 00 reads 1E 51 06 /
+// 1E 52 06; not readable in lock modes 3 and 4. AT89S8253: AL 30h and 31h
+// read 1E 73. AT89S2051/4051: AL 00 to 02 read 1E 23 FF / 1E 43 FF as ISP
+// firmware has it; no datasheet confirms it: unverified.
+constexpr SignatureFacts kS51Sig{3, {0x1E, 0x51, 0x06}, {0x0000, 0x0100, 0x0200}, true, true};
+constexpr SignatureFacts kS52Sig{3, {0x1E, 0x52, 0x06}, {0x0000, 0x0100, 0x0200}, true, true};
+constexpr SignatureFacts kS8253Sig{2, {0x1E, 0x73}, {0x0030, 0x0031}, true, false};
+constexpr SignatureFacts kS2051Sig{3, {0x1E, 0x23, 0xFF}, {0x0000, 0x0001, 0x0002}, false, false};
+constexpr SignatureFacts kS4051Sig{3, {0x1E, 0x43, 0xFF}, {0x0000, 0x0001, 0x0002}, false, false};
+
 constexpr Device kDevices[] = {
-    //  code  name          last    set          enable              lock write   read-back           fuse   timing  pages  data  spi
-    {0, "AT89S51", 0x0FFF, I::FourByte, E::AnswerCompared, L::Stepwise, R::LockBits, false, kS5x, kS5xPages},
-    {1, "AT89S52", 0x1FFF, I::FourByte, E::AnswerCompared, L::Stepwise, R::LockBits, false, kS5x, kS5xPages},
-    {2, "AT89S53", 0x2FFF, I::ThreeByte, E::AnswerIgnored, L::ThreeByte, R::None, false, kS825x, {}},
-    {3, "AT89S8252", 0x1FFF, I::ThreeByte, E::AnswerIgnored, L::ThreeByte, R::None, false, kS825x, {}, kS8252Data},
-    {4, "AT89S8253", 0x2FFF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true, kS8253, kS8253Pages, kS8253Data, kMode1},
-    {5, "AT89S2051", 0x07FF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true, kS8253, {}, {}, kMode1},
-    {6, "AT89S4051", 0x0FFF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true, kS8253, {}, {}, kMode1},
+    //  code  name          last    set          enable              lock write   read-back           fuse   timing  pages  data  spi  signature
+    {0, "AT89S51", 0x0FFF, I::FourByte, E::AnswerCompared, L::Stepwise, R::LockBits, false, kS5x, kS5xPages, {}, 0, kS51Sig},
+    {1, "AT89S52", 0x1FFF, I::FourByte, E::AnswerCompared, L::Stepwise, R::LockBits, false, kS5x, kS5xPages, {}, 0, kS52Sig},
+    {2, "AT89S53", 0x2FFF, I::ThreeByte, E::AnswerIgnored, L::ThreeByte, R::None, false, kS825x, {}, {}, 0, {}},
+    {3, "AT89S8252", 0x1FFF, I::ThreeByte, E::AnswerIgnored, L::ThreeByte, R::None, false, kS825x, {}, kS8252Data, 0, {}},
+    {4, "AT89S8253", 0x2FFF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true, kS8253, kS8253Pages, kS8253Data, kMode1, kS8253Sig},
+    {5, "AT89S2051", 0x07FF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true, kS8253, {}, {}, kMode1, kS2051Sig},
+    {6, "AT89S4051", 0x0FFF, I::FourByte, E::AnswerIgnored, L::FourByte, R::LockBitsAndFuse, true, kS8253, {}, {}, kMode1, kS4051Sig},
 };
 } // namespace
 

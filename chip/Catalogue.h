@@ -62,6 +62,19 @@ struct DataMemoryFacts {
     int64_t WriteNs = 0; // the longest byte write cycle
 };
 
+// The signature a four-byte part answers to Read Signature Byte (28h, AH,
+// AL, then the byte comes back): what each byte holds and where it is read.
+struct SignatureFacts {
+    int32_t Length = 0;       // 0: no signature in serial mode (AT89S53, AT89S8252)
+    uint8_t Bytes[3] = {};
+    uint16_t Address[3] = {}; // AH << 8 | AL of each byte's read
+    // False where the facts rest on ISP firmware alone, no datasheet at
+    // hand: the AT89S2051/4051's signature, and their lock-bit and fuse
+    // reads with it.
+    bool Verified = true;
+    bool HiddenByLocks = false; // not readable in lock modes 3 and 4
+};
+
 struct Device {
     int32_t Code;
     std::string_view Name;
@@ -78,6 +91,7 @@ struct Device {
     // for the rising SCK edge, 1 for the falling one. A cable whose firmware
     // clocks the bytes in one mode cannot read a chip of the other.
     int SpiMode = 0;
+    SignatureFacts Signature;
 
     int32_t MemorySize() const { return LastAddress + 1; }
     bool HasDataMemory() const { return Data.Size > 0; }

@@ -252,6 +252,7 @@ static bool ReadLockByte(ChipSession& s, int n, bool judged, int64_t settleNs)
         return false;
     if (s.Link.Refused)
         return false;
+    s.LockBitsRead = BitsValue(s.Link.ReceivedBits) >> 2 & 7;
     for (int box = 1; box <= 3; ++box)
         s.Panel().SetLockBox(box, s.Link.ReceivedBits[7 - (box + 1)] == 1);
     return s.Panel().LockBox(n);
@@ -266,6 +267,7 @@ OpResult ReadLockBitsActiveLow(ChipSession& s)
     if (!ReadStatusSettled(s, SendReadLockBits, "lock bits"))
         return s.Link.Refused ? OpResult::Refused : OpResult::Failed;
     // Bits 0, 1, 2 for lock bits 1, 2, 3; a 0 when programmed.
+    s.LockBitsRead = ~BitsValue(s.Link.ReceivedBits) & 7;
     for (int n = 1; n <= 3; ++n)
         s.Panel().SetLockBox(n, s.Link.ReceivedBits[7 - (n - 1)] == 0);
     return OpResult::Completed;

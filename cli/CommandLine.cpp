@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 #include "Link.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <functional>
@@ -127,7 +128,8 @@ const std::vector<Setting>& Settings()
              o.Config = v;
              return std::string();
          }},
-        {"-F", "-F", false, [](Options& o, auto&, auto&) { o.Force = true; return std::string(); }},
+        {"-F", "--force", false, [](Options& o, auto&, auto&) { o.Force = true; return std::string(); }},
+        {"--force", "--force", false, [](Options& o, auto&, auto&) { o.Force = true; return std::string(); }},
     };
     return settings;
 }
@@ -150,6 +152,8 @@ constexpr OperationName kOperations[] = {
     {"--eeprom-write", Operation::Kind::EepromWrite, true},
     {"--eeprom-verify", Operation::Kind::EepromVerify, true},
     {"--eeprom-read", Operation::Kind::EepromRead, true},
+    {"--detect", Operation::Kind::Detect, false},
+    {"--info", Operation::Kind::Info, false},
 };
 
 // -U MEMORY:OP:FILE[:FORMAT], or -U FILE for flash:w:FILE.
@@ -258,6 +262,8 @@ const Device* DeviceNamed(const std::string& name)
             return &device;
     return nullptr;
 }
+
+bool AutoDevice(const std::string& name) { return Lower(name) == "auto"; }
 
 std::string ParseCommandLine(const std::vector<std::string>& args, Options& options)
 {
@@ -374,6 +380,11 @@ std::string ParseCommandLine(const std::vector<std::string>& args, Options& opti
     // an erase anyway.
     if (erase && (options.Operations.empty() || options.Operations.front().What != Operation::Kind::Auto))
         options.Operations.insert(options.Operations.begin(), Operation{Operation::Kind::Erase, "-e", {}, {}, false});
+    // --detect alone needs no device: it finds out which one is there.
+    const bool detectOnly = std::all_of(options.Operations.begin(), options.Operations.end(),
+                                        [](const Operation& op) { return op.What == Operation::Kind::Detect; });
+    if (options.Device.empty() && detectOnly && !options.Operations.empty())
+        options.Device = "auto";
     if (options.Device.empty())
         return "--device is required";
     if (options.Operations.empty())
@@ -406,7 +417,9 @@ GPIO lines, an Arduino as ISP or a USBasp, without a window.
 
   --device NAME     AT89S51, AT89S52, AT89S53, AT89S8252, AT89S8253,
   -p NAME           AT89S2051 or AT89S4051 (letter case ignored; 89S52 and
-                    S52 will do); required. -p ? lists them
+                    S52 will do); required. -p ? lists them. auto: the chip
+                    detected on the cable by its signature (not for the
+                    AT89S53 and AT89S8252, which have none)
   --port SPEC       ppdev (the parallel port), ftdi[:option...] (an FT232R
                     USB cable), gpio:CHIP,rst=N,mosi=N,sck=N,miso=N[,sense=N]
                     (GPIO lines), arduino:PATH[,baud=N] (an Arduino running
@@ -437,7 +450,10 @@ Settings, for the whole run:
                     (10) or its frequency (100kHz)
   --config PATH     the CONFIG.QVX to read instead of the one searched for
   -v, -q            more or less on standard error (-qq: messages only)
-  -F                accepted for scripts of other programmers; no effect
+  --force, -F       go on when the chip's signature is another device's
+                    (or none's): the chip is then treated as --device says.
+                    Without it such a chip is refused before anything is
+                    erased or written (exit 1)
 
 Operations, run in the order given; the first that fails ends the run:
   --erase, -e       erase the chip (-e before the other operations)
@@ -450,6 +466,10 @@ Operations, run in the order given; the first that fails ends the run:
   --read FILE       read the chip's whole code memory into FILE
   --write-lock      write the lock bits of --lock-level
   --write-fuse      write the "x2 Clock" fuse (AT89S8253, AT89S2051, AT89S4051)
+  --detect          find out which chip is on the cable: its signature, lock
+                    bits and fuses, or what the lines showed when none
+                    answered (needs no --device)
+  --info            the chip's signature, lock bits and fuses in words
   -U flash:w:FILE   as --auto FILE; the fuse only with --x2
   -U flash:r:FILE   as --read FILE
   -U flash:v:FILE   as --verify FILE
@@ -472,15 +492,21 @@ input (Intel HEX unless :r says otherwise) or standard output.
   --help            show this text
   --version         show the program's version
 
+Every chip operation first reads the chip's signature (where the device has
+one) and refuses a chip of another device. When no chip answers, the log
+says what the lines showed and what to check.
+
 Every status text and message goes to standard error with the time of day,
 as do the checksums of each file loaded and each chip read; on a terminal a
 progress bar shows reads, programming, verify and blank check. At the end
 the target is left running, unless --no-run.
 
 Exit status: 0 every operation succeeded; 1 a chip operation failed (verify
-not matching, chip not blank, time-out, refused by the target); 2 a usage
-error, an unknown device, or a file that cannot be read, written or parsed,
-or code larger than the chip; 3 the port cannot be opened, or failed while
+not matching, chip not blank, time-out, refused by the target, a chip of
+another device than --device, no chip found by --detect); 2 a usage error,
+an unknown device (or --device auto on a chip without a signature), a file
+that cannot be read, written or parsed, or code larger than the chip; 3 the
+port cannot be opened, or failed while
 in use (a USB cable lost); 129, 130, 143 ended by SIGHUP, SIGINT (Ctrl-C)
 or SIGTERM, with the target let run as at a normal end.
 )";

@@ -17,7 +17,7 @@ namespace qvx::cli {
 
 struct Operation {
     enum class Kind {
-        Erase, Blank, Program, Verify, Auto, Read, WriteLock, WriteFuse,
+        Erase, Blank, Program, Verify, Auto, Read, WriteLock, WriteFuse, Detect, Info,
         EepromWrite, EepromVerify, EepromRead, // the data memory (AT89S8252, AT89S8253)
     };
     Kind What;
@@ -39,7 +39,7 @@ struct Options {
     bool Version = false;
     bool ListDevices = false; // -p ?
     bool ListCables = false;  // -c ?
-    std::string Device;               // as given
+    std::string Device;               // as given; "auto": the chip detected
     std::optional<std::string> Port;  // --port; else QVX_PORT, else the cable remembered, else ppdev
     std::optional<std::string> Cable; // -c
     std::optional<std::string> CablePort; // -P
@@ -53,7 +53,9 @@ struct Options {
     std::string BitClockText;           // -B as given
     std::optional<std::string> Config;
     int Verbosity = 0; // -v counts up, -q down
-    bool Force = false; // -F: accepted; the program has no check yet that it would override
+    // --force, -F: a chip whose signature is not the device's is programmed
+    // as the device all the same.
+    bool Force = false;
     std::vector<Operation> Operations;
 };
 
@@ -70,6 +72,8 @@ std::optional<uint64_t> ParseFrequency(const std::string& text, uint64_t plainFa
 // The device a name means: its full name (AT89S52), without "AT" (89S52)
 // or without "AT89" (S52), in any letter case; null for none.
 const Device* DeviceNamed(const std::string& name);
+// True for the device name that asks for the chip detected: "auto".
+bool AutoDevice(const std::string& name);
 
 // The text of --help.
 const char* UsageText();

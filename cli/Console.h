@@ -26,11 +26,19 @@ public:
     void WriteLog(const std::string& line) override;
     void WriteLogLine(LogKind kind, const std::string& line) override;
     void SetProgress(int32_t position) override;
+    // A chip of another device than the one selected: refused, unless
+    // --force asked to go on.
+    WrongChipChoice AskWrongChip(const std::string&, const Device*) override
+    {
+        return force_ ? WrongChipChoice::GoOn : WrongChipChoice::Cancel;
+    }
+    void SetForce(bool force) { force_ = force; }
 
 private:
     std::FILE* out_;
     bool terminal_;
     int verbosity_;
+    bool force_ = false;
     bool barShown_ = false;
     int32_t shownPosition_ = -1;
     long shownSeconds_ = -1;

@@ -12,6 +12,7 @@
 #include "Settings.h"
 #include "Version.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -113,7 +114,7 @@ std::optional<int> LptNamed(const std::string& text)
 // The cable -c and -P give, as a QVX_PORT form in `spec` (the simulated
 // chip is that of -p), and for the parallel port the LPT in `lpt`. Returns
 // an empty string, or what is wrong with them.
-std::string CableOf(const cli::Options& options, const Device& device, std::string& spec, int& lpt)
+std::string CableOf(const cli::Options& options, const Device* device, std::string& spec, int& lpt)
 {
     const std::string port = options.CablePort.value_or("");
     const CableName* cable = nullptr;
@@ -155,7 +156,10 @@ std::string CableOf(const cli::Options& options, const Device& device, std::stri
         const std::string item = port.substr(0, port.find(','));
         const bool namesChip = !item.empty() && item.find('=') == std::string::npos && item != "lpt1" &&
                                item != "lpt2" && item != "iodelay";
-        spec = "sim:" + (namesChip ? port : std::string(device.Name) + (port.empty() ? "" : "," + port));
+        if (!namesChip && !device)
+            return "-c " + *options.Cable + " with --device auto: name the simulated chip first in -P (-P AT89S52," +
+                   "timing=instant)";
+        spec = "sim:" + (namesChip ? port : std::string(device->Name) + (port.empty() ? "" : "," + port));
         return {};
     }
     case CableKind::Ppdev: break;
@@ -212,14 +216,9 @@ struct RunSetup {
     std::string CrystalFrom;
 };
 
-// The device, the cable and the crystal of the options; an empty string,
-// or a usage problem.
-std::string Prepare(const cli::Options& options, RunSetup& setup)
+// What the options ask of `device` that it does not have; empty when nothing.
+std::string DeviceProblem(const cli::Options& options, const Device& device)
 {
-    setup.Chip = cli::DeviceNamed(options.Device);
-    if (!setup.Chip)
-        return "unknown device \"" + options.Device + "\"; the devices are " + DeviceList();
-    const Device& device = *setup.Chip;
     for (const cli::Operation& op : options.Operations)
         if (op.What == cli::Operation::Kind::WriteFuse && !device.HasFuse)
             return "--write-fuse: the " + std::string(device.Name) + " has no user fuse";
@@ -235,13 +234,27 @@ std::string Prepare(const cli::Options& options, RunSetup& setup)
                 return op.Option + ": the " + std::string(device.Name) + " has no data memory (EEPROM); the " + parts +
                        " have one";
     }
+    return {};
+}
+
+// The device, the cable and the crystal of the options; an empty string,
+// or a usage problem.
+std::string Prepare(const cli::Options& options, RunSetup& setup)
+{
+    setup.Chip = cli::DeviceNamed(options.Device);
+    if (!setup.Chip && !cli::AutoDevice(options.Device))
+        return "unknown device \"" + options.Device + "\"; the devices are " + DeviceList() +
+               ", or auto (the chip detected)";
+    if (setup.Chip)
+        if (std::string problem = DeviceProblem(options, *setup.Chip); !problem.empty())
+            return problem;
 
     setup.Lpt = options.Lpt;
     setup.Port = options.Port;
     setup.PortOption = "--port";
     if (options.Cable || options.CablePort) {
         std::string spec;
-        if (std::string problem = CableOf(options, device, spec, setup.Lpt); !problem.empty())
+        if (std::string problem = CableOf(options, setup.Chip, spec, setup.Lpt); !problem.empty())
             return problem;
         setup.Port = spec;
         setup.PortOption = (options.Cable ? "-c " + *options.Cable : std::string()) +
@@ -252,7 +265,11 @@ std::string Prepare(const cli::Options& options, RunSetup& setup)
     if (options.CrystalHz) {
         setup.CrystalHz = options.CrystalHz;
         setup.CrystalFrom = "--crystal";
+    } else if (options.BitClockHz && !setup.Chip) {
+        return "-B with --device auto: the serial clock depends on the device; give --device, or the target's "
+               "crystal with --crystal";
     } else if (options.BitClockHz) {
+        const Device& device = *setup.Chip;
         // The crystal at which the chip's shortest SCK phases make that
         // clock: the floor then keeps SCK at it, and the write cycles are
         // waited out for that crystal.
@@ -294,6 +311,8 @@ public:
             const int status = ExitStatus(commands_.ReadData());
             return status != kSucceeded ? status : ExitStatus(commands_.SaveData(Named(op.File), op.Format));
         }
+        case Kind::Detect: return ExitStatus(commands_.DetectChip());
+        case Kind::Info: return ExitStatus(commands_.ChipInfo());
         }
         return kUsageOrFile;
     }
@@ -342,12 +361,36 @@ private:
     Commands& commands_;
 };
 
+// --device auto: detects the chip and selects it. A chip that cannot be
+// told apart (no signature to read) or the options ask what it does not
+// have: a usage error; no chip: a chip failure, its diagnosis logged.
+int SelectDetected(Commands& commands, const cli::Options& options)
+{
+    const Outcome detected = commands.DetectChip();
+    if (detected != Outcome::Succeeded)
+        return ExitStatus(detected);
+    const DetectReport& report = commands.DetectedReport();
+    if (!report.Chip) {
+        commands.ShowMessage(std::string("--device auto: ") +
+                             (report.What == DetectReport::Kind::ThreeByte
+                                  ? "an AT89S53 or AT89S8252 has no serial signature to tell which it is"
+                                  : "the chip's signature names no device") +
+                             "; give the device with --device (e.g. --device AT89S8252).");
+        return kUsageOrFile;
+    }
+    if (const std::string problem = DeviceProblem(options, *report.Chip); !problem.empty()) {
+        commands.ShowMessage("--device auto found the " + std::string(report.Chip->Name) + ": " + problem);
+        return kUsageOrFile;
+    }
+    return kSucceeded;
+}
+
 // The operations of the command line, with the port open from start to end;
 // the port is closed (a simulated chip saved) before this returns.
 int RunOperations(const cli::Options& options, const RunSetup& setup)
 {
-    const Device& device = *setup.Chip;
     cli::ConsoleView view(stderr, ::isatty(STDERR_FILENO) == 1, options.Verbosity);
+    view.SetForce(options.Force);
     LinkState link;
     auto buffer = std::make_unique<CodeBuffer>();
     Selection selection;
@@ -368,6 +411,8 @@ int RunOperations(const cli::Options& options, const RunSetup& setup)
         const std::string config = options.Config ? *options.Config : FindConfig(ConfigSearchPlaces());
         if (configError.empty())
             commands.Log("Configuration " + config);
+    }
+    const auto logDevice = [&](const Device& device) {
         char last[8];
         std::snprintf(last, sizeof last, "%04X", unsigned(device.LastAddress) & 0xFFFFu);
         std::string data;
@@ -376,8 +421,11 @@ int RunOperations(const cli::Options& options, const RunSetup& setup)
             std::snprintf(dataLast, sizeof dataLast, "%04X", unsigned(device.Data.Size - 1) & 0xFFFFu);
             data = std::string(", data memory 0000-") + dataLast;
         }
-        commands.Log("Device " + std::string(device.Name) + ", code memory 0000-" + last + data);
-    }
+        if (verbose)
+            commands.Log("Device " + std::string(device.Name) + ", code memory 0000-" + last + data);
+    };
+    if (setup.Chip)
+        logDevice(*setup.Chip);
 
     // The choices remembered in the settings file both programs read.
     SettingsFile settings;
@@ -405,7 +453,7 @@ int RunOperations(const cli::Options& options, const RunSetup& setup)
     commands.PowerUp(dataPort);
     if (link.TimingFactor != 0)
         CalibrateWait(link);
-    selection.DeviceCode = device.Code;
+    selection.DeviceCode = setup.Chip ? setup.Chip->Code : -1;
     selection.AutoRun = !options.NoRun;
     // --crystal or -B for this run, else the crystal chosen last in either
     // program.
@@ -426,8 +474,16 @@ int RunOperations(const cli::Options& options, const RunSetup& setup)
 
     Run run(commands);
     int status = kSucceeded;
+    // --device auto: the chip detected is the device of the operations.
+    const bool detectOnly = std::all_of(options.Operations.begin(), options.Operations.end(),
+                                        [](const cli::Operation& op) { return op.What == cli::Operation::Kind::Detect; });
+    if (!setup.Chip && !detectOnly) {
+        status = SelectDetected(commands, options);
+        if (status == kSucceeded)
+            logDevice(*selection.SelectedDevice());
+    }
     for (const cli::Operation& op : options.Operations) {
-        if (link.StopRequested)
+        if (link.StopRequested || status != kSucceeded)
             break;
         ApplySettings(options, op, selection);
         status = run.Operation(op);

@@ -21,6 +21,15 @@ enum class LogKind {
     Result,   // what an operation found out: the checksums of an image
 };
 
+// What to do with a chip whose signature is not the selected device's.
+enum class WrongChipChoice {
+    Cancel,      // stop before anything is erased or written
+    GoOn,        // go on as the selected device (the command line's --force)
+    SelectFound, // select the chip found, as if chosen from the Device menu, and go on
+};
+
+struct Device;
+
 class CommandView {
 public:
     virtual ~CommandView() = default;
@@ -59,6 +68,16 @@ public:
     virtual void Beep() {}
     // A command has ended.
     virtual void CommandEnded() {}
+    // The chip on the cable is not the selected device: `question` names
+    // both; `found` is the device whose signature it holds (null for a
+    // signature no device has). By default: cancel.
+    virtual WrongChipChoice AskWrongChip(const std::string& /*question*/, const Device* /*found*/)
+    {
+        return WrongChipChoice::Cancel;
+    }
+    // The command layer selected `device` (the chip found): show it as if
+    // chosen from the Device menu.
+    virtual void DeviceSelected(const Device&) {}
 };
 
 } // namespace qvx

@@ -74,6 +74,21 @@ OpResult ReadOf(ChipSession& s)
     return s.Link.Refused ? OpResult::Refused : code;
 }
 
+// After a byte that did not take its write: the chip's lock bits when it
+// can tell them, and what to do.
+std::string EraseFirstAdvice(ChipSession& s)
+{
+    if (s.Chip.ReadBack != ReadBackKind::None && !s.Link.Refused) {
+        const ChipState state = ReadChipState(s);
+        if (state.LockBits && (*state.LockBits & 1))
+            return "The chip's lock bits read " + LockBitsWords(*state.LockBits) +
+                   ": a locked chip takes no writes. Erase it first (ERASE clears the lock bits with the code), "
+                   "then program.";
+    }
+    return "A byte did not take its write in time. A chip that was not erased keeps the bits it has, and a "
+           "locked one takes no writes: erase it first (ERASE, or AUTO-PROGRAM, which erases), then program.";
+}
+
 } // namespace
 
 std::string ChecksumLine(const std::string& deviceName, const CodeBuffer& buffer, int32_t size)
@@ -139,7 +154,99 @@ bool Commands::Refused(OpResult result)
     SetStatus(link_.StopRequested                 ? kCommandStopped
               : !link_.Port->Failure().empty() ? kPortFailed
                                                 : kNotInProgramMode);
+    if (!link_.StopRequested && link_.Port->Failure().empty())
+        if (const std::string why = NoAnswerDiagnosis(link_); !why.empty())
+            Log(why);
     return true;
+}
+
+std::optional<Outcome> Commands::CheckChipFor(const std::string& reloadFailedStatus)
+{
+    const Device* before = selection_.SelectedDevice();
+    if (const std::optional<Outcome> stopped = CheckChip())
+        return stopped;
+    // The chip found selected: its size is what the code must fit.
+    if (selection_.SelectedDevice() != before)
+        return PrepareCode(*selection_.SelectedDevice(), reloadFailedStatus);
+    return std::nullopt;
+}
+
+void Commands::SelectFound(const Device& chip)
+{
+    selection_.DeviceCode = chip.Code;
+    view_.DeviceSelected(chip);
+    Log("Selected the " + std::string(chip.Name) + ", the chip found");
+}
+
+std::optional<Outcome> Commands::CheckChip()
+{
+    ChipSession s = Session();
+    const Device& selected = s.Chip;
+    const std::string name(selected.Name);
+    if (selected.Signature.Length == 0) {
+        // Said once for each device selected, not before every command.
+        if (uncheckedSaid_ != &selected)
+            WriteLog(LogKind::Status, "", "The " + name + " has no serial signature: the chip on the cable cannot be checked against it");
+        uncheckedSaid_ = &selected;
+        return std::nullopt;
+    }
+    const SignatureRead read = ReadSignature(s);
+    if (Refused(read.Result))
+        return Outcome::ChipFailed;
+    if (read.Result != OpResult::Completed) {
+        // The command's own reads judge the line again, and stop it if
+        // they cannot settle either.
+        Log("The signature did not read the same often enough to be taken: the line from the chip (MISO) is "
+            "noisy. The chip is not checked against the " + name + ".");
+        return std::nullopt;
+    }
+    const std::string signature = "Signature " + HexBytes(read.Bytes);
+    if (!read.Readable()) {
+        Log(signature + ": not readable. An AT89S51 or AT89S52 in lock mode 3 or 4 hides its signature, and a "
+                        "line without a chip answering reads the same; going on as the " + name + ".");
+        return std::nullopt;
+    }
+    if (read.Found == &selected) {
+        // Shown as the status texts are: not a failure's detail.
+        WriteLog(LogKind::Status, "", signature + ": " + name);
+        return std::nullopt;
+    }
+    const std::string found = read.Found ? std::string(read.Found->Name) : std::string();
+    WriteLog(LogKind::Result, "", signature + ": " + (read.Found ? found : "no device has it"));
+    // The AT89S2051/4051's own values are unverified: only a verified
+    // part's signature tells that another chip is there.
+    if (!selected.Signature.Verified && !(read.Found && read.Found->Signature.Verified)) {
+        Log("The " + name + "'s signature is unverified: going on as the " + name + ". If the chip is not an " + name +
+            ", stop and choose its device.");
+        return std::nullopt;
+    }
+    const std::string chip = read.Found ? "an " + found + " (signature " + HexBytes(read.Bytes) + ")"
+                                        : "a chip whose signature " + HexBytes(read.Bytes) + " no device has";
+    const std::string question = "The chip on the cable is " + chip + ", not the " + name +
+                                 " selected. Nothing has been erased or written.\n" +
+                                 (read.Found ? "Select the " + found + " and go on, or cancel?"
+                                             : "Go on as the " + name + " anyway, or cancel?");
+    switch (view_.AskWrongChip(question, read.Found)) {
+    case WrongChipChoice::SelectFound:
+        if (read.Found) {
+            SelectFound(*read.Found);
+            return std::nullopt;
+        }
+        break;
+    case WrongChipChoice::GoOn:
+        Log("Going on as the " + name + ", as asked");
+        return std::nullopt;
+    case WrongChipChoice::Cancel:
+        break;
+    }
+    WriteLog(LogKind::Message, "message: ",
+             "Stopped before anything was erased or written: the chip on the cable is " + chip + ", not the " + name +
+                 " selected. " +
+                 (read.Found ? "Choose the " + found + " (Device menu; --device " + found + " or --device auto), or "
+                             : std::string("Choose the chip's device, or ")) +
+                 "go on as the " + name + " with --force.");
+    SetStatus(kWrongChip);
+    return Outcome::ChipFailed;
 }
 
 bool Commands::FuseAfterProgramming(ChipSession& s)
@@ -184,6 +291,10 @@ Outcome Commands::RunChecked(const std::string& starting, const Operation& opera
         return Outcome::NotRun;
     SetStatus(starting);
     ProcessMessages();
+    if (const std::optional<Outcome> stopped = CheckChip()) {
+        Finish();
+        return *stopped;
+    }
     ChipSession s = Session();
     Ending ending;
     Outcome outcome = Outcome::ChipFailed;
@@ -242,6 +353,11 @@ Outcome Commands::ReadChip()
         ending.Passed = read == OpResult::Completed; // "Read chip error!!!." has been shown otherwise
         ending.Text = ending.Passed ? "Read Chip finished" : kNoisyLine;
         ending.Checksum = ending.Passed;
+        // LB2 disables reading the code back: what came is not the code.
+        if (ending.Passed && s.LockBitsRead > 0 && (s.LockBitsRead & 2))
+            ending.Detail = "The chip's lock bits read " + LockBitsWords(uint8_t(s.LockBitsRead)) +
+                            ": they keep its code from being read, so the image read is not the chip's code. "
+                            "Only an erase clears them, and it erases the code too.";
         return read;
     });
     if (outcome != Outcome::NotRun)
@@ -255,17 +371,22 @@ Outcome Commands::Program()
         return Outcome::NotRun;
     SetStatus("Programming...");
     ProcessMessages();
-    ChipSession s = Session();
-    if (const std::optional<Outcome> refused = PrepareCode(s.Chip, "Load file failed.")) {
+    if (const std::optional<Outcome> refused = PrepareCode(*selection_.SelectedDevice(), "Load file failed.")) {
         Finish(); // the chip was not touched
         return *refused;
     }
+    if (const std::optional<Outcome> stopped = CheckChipFor("Load file failed.")) {
+        Finish();
+        return *stopped;
+    }
+    ChipSession s = Session();
     Outcome outcome = Outcome::ChipFailed;
     const OpResult programmed = ProgramOf(s);
     if (Refused(programmed)) {
         // ended at the refusal
     } else if (programmed != OpResult::Completed) {
         SetStatus("Programming Time-Out");
+        Log(EraseFirstAdvice(s));
     } else {
         SetStatus("Program finished.");
         ProcessMessages();
@@ -286,7 +407,6 @@ Outcome Commands::AutoProgram()
         Finish();
         return Outcome::FileFailed;
     }
-    ChipSession s = Session();
     auto fail = [&] {
         SetStatus("Auto programming fail");
         Finish();
@@ -294,18 +414,13 @@ Outcome Commands::AutoProgram()
     };
     // A file that cannot be loaded, holds no data or does not fit the chip
     // stops the sequence before the chip is erased rather than after.
-    if (const std::optional<Outcome> refused = PrepareCode(s.Chip, "Auto programming fail")) {
+    if (const std::optional<Outcome> refused = PrepareCode(*selection_.SelectedDevice(), "Auto programming fail")) {
         Finish();
         return *refused;
     }
     // The data file loaded for the data memory goes in after the code; read
     // again now, so that it too stops the sequence before the erase.
     bool withData = selection_.DataWithAuto && !dataFileName_.empty();
-    if (withData && !s.Chip.HasDataMemory()) {
-        Log("The " + std::string(s.Chip.Name) + " has no data memory: the data file " + dataFileName_ +
-            " is not programmed");
-        withData = false;
-    }
     if (withData) {
         if (const std::optional<Outcome> refused = PrepareData("Auto programming fail")) {
             Finish();
@@ -315,6 +430,19 @@ Outcome Commands::AutoProgram()
 
     SetStatus("Erase Chip...");
     ProcessMessages();
+    if (const std::optional<Outcome> stopped = CheckChipFor("Auto programming fail")) {
+        if (stopped == Outcome::ChipFailed)
+            return fail();
+        Finish();
+        return *stopped;
+    }
+    ChipSession s = Session();
+    // The chip found may be another than the one the data file was for.
+    if (withData && !s.Chip.HasDataMemory()) {
+        Log("The " + std::string(s.Chip.Name) + " has no data memory: the data file " + dataFileName_ +
+            " is not programmed");
+        withData = false;
+    }
     const OpResult erased = EraseOf(s);
     if (Refused(erased))
         return fail();
@@ -375,6 +503,8 @@ Outcome Commands::WriteLockBits()
     Outcome outcome = Outcome::Succeeded;
     if (selection_.Locks.LockLevel == 0)
         SetStatus("Non Lock bit function");
+    else if (const std::optional<Outcome> stopped = CheckChip())
+        outcome = *stopped;
     else if (!WriteLock())
         outcome = Outcome::ChipFailed;
     Finish();
@@ -385,6 +515,10 @@ Outcome Commands::WriteFuse()
 {
     if (!Start(true, true))
         return Outcome::NotRun;
+    if (const std::optional<Outcome> stopped = CheckChip()) {
+        Finish();
+        return *stopped;
+    }
     ChipSession s = Session();
     Outcome outcome = Outcome::ChipFailed;
     const OpResult fuse = WriteFuses(s);
@@ -415,6 +549,19 @@ bool Commands::DataDevice()
         return false;
     }
     return true;
+}
+
+// After the signature check chose another chip: one without a data memory
+// stops the command before an instruction of the data memory is sent.
+bool Commands::DataDeviceFound()
+{
+    const Device& device = *selection_.SelectedDevice();
+    if (device.HasDataMemory())
+        return true;
+    ShowMessage("The chip found, an " + std::string(device.Name) +
+                ", has no data memory (EEPROM); nothing was written to it. Put an AT89S8252 or AT89S8253 in the "
+                "socket.");
+    return false;
 }
 
 ChipSession Commands::DataSession()
@@ -483,11 +630,48 @@ Outcome Commands::SaveData(const FileChooser& choose, std::optional<ImageFormat>
     return outcome;
 }
 
+Outcome Commands::DetectChip()
+{
+    if (!Start(false))
+        return Outcome::NotRun;
+    SetStatus("Detect Chip...");
+    ProcessMessages();
+    detected_ = qvx::DetectChip(link_, buffer_);
+    const std::vector<std::string> lines = DetectLines(detected_);
+    Outcome outcome = Outcome::Succeeded;
+    if (detected_.What == DetectReport::Kind::Nothing &&
+        (link_.StopRequested || !link_.Port->Failure().empty())) {
+        Refused(OpResult::Refused);
+        outcome = Outcome::ChipFailed;
+    } else {
+        // The last line names the chip found; the status says so for a
+        // chip named by its signature.
+        for (size_t n = 0; n < lines.size(); ++n)
+            if (n + 1 < lines.size() || !detected_.Chip)
+                WriteLog(LogKind::Result, "", lines[n]);
+        SetOperationMode(link_, true, selection_.FuseDevice());
+        if (detected_.What == DetectReport::Kind::Nothing) {
+            SetStatus(kNotInProgramMode);
+            outcome = Outcome::ChipFailed;
+        } else {
+            if (detected_.Chip && detected_.Chip != selection_.SelectedDevice())
+                SelectFound(*detected_.Chip);
+            SetStatus(detected_.Chip ? "Chip found: " + std::string(detected_.Chip->Name) : "Chip found");
+        }
+    }
+    Finish();
+    return outcome;
+}
+
 Outcome Commands::ReadData()
 {
     if (!DataDevice())
         return Outcome::NotRun;
     return RunChecked("Read Data Memory...", [this](ChipSession&, Ending& ending) {
+        if (!DataDeviceFound()) {
+            ending.Text = "Read Data Memory fail";
+            return OpResult::Completed;
+        }
         ChipSession d = DataSession();
         const OpResult read = ThreeByte(d) ? ReadData3(d) : ReadData4(d);
         view_.ShowDataBuffer(); // also the bytes read before an error
@@ -504,6 +688,10 @@ Outcome Commands::VerifyData()
     if (!DataDevice())
         return Outcome::NotRun;
     return RunChecked("Verify Data Memory...", [this](ChipSession&, Ending& ending) {
+        if (!DataDeviceFound()) {
+            ending.Text = "Data Memory verify not match";
+            return OpResult::Completed;
+        }
         ChipSession d = DataSession();
         const CheckResult result = ThreeByte(d) ? VerifyData3(d) : VerifyData4(d);
         ending.Passed = result.Passed;
@@ -531,13 +719,22 @@ std::optional<Outcome> Commands::PrepareData(const std::string& failedStatus)
 
 Outcome Commands::ProgramData()
 {
-    if (!DataDevice() || !Start(true))
+    if (!DataDevice() || !Start(true, true))
         return Outcome::NotRun;
     SetStatus("Programming Data Memory...");
     ProcessMessages();
     if (const std::optional<Outcome> refused = PrepareData("Load data file failed.")) {
         Finish(); // the chip was not touched
         return *refused;
+    }
+    if (const std::optional<Outcome> stopped = CheckChip()) {
+        Finish();
+        return *stopped;
+    }
+    if (!DataDeviceFound()) {
+        SetStatus("Data Memory programming failed");
+        Finish();
+        return Outcome::ChipFailed;
     }
     ChipSession d = DataSession();
     Outcome outcome = Outcome::ChipFailed;
@@ -582,6 +779,22 @@ bool Commands::ProgramAndVerifyData()
     SetStatus("Data Memory verify complete.");
     ProcessMessages();
     return true;
+}
+
+Outcome Commands::ChipInfo()
+{
+    return RunChecked("Read Lock Bits and Fuses...", [this](ChipSession& s, Ending& ending) {
+        const ChipState state = ReadChipState(s);
+        if (state.Result != OpResult::Completed)
+            return state.Result;
+        for (const std::string& line : ChipStateLines(s.Chip, state))
+            WriteLog(LogKind::Result, "", line);
+        const bool locksRead = s.Chip.ReadBack == ReadBackKind::None || state.LockBits;
+        const bool fusesRead = !s.Chip.HasFuse || state.Fuses;
+        ending.Passed = locksRead && fusesRead;
+        ending.Text = ending.Passed ? "Lock bits and fuses read" : kNoisyLine;
+        return OpResult::Completed;
+    });
 }
 
 // --- Code files -----------------------------------------------------------

@@ -17,6 +17,7 @@
 #include "ChipOps.h"
 #include "CommandView.h"
 #include "HexFile.h"
+#include "Identify.h"
 #include "ImageFile.h"
 #include "Selection.h"
 
@@ -49,6 +50,9 @@ inline const std::string kNotForThisCable = "Not for this cable";
 // The status text of a read, verify or blank check that the MISO line was
 // too noisy for; the message has said what to check.
 inline const std::string kNoisyLine = "Line too noisy";
+// The status text of a command stopped because the chip on the cable is not
+// the device selected; the log says which chip it is.
+inline const std::string kWrongChip = "Wrong chip: nothing written";
 
 class Commands : public FrontPanel {
 public:
@@ -72,6 +76,17 @@ public:
     Outcome WriteLockBits();
     // WR: the user fuse from the "x2 Clock" box.
     Outcome WriteFuse();
+    // "Detect Chip": enables the chip with each instruction set, reads its
+    // signature, lock bits and fuses and logs them in words; a chip its
+    // signature names is selected. Succeeded when a chip answered (named or
+    // not: DetectedReport tells), ChipFailed with the diagnosis logged when
+    // none did.
+    Outcome DetectChip();
+    // What the last DetectChip found.
+    const DetectReport& DetectedReport() const { return detected_; }
+    // The selected chip's signature checked, then its lock bits and fuses
+    // read and logged in words (--info).
+    Outcome ChipInfo();
 
     // "&Load Code": loads the file `choose` names, reports it with the
     // checksums of the device-sized image and checks its size against the
@@ -167,8 +182,19 @@ private:
     };
     Outcome RunCheck(const std::string& starting, CheckResult (*check)(ChipSession&), const CheckTexts& texts);
     // Ends the command's status for a refusal or stop; true when `result`
-    // is one.
+    // is one. A refusal by a target that did not answer logs what the lines
+    // showed and what to check.
     bool Refused(OpResult result);
+    // Before a chip command erases or writes anything: the signature read
+    // and judged against the selected device. Nothing when the command goes
+    // on (as the device selected now, which may be the chip found);
+    // otherwise how it ends, its status shown.
+    std::optional<Outcome> CheckChip();
+    // The same before programming: when the chip found was selected, the
+    // code is prepared again for it (see PrepareCode).
+    std::optional<Outcome> CheckChipFor(const std::string& reloadFailedStatus);
+    // Selects the chip found, as the Device menu does.
+    void SelectFound(const Device& chip);
     // The fuse write that follows programming on a fuse device; false when
     // it failed (and said so).
     bool FuseAfterProgramming(ChipSession& s);
@@ -190,6 +216,7 @@ private:
     // The data memory: false (and, unless another command runs, a status
     // text) when the selected device has none.
     bool DataDevice();
+    bool DataDeviceFound();
     ChipSession DataSession();
     // The data memory's two steps of AUTO-PROGRAM: programmed, verified.
     bool ProgramAndVerifyData();
@@ -226,6 +253,9 @@ private:
     std::unique_ptr<CodeBuffer> data_;
     std::string dataFileName_;
     std::optional<ImageFormat> dataFormat_;
+    // The log has said that the selected three-byte part cannot be checked.
+    const Device* uncheckedSaid_ = nullptr;
+    DetectReport detected_;
 };
 
 // "Checksum AT89S52 image 0000-1FFF: sum 3A7F, CRC-32 1C291CA3": the

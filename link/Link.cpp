@@ -69,6 +69,7 @@ static bool SenseReady(LinkState& link)
     }
     if (link.Port->GetPortBit(link.StatusPort, pin::Sense))
         return true;
+    link.SenseLow = true;
     RefuseCommand(link);
     return false;
 }
@@ -126,6 +127,7 @@ bool ExchangeInstructions(LinkState& link, std::span<const uint8_t> out, std::sp
     if (floor)
         link.SckLowUntil = port.Now() + std::chrono::nanoseconds(clock.minLowNs);
     if (result.senseLow) {
+        link.SenseLow = true;
         RefuseCommand(link);
         return false;
     }
@@ -216,7 +218,12 @@ uint8_t BitsValue(const int32_t (&bits)[8])
     return static_cast<uint8_t>(value);
 }
 
-void BeginCommand(LinkState& link) { link.Refused = false; }
+void BeginCommand(LinkState& link)
+{
+    link.Refused = false;
+    link.SenseLow = false;
+    link.Enables = {};
+}
 
 void RefuseCommand(LinkState& link)
 {

@@ -78,6 +78,18 @@ struct LinkState {
     // Set by the first transfer of a command that the target refused; from
     // then on the command's transfers send nothing. Cleared by BeginCommand.
     bool Refused = false;
+    // The refusal came from the program-mode sense reading 0.
+    bool SenseLow = false;
+
+    // What MISO showed during the programming enables of the running
+    // command (cleared by BeginCommand), for telling the user why a chip
+    // did not answer: whether any bit came back 1 or 0, and the bytes of
+    // the last enable with the answer to each.
+    struct EnablesSeen {
+        int Count = 0;
+        bool High = false, Low = false;
+        std::vector<uint8_t> Sent, Answer;
+    } Enables;
 
     // A request to stop: set it (from anywhere, a signal handler included)
     // and the running command ends at its next byte, as if refused but
@@ -158,7 +170,8 @@ uint8_t BitsValue(const int32_t (&bits)[8]);
 // Writes a byte into a bit register, most significant bit first.
 void SetBits(int32_t (&bits)[8], uint8_t value);
 
-// Clears the refusal mark: called when a command begins.
+// Clears the refusal mark and what the enables showed: called when a
+// command begins.
 void BeginCommand(LinkState& link);
 
 // Marks the command as refused by the target, showing "Device have not in

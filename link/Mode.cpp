@@ -33,7 +33,27 @@ void SendEnableInstruction(LinkState& link, bool fourByte)
     enable.Digits('A', 'C').Digits('5', '3').Digits('5', '5');
     if (fourByte)
         enable.Digits('5', '5');
-    enable.Send();
+    std::vector<uint8_t> answer;
+    if (!enable.Exchange(answer))
+        return; // nothing reached the chip: nothing was seen either
+    LinkState::EnablesSeen& seen = link.Enables;
+    ++seen.Count;
+    for (uint8_t byte : answer) {
+        seen.High = seen.High || byte != 0x00;
+        seen.Low = seen.Low || byte != 0xFF;
+    }
+    seen.Sent = enable.Bytes();
+    seen.Answer = std::move(answer);
+}
+
+bool MisoOutOfReset(LinkState& link)
+{
+    PortAccess& port = *link.Port;
+    port.ClrPortBit(link.DataPort, pin::Sck);
+    port.ClrPortBit(link.DataPort, pin::Rst);
+    const bool miso = port.GetPortBit(link.StatusPort, pin::Miso);
+    port.SetPortBit(link.DataPort, pin::Rst);
+    return miso;
 }
 
 void EnableProgramming3(LinkState& link, int32_t factor)

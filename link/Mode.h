@@ -18,8 +18,14 @@ enum class EnableJudgement {
 void ResetPulse(LinkState& link, int32_t factor);
 
 // The Programming Enable instruction alone: 0xAC 0x53 0x55, and a fourth
-// 0x55 on the four-byte set (whose answer then is in ReceivedBits).
+// 0x55 on the four-byte set (whose answer then is in ReceivedBits). What
+// came back is kept in the link's Enables.
 void SendEnableInstruction(LinkState& link, bool fourByte);
+
+// MISO read once with the target out of reset (RST and SCK low), RST raised
+// again afterwards. The chip's programming logic drives nothing then: a
+// line that reads 0 is held low by something else.
+bool MisoOutOfReset(LinkState& link);
 
 // Three-byte instruction set: reset pulse, then 0xAC 0x53 0x55. Nothing is
 // read back.

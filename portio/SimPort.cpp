@@ -24,7 +24,7 @@ constexpr int64_t kIsaAccessNs = 1000; // one access to an ISA-bus parallel port
 
 const char* const kAcceptedOptions =
     "accepted options: lpt1, lpt2, timing=realistic|virtual|instant, xtal=HZ, iodelay[=NS], "
-    "fault=nocable|nochip|noenable|busy|busyerase, noise=P, seed=N, weak=ADDR, pageheader=2|3, state=PATH, "
+    "fault=nocable|nochip|noenable|busy|busyerase|misolow, noise=P, seed=N, weak=ADDR, pageheader=2|3, state=PATH, "
     "trace=PATH, lines=PATH";
 
 // Which LPT (0 or 1) and which register (0 data, 1 status, 2 control) an
@@ -192,7 +192,7 @@ uint8_t SimPort::Status(int lpt) const
     const bool rst = (data_[lpt] >> kRstBit) & 1;
     if (!rst)
         status &= static_cast<uint8_t>(~(1u << kSenseBit));
-    const bool miso = cable_.chipPresent ? chip_.Miso() : true;
+    const bool miso = !cable_.misoLow && (cable_.chipPresent ? chip_.Miso() : true);
     if (!miso)
         status &= static_cast<uint8_t>(~(1u << kMisoBit));
     return status;
@@ -331,6 +331,8 @@ bool ParseSimOptions(std::string_view options, SimSettings& settings, std::strin
                 cable.cableAttached = false;
             else if (value == "nochip")
                 cable.chipPresent = false;
+            else if (value == "misolow")
+                cable.misoLow = true;
             else if (value == "noenable")
                 chip.neverEnables = true;
             else if (value == "busy")
@@ -338,7 +340,7 @@ bool ParseSimOptions(std::string_view options, SimSettings& settings, std::strin
             else if (value == "busyerase")
                 chip.endlessErase = true;
             else
-                return bad("faults are nocable, nochip, noenable, busy and busyerase");
+                return bad("faults are nocable, nochip, noenable, busy, busyerase and misolow");
         } else if (key == "noise" && hasValue) {
             if (!ParseProbability(value, chip.misoNoise))
                 return bad("the noise is a probability from 0 to 1, e.g. noise=0.001");

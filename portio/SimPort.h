@@ -35,6 +35,7 @@ struct SimCableOptions {
     bool lpt2 = false;          // the cable on LPT2 instead of LPT1
     bool cableAttached = true;  // fault=nocable: sense 0, nothing reaches the chip
     bool chipPresent = true;    // fault=nochip: sense follows RST, MISO floats high
+    bool misoLow = false;       // fault=misolow: MISO shorted to ground, reads 0 whatever drives it
     int64_t ioDelayNs = -1;     // cost of each port access; -1 none (virtual timing: 1000)
     std::string statePath;      // code image kept between runs; empty for none
     std::string tracePath;      // wire trace file; empty for none

@@ -51,6 +51,7 @@ bool ModeStepLocks(const Device& d) { return d.locks == LockScheme::ModeSteps; }
 bool SingleWriteLocks(const Device& d) { return d.locks == LockScheme::FourByteWrite; }
 bool HasUserFuse(const Device& d) { return d.userFuse; }
 bool HasDataMemory(const Device& d) { return d.dataSize > 0; }
+bool HasSignature(const Device& d) { return d.signature.count > 0; }
 bool A13InByte1(const Device& d) { return d.dataSize == 0; } // bit 2 of byte 1 is A13, not the array select
 
 std::string Hex(std::span<const uint8_t> bytes)
@@ -94,6 +95,7 @@ std::span<const Chip::Rule> Chip::RulesFor(InstructionSet set)
         {"Read Data Byte",     "1010 0000 | xxxx xaaa | aaaa aaaa | xxxx xxxx", Kind::Read,    HasDataMemory,    3,  &Chip::AnswerData4,    &Chip::DoNothing},
         {"Write Data Byte",    "1100 0000 | xxxx xaaa | aaaa aaaa | dddd dddd", Kind::Program, HasDataMemory,    -1, nullptr,               &Chip::DoWriteData4},
         {"Read User Fuses",    "0010 0001 | xxxx xxxx | xxxx xxxx | xxxx xxxx", Kind::Read,    HasUserFuse,      3,  &Chip::AnswerUserFuse, &Chip::DoNothing},
+        {"Read Signature",     "0010 1000 | aaaa aaaa | aaaa aaaa | xxxx xxxx", Kind::Read,    HasSignature,     3,  &Chip::AnswerSignature, &Chip::DoNothing},
         {"Write User Fuses",   "1010 1100 | 0001 ffff | xxxx xxxx | xxxx xxxx", Kind::Program, HasUserFuse,      -1, nullptr,               &Chip::DoWriteFuse},
         // Page instructions: the header in the part's form, then the page's
         // data bytes (Fits chooses the form and knows the page sizes).
@@ -445,6 +447,20 @@ uint8_t Chip::AnswerLockBits(Bytes) const
     }
     // x x x x x LB3 LB2 LB1, a programmed bit reads 0.
     return static_cast<uint8_t>(0xFF & ~((lockBits_[0] ? 0x01 : 0) | (lockBits_[1] ? 0x02 : 0) | (lockBits_[2] ? 0x04 : 0)));
+}
+
+// The signature byte at the address the part decodes; FF at an address
+// that holds none, and on the AT89S51/52 in lock mode 3 or 4.
+uint8_t Chip::AnswerSignature(Bytes b) const
+{
+    const Signature& signature = device_.signature;
+    if (signature.hiddenByLb2 && lockBits_[1])
+        return 0xFF;
+    const uint32_t address = (uint32_t(b[1]) << 8 | b[2]) & signature.addressMask;
+    for (uint8_t i = 0; i < signature.count; ++i)
+        if (signature.bytes[i].address == address)
+            return signature.bytes[i].value;
+    return 0xFF;
 }
 
 void Chip::DoEnable(Bytes, int64_t)

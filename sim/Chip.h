@@ -187,6 +187,7 @@ private:
     uint8_t AnswerDataAt(uint32_t address) const;
     uint8_t AnswerLockBits(Bytes) const;
     uint8_t AnswerUserFuse(Bytes) const { return static_cast<uint8_t>(0xF0 | fuse_); }
+    uint8_t AnswerSignature(Bytes b) const;
     uint8_t AnswerCodeAt(std::optional<uint32_t> address) const;
     std::optional<uint32_t> PageBase(Bytes b, uint32_t pageBytes) const;
     void DoEnable(Bytes, int64_t);

@@ -28,15 +28,25 @@ constexpr PageMode kS5xPage{256, 0, 2, 0};
 // firmware alone: not modelled.
 constexpr PageMode kS8253Page{64, 64, 3, 4500 * kUs};
 
+// Signatures: the AT89S51/52 at 000H, 100H, 200H (28h, A1 A0 in byte 2,
+// byte 3 zero), hidden in lock modes 3 and 4; the AT89S8253 at 30H and 31H
+// (byte 3); the AT89S2051/4051 at 00H to 02H of byte 3 as ISP firmware reads
+// them (no datasheet at hand).
+constexpr Signature kS51Signature{0x03FF, {{0x000, 0x1E}, {0x100, 0x51}, {0x200, 0x06}}, 3, true};
+constexpr Signature kS52Signature{0x03FF, {{0x000, 0x1E}, {0x100, 0x52}, {0x200, 0x06}}, 3, true};
+constexpr Signature kS8253Signature{0x00FF, {{0x030, 0x1E}, {0x031, 0x73}}, 2, false};
+constexpr Signature kS2051Signature{0x00FF, {{0x000, 0x1E}, {0x001, 0x23}, {0x002, 0xFF}}, 3, false};
+constexpr Signature kS4051Signature{0x00FF, {{0x000, 0x1E}, {0x001, 0x43}, {0x002, 0xFF}}, 3, false};
+
 constexpr std::array<Device, 7> kDevices{{
-    // name        code    mask    set                         locks                     fuse   data  clk  write       erase       sck            page
-    {"AT89S51",    4096,  0x0FFF, InstructionSet::FourByte,  LockScheme::ModeSteps,     false, 0,    64, 400 * kUs,  500 * kMs,  kS5xSck,       kS5xPage},
-    {"AT89S52",    8192,  0x1FFF, InstructionSet::FourByte,  LockScheme::ModeSteps,     false, 0,    64, 400 * kUs,  500 * kMs,  kS5xSck,       kS5xPage},
-    {"AT89S53",    12288, 0x3FFF, InstructionSet::ThreeByte, LockScheme::ThreeByteWrite, false, 0,    0,  2500 * kUs, 16 * kMs,   kS825xSck,     {}},
-    {"AT89S8252",  8192,  0x1FFF, InstructionSet::ThreeByte, LockScheme::ThreeByteWrite, false, 2048, 0,  2500 * kUs, 16 * kMs,   kS825xSck,     {}},
-    {"AT89S8253",  12288, 0x3FFF, InstructionSet::FourByte,  LockScheme::FourByteWrite, true,  2048, 0,  4 * kMs,    8 * kMs,    kSixteenthSck, kS8253Page},
-    {"AT89S2051",  2048,  0x07FF, InstructionSet::FourByte,  LockScheme::FourByteWrite, true,  0,    0,  4 * kMs,    8 * kMs,    kSixteenthSck, {}},
-    {"AT89S4051",  4096,  0x0FFF, InstructionSet::FourByte,  LockScheme::FourByteWrite, true,  0,    0,  4 * kMs,    8 * kMs,    kSixteenthSck, {}},
+    // name        code    mask    set                         locks                     fuse   data  clk  write       erase       sck            page        signature
+    {"AT89S51",    4096,  0x0FFF, InstructionSet::FourByte,  LockScheme::ModeSteps,     false, 0,    64, 400 * kUs,  500 * kMs,  kS5xSck,       kS5xPage,   kS51Signature},
+    {"AT89S52",    8192,  0x1FFF, InstructionSet::FourByte,  LockScheme::ModeSteps,     false, 0,    64, 400 * kUs,  500 * kMs,  kS5xSck,       kS5xPage,   kS52Signature},
+    {"AT89S53",    12288, 0x3FFF, InstructionSet::ThreeByte, LockScheme::ThreeByteWrite, false, 0,    0,  2500 * kUs, 16 * kMs,   kS825xSck,     {},         {}},
+    {"AT89S8252",  8192,  0x1FFF, InstructionSet::ThreeByte, LockScheme::ThreeByteWrite, false, 2048, 0,  2500 * kUs, 16 * kMs,   kS825xSck,     {},         {}},
+    {"AT89S8253",  12288, 0x3FFF, InstructionSet::FourByte,  LockScheme::FourByteWrite, true,  2048, 0,  4 * kMs,    8 * kMs,    kSixteenthSck, kS8253Page, kS8253Signature},
+    {"AT89S2051",  2048,  0x07FF, InstructionSet::FourByte,  LockScheme::FourByteWrite, true,  0,    0,  4 * kMs,    8 * kMs,    kSixteenthSck, {},         kS2051Signature},
+    {"AT89S4051",  4096,  0x0FFF, InstructionSet::FourByte,  LockScheme::FourByteWrite, true,  0,    0,  4 * kMs,    8 * kMs,    kSixteenthSck, {},         kS4051Signature},
 }};
 
 bool SameName(std::string_view a, std::string_view b)

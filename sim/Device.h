@@ -37,6 +37,21 @@ struct PageMode {
     int64_t writeNs = 0;      // page write cycle
 };
 
+// The signature bytes the four-byte parts answer to Read Signature Byte
+// (0010 1000, then an address in the next two bytes): where each byte
+// lives and what it holds. The three-byte parts have none in serial mode.
+struct SignatureByte {
+    uint16_t address; // (byte 2 << 8 | byte 3) of the instruction, masked
+    uint8_t value;
+};
+
+struct Signature {
+    uint16_t addressMask = 0; // the address bits the part decodes; 0: no signature
+    SignatureByte bytes[3] = {};
+    uint8_t count = 0;
+    bool hiddenByLb2 = false; // not readable in lock modes 3 and 4 (LB2 programmed)
+};
+
 struct Device {
     std::string_view name;
     uint32_t codeSize;      // bytes of flash code memory
@@ -50,6 +65,7 @@ struct Device {
     int64_t eraseNs;        // chip erase cycle
     SckLimits sck;
     PageMode page;
+    Signature signature;
 };
 
 // All seven parts, in the order AT89S51, AT89S52, AT89S53, AT89S8252,

@@ -154,6 +154,23 @@ bool AskFirstRun(QWidget* parent, const QString& text)
     return box.clickedButton() == choose;
 }
 
+// A chip of another device: "Select the AT89S52" (when a device's signature
+// it holds) or "Go On" as the device selected, and Cancel, the default.
+WrongChipChoice AskWrongChipBox(QWidget* parent, const QString& question, const QString& found)
+{
+    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kApplicationTitle), question, QMessageBox::NoButton,
+                    parent);
+    QPushButton* go = box.addButton(found.isEmpty() ? QStringLiteral("Go On") : QStringLiteral("Select the ") + found,
+                                    QMessageBox::AcceptRole);
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() != go)
+        return WrongChipChoice::Cancel;
+    return found.isEmpty() ? WrongChipChoice::GoOn : WrongChipChoice::SelectFound;
+}
+
 // A path as a menu item shows it: the file's name in full, the folder
 // shortened in the middle when the whole is long.
 QString MenuPath(const QString& path)
@@ -244,6 +261,10 @@ TfrmMain::TfrmMain(PortAccess& port, Hooks hooks, QWidget* parent)
                 return std::nullopt;
             return dialog.selectedFiles().constFirst();
         };
+    if (!hooks_.AskWrongChip)
+        hooks_.AskWrongChip = [this](const QString& question, const QString& found) {
+            return AskWrongChipBox(this, question, found);
+        };
     if (!hooks_.AskCrystal)
         hooks_.AskCrystal = [this](const QStringList& choices, const QString& current) -> std::optional<QString> {
             bool ok = false;
@@ -327,6 +348,8 @@ void TfrmMain::BuildMenus()
     AT89S40511 = CheckMenuItem(Device1, "AT89S40511", "AT89S4051", false);
     N6 = Separator(Device1, "N6");
     DataMemory1 = MenuItem(Device1, "DataMemory1", "Data Memory...");
+    N7 = Separator(Device1, "N7");
+    DetectChip1 = MenuItem(Device1, "DetectChip1", "Detect Chip");
 
     Port1 = bar->addMenu(QStringLiteral("Port"));
     Port1->setObjectName(QStringLiteral("Port1"));
@@ -359,6 +382,7 @@ void TfrmMain::BuildMenus()
     connect(Load1, &QAction::triggered, this, &TfrmMain::Load1Click);
     connect(SaveCodeAs1, &QAction::triggered, this, &TfrmMain::SaveCodeAs1Click);
     connect(ReadChip1, &QAction::triggered, this, &TfrmMain::ReadChip1Click);
+    connect(DetectChip1, &QAction::triggered, this, &TfrmMain::DetectChip1Click);
     connect(Exit2, &QAction::triggered, this, &TfrmMain::Exit2Click);
     for (int32_t code = 0; code < int32_t(Devices().size()); ++code)
         connect(DeviceMenuItem(code), &QAction::triggered, this, [this, code] { DeviceMenuClick(code); });
@@ -875,6 +899,21 @@ void TfrmMain::Ended(Outcome outcome)
 }
 
 void TfrmMain::Message(const QString& text) { commands_.ShowMessage(text.toStdString()); }
+
+WrongChipChoice TfrmMain::AskWrongChip(const std::string& question, const Device* found)
+{
+    if (link_.StopRequested)
+        return WrongChipChoice::Cancel; // nobody is there to answer
+    return hooks_.AskWrongChip(QString::fromStdString(question),
+                               found ? QString::fromLatin1(found->Name.data(), qsizetype(found->Name.size())) : QString());
+}
+
+// As if chosen from the Device menu.
+void TfrmMain::DeviceSelected(const Device& device)
+{
+    ShowDevice(device.Code);
+    Remember([&device](SettingsFile& settings) { settings.Set(kDeviceKey, std::string(device.Name)); });
+}
 
 void TfrmMain::ShowStatus(const std::string& text)
 {

@@ -127,6 +127,10 @@ public:
         // path, or nothing when cancelled.
         std::function<std::optional<QString>()> OpenDataFile;
         std::function<std::optional<QString>()> SaveDataFile;
+        // A chip of another device than the one selected: `question` names
+        // both; `found` is the device the chip's signature names (empty for
+        // none). Cancel is the default.
+        std::function<WrongChipChoice(const QString& question, const QString& found)> AskWrongChip;
     };
 
     // Creates the window and runs its creation handler (FormCreate) against
@@ -205,6 +209,9 @@ public:
     void ReadChip1Click();
     void SpeedButton1Click();
     void btnFuse_WriteClick();
+    // "Detect Chip": the chip on the cable found, selected when its
+    // signature names it, and what was found shown in a box.
+    void DetectChip1Click();
 
     // True while a command runs; clicks that would start another are ignored.
     bool Busy() const { return commands_.Busy(); }
@@ -243,6 +250,8 @@ public:
     void ShowDataFileName(const std::string& path) override;
     void Beep() override;
     void CommandEnded() override;
+    WrongChipChoice AskWrongChip(const std::string& question, const Device* found) override;
+    void DeviceSelected(const Device& device) override;
     // To standard error, and to the Operation Log window.
     void WriteLog(const std::string& line) override;
 
@@ -299,6 +308,8 @@ public:
     QAction* AT89S40511 = nullptr;
     QAction* N6 = nullptr; // separator
     QAction* DataMemory1 = nullptr;
+    QAction* N7 = nullptr; // separator
+    QAction* DetectChip1 = nullptr;
     QMenu* Port1 = nullptr;
     QAction* LPT11 = nullptr;
     QAction* LPT21 = nullptr;

@@ -22,4 +22,18 @@ void TfrmMain::SpeedButton1Click() { Ended(commands_.WriteLockBits()); }
 
 void TfrmMain::btnFuse_WriteClick() { Ended(commands_.WriteFuse()); }
 
+void TfrmMain::DetectChip1Click()
+{
+    const Outcome outcome = commands_.DetectChip();
+    if (outcome == Outcome::NotRun)
+        return;
+    Ended(outcome);
+    // The log has it too; the box is for the user who asked.
+    QStringList lines;
+    for (const std::string& line : DetectLines(commands_.DetectedReport()))
+        lines << QString::fromStdString(line);
+    if (!link_.StopRequested)
+        hooks_.Message(lines.join(QLatin1Char('\n')));
+}
+
 } // namespace qvx

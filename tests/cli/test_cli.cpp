@@ -32,6 +32,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
+const std::string kSenseLowDiagnosis =
+    "The program-mode sense line read low: no cable is connected, or the target board has no power. Check that "
+    "the cable is plugged in at both ends and that the target is powered.";
+
 // Runs the program in `dir` with `args`. QVX_PORT is taken away unless
 // `qvxPort` names one; the user's configuration folder is `dir`/config,
 // never the real one. With `terminal`, standard error is a terminal.
@@ -122,11 +126,13 @@ TEST_F(CliTest, AutoThenReadGivesTheProgrammedImageBack)
     const std::string image = Image(program, 0x2000);
     // The file loaded and each chip read give the same checksums.
     const std::string checksum = ChecksumText("AT89S52", image);
+    // Each command reads the signature first.
+    const std::string signature = "Signature 1E 52 06: AT89S52";
     EXPECT_EQ(ran.Log(), (std::vector<std::string>{
-                             "Load file complete.", checksum, "PROGRAM MODE.", "Erase Chip...", "Programming...",
+                             "Load file complete.", checksum, "PROGRAM MODE.", "Erase Chip...", signature, "Programming...",
                              "Program finished.", "Verify code ...", "Verify complete.", "Auto Programming finished.",
-                             "RUN MODE.", "Read Chip...", "PROGRAM MODE.", "Read Chip finished", checksum,
-                             "Save file complete.", "Read Chip...", "PROGRAM MODE.", "Read Chip finished", checksum,
+                             "RUN MODE.", "Read Chip...", signature, "PROGRAM MODE.", "Read Chip finished", checksum,
+                             "Save file complete.", "Read Chip...", signature, "PROGRAM MODE.", "Read Chip finished", checksum,
                              "Save file complete.", "RUN MODE."}));
     EXPECT_EQ(ReadFile(Path("chip.bin")), image);
     EXPECT_EQ(ReadFile(Path("back.bin")), image);
@@ -264,8 +270,9 @@ TEST_F(CliTest, TheArduinoAndTheUsbaspProgramAWholeAT89S52)
                                  "ASAN_OPTIONS=" + asan + "verify_asan_link_order=0"}});
     };
     const std::vector<std::string> log{"Load file complete.", ChecksumText("AT89S52", image), "PROGRAM MODE.",
-                                       "Erase Chip...", "Programming...", "Program finished.", "Verify code ...",
-                                       "Verify complete.", "Auto Programming finished.", "RUN MODE."};
+                                       "Erase Chip...", "Signature 1E 52 06: AT89S52", "Programming...",
+                                       "Program finished.", "Verify code ...", "Verify complete.",
+                                       "Auto Programming finished.", "RUN MODE."};
     {
         // An Uno that resets as the port opens.
         VirtualArduinoIsp board(*sim::FindDevice("AT89S52"), {}, {.resetOnOpen = true, .bootNs = 300'000'000});
@@ -319,7 +326,8 @@ TEST_F(CliTest, VerifyOfADifferentFileExitsOneAndRunsNothingAfter)
     std::snprintf(detail, sizeof detail, "Verify failed at 0003: expected %02X, read %02X", other[0][3],
                   uint8_t(image[3]));
     EXPECT_EQ(ran.Log(), (std::vector<std::string>{"Load file complete.", ChecksumText("AT89S51", Image(other, 0x1000)),
-                                                   "Verify Code...", "PROGRAM MODE.", detail, "Verify not match",
+                                                   "Verify Code...", "Signature 1E 51 06: AT89S51",
+                                                   "PROGRAM MODE.", detail, "Verify not match",
                                                    "RUN MODE."}));
     EXPECT_EQ(ReadFile(Path("chip.bin")), image); // no erase
 
@@ -455,7 +463,79 @@ TEST_F(CliTest, NoCableEndsWithTheTargetsRefusal)
     EXPECT_EQ(ran.status, 1);
     // The message once: its status text says nothing more.
     EXPECT_EQ(ran.Log(), (std::vector<std::string>{"Erase Chip...", "message: Device have not in program mode",
-                                                   "RUN MODE."}));
+                                                   kSenseLowDiagnosis, "RUN MODE."}));
+}
+
+// The done-when of the signature check: a chip of another device is refused
+// untouched, --force programs it all the same, --device auto programs the
+// chip found.
+TEST_F(CliTest, AWrongChipIsRefusedUntouchedUntilForcedOrDetected)
+{
+    const auto program = Program(4096);
+    Write("app.hex", HexText(program));
+    Ran ran = Run({"--device", "AT89S51", "--port", Sim("AT89S52"), "--auto", "app.hex"});
+    EXPECT_EQ(ran.status, 1);
+    EXPECT_TRUE(ran.Logged("message: Stopped before anything was erased or written: the chip on the cable is an "
+                           "AT89S52 (signature 1E 52 06), not the AT89S51 selected. Choose the AT89S52 (Device "
+                           "menu; --device AT89S52 or --device auto), or go on as the AT89S51 with --force."))
+        << ran.err;
+    EXPECT_TRUE(ran.Logged("Wrong chip: nothing written"));
+    EXPECT_EQ(ReadFile(Path("chip.bin")), std::string(8192, '\xFF'));
+
+    for (const char* force : {"--force", "-F"}) {
+        fs::remove(Path("chip.bin"));
+        ran = Run({"--device", "AT89S51", "--port", Sim("AT89S52"), force, "--auto", "app.hex"});
+        EXPECT_EQ(ran.status, 0) << ran.err;
+        EXPECT_TRUE(ran.Logged("Going on as the AT89S51, as asked"));
+        EXPECT_EQ(ReadFile(Path("chip.bin")), Image(program, 4096) + std::string(4096, '\xFF'));
+    }
+
+    fs::remove(Path("chip.bin"));
+    const auto large = Program(8192);
+    Write("large.hex", HexText(large));
+    ran = Run({"-p", "auto", "--port", Sim("AT89S52"), "--auto", "large.hex"});
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    EXPECT_TRUE(ran.Logged("Selected the AT89S52, the chip found"));
+    EXPECT_EQ(ReadFile(Path("chip.bin")), Image(large, 8192));
+
+    // Nothing to tell an AT89S8252 from an AT89S53 by.
+    ran = Run({"--device", "auto", "--port", "sim:AT89S8252,timing=instant", "--erase"});
+    EXPECT_EQ(ran.status, 2);
+    EXPECT_TRUE(ran.Logged("message: --device auto: an AT89S53 or AT89S8252 has no serial signature to tell which "
+                           "it is; give the device with --device (e.g. --device AT89S8252)."))
+        << ran.err;
+    EXPECT_FALSE(ran.Logged("Erase Chip..."));
+}
+
+// --detect needs no device, and says what it found or what the lines showed.
+TEST_F(CliTest, DetectNamesTheChipOrWhatTheLinesShowed)
+{
+    const struct {
+        const char* port;
+        int status;
+        const char* line;
+    } cases[] = {
+        {"sim:AT89S8253,timing=instant", 0, "Signature 1E 73: AT89S8253"},
+        {"sim:AT89S53,timing=instant", 0, "Chip found: an AT89S53 or AT89S8252, which have no serial signature to "
+                                          "tell them apart; choose the device"},
+        {"sim:AT89S52,fault=nocable", 1, "No chip detected: The program-mode sense line read low"},
+        {"sim:AT89S52,fault=nochip", 1, "No chip detected: MISO stayed high through the whole programming enable"},
+        {"sim:AT89S52,fault=misolow", 1, "No chip detected: MISO stayed low through the whole programming enable"},
+        {"sim:AT89S52,timing=virtual,xtal=1000000", 1,
+         "No chip detected: The chip answered the programming enable only with the serial clock slowed down"},
+    };
+    for (const auto& c : cases) {
+        const Ran ran = Run({"--detect", "--port", c.port});
+        EXPECT_EQ(ran.status, c.status) << c.port;
+        const std::vector<std::string> lines = ran.Log();
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                                [&](const std::string& l) { return l.rfind(c.line, 0) == 0; }))
+            << c.port << "\n" << ran.err;
+    }
+    // The same diagnosis after a command's refusal.
+    const Ran erase = Run({"--device", "AT89S52", "--port", "sim:AT89S52,fault=misolow", "--erase"});
+    EXPECT_EQ(erase.status, 1);
+    EXPECT_NE(erase.err.find("the line is stuck low. Check the MISO wire (P1.6)"), std::string::npos) << erase.err;
 }
 
 TEST_F(CliTest, PortThatCannotBeOpenedExitsThree)
@@ -816,6 +896,7 @@ TEST_F(CliTest, VerbosityChoosesWhatStandardErrorShows)
     const std::string checksum = ChecksumText("AT89S51", image);
     const std::string failed = "Verify failed at 0010: expected 42, read FF";
     const std::string refused = "message: Device have not in program mode";
+    // A failure's detail: shown from -q on.
     const struct {
         const char* verbosity;
         const char* port;
@@ -824,7 +905,7 @@ TEST_F(CliTest, VerbosityChoosesWhatStandardErrorShows)
         {"-q", "", {checksum, failed}},
         {"-qq", "", {}},
         {"-qq", ",fault=nocable", {refused}},
-        {"-vqq", ",fault=nocable", {checksum, refused}},
+        {"-vqq", ",fault=nocable", {checksum, refused, kSenseLowDiagnosis}},
     };
     for (const auto& c : cases) {
         const Ran ran = Run({"-p", "s51", c.verbosity, "--port", Sim("AT89S51", c.port), "-U", "flash:v:app.hex"});

@@ -107,6 +107,10 @@ protected:
             return cableAnswers.empty() ? std::nullopt : std::optional<QStringList>(cableAnswers.takeFirst());
         };
         hooks.SaveLog = []() -> std::optional<QString> { return std::nullopt; };
+        hooks.AskWrongChip = [this](const QString& question, const QString&) {
+            wrongChipQuestions << question;
+            return wrongChipAnswer;
+        };
         return hooks;
     }
     TfrmMain& Open() { return Open(port); }
@@ -173,6 +177,8 @@ protected:
     bool chooseAnotherCable = false;               // the first-run message's answer
     QList<QStringList> cableAnswers;               // a cable dialog's answers; none left = cancel
     QList<QStringList> asked;                      // what each cable dialog showed
+    QStringList wrongChipQuestions;                          // what the wrong-chip box asked
+    WrongChipChoice wrongChipAnswer = WrongChipChoice::Cancel; // and its answer
     std::unique_ptr<TfrmMain> window;
 
 private:

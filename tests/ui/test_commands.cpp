@@ -456,10 +456,13 @@ TEST_F(CommandTest, EveryStatusAndMessageGoesToTheOperationLog)
     std::istringstream in(log);
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
-    ASSERT_EQ(lines.size(), 3u) << log;
+    ASSERT_EQ(lines.size(), 5u) << log;
     EXPECT_EQ(lines[0].substr(8), " Erase Chip...");
-    EXPECT_EQ(lines[1].substr(8), " message: Device have not in program mode");
-    EXPECT_EQ(lines[2].substr(8), " Device have not in program mode");
+    EXPECT_EQ(lines[1].substr(8),
+              " The AT89S8252 has no serial signature: the chip on the cable cannot be checked against it");
+    EXPECT_EQ(lines[2].substr(8), " message: Device have not in program mode");
+    EXPECT_EQ(lines[3].substr(8), " Device have not in program mode");
+    EXPECT_EQ(lines[4].substr(9, 40), "The program-mode sense line read low: no");
     EXPECT_EQ(lines[0][2], ':');
 }
 

@@ -284,7 +284,9 @@ TEST_F(LayoutTest, MenuTreeWithAccessKeysAndCheckMarks)
                 {"AT89S20511", "AT89S2051", true, false},
                 {"AT89S40511", "AT89S4051", true, false},
                 {"N6", "", false, false},
-                {"DataMemory1", "Data Memory...", false, false}});
+                {"DataMemory1", "Data Memory...", false, false},
+                {"N7", "", false, false},
+                {"DetectChip1", "Detect Chip", false, false}});
     ExpectMenu(bar[2]->menu(), "Port1", "Port",
                {{"LPT11", "LPT1", true, true},
                 {"LPT21", "LPT2", true, false},

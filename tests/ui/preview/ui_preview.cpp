@@ -2,18 +2,19 @@
 // Xvfb with a screenshot). Not a test and not part of the program.
 //
 //   ui_preview [--load FILE] [--about] [--files] [--save] [--device CODE] [--narrow] [--port SELECTION]
-//              [--option-menu] [--port-menu] [--crystal] [--lock N] [--auto] [--data FILE] [--device-menu]
+//              [--option-menu] [--port-menu] [--device-menu] [--detect] [--crystal] [--lock N] [--auto]
+//              [--data FILE]
 //
 // --load runs "Load Code" with FILE as the dialog's answer; --about opens the
 // about window once the main window is up; --files opens the Files menu; --save
 // opens the "Save Code As..." dialog; --narrow makes the main window
 // 294 pixels wide; --port chooses the backend as QVX_PORT would (default:
-// the simulated AT89S8252); --option-menu and --port-menu open those menus, --crystal
-// the "Target crystal..." dialog. --device chooses a device code 0 to 6 from
+// the simulated AT89S8252); --option-menu, --port-menu and --device-menu
+// open those menus, --crystal the "Target crystal..." dialog, --detect
+// "Detect Chip". --device chooses a device code 0 to 6 from
 // the Device menu (-1 leaves none chosen); --lock ticks Lock Bit N; --auto
 // clicks AUTO-PROGRAM once the file is loaded (scripts/screenshot.sh).
-// --data opens the Data Memory window and loads FILE into it;
-// --device-menu opens the Device menu.
+// --data opens the Data Memory window and loads FILE into it.
 #include "ABOUT_QVX.h"
 #include "DataMemory.h"
 #include "ISP_S8252.h"
@@ -36,10 +37,8 @@ int main(int argc, char* argv[])
     qvx::SetApplicationTitle();
 
     QString load, data;
-    bool deviceMenu = false;
     bool about = false, narrow = false, files = false, save = false, optionMenu = false, portMenu = false,
-         crystal = false,
-         autoProgram = false;
+         crystal = false, autoProgram = false, deviceMenu = false, detect = false;
     int device = -2, lock = 0;
     std::string selection = "sim:AT89S8252,timing=instant";
     for (int i = 1; i < argc; ++i) {
@@ -61,6 +60,8 @@ int main(int argc, char* argv[])
             optionMenu = true;
         else if (!std::strcmp(argv[i], "--port-menu"))
             portMenu = true;
+        else if (!std::strcmp(argv[i], "--detect"))
+            detect = true;
         else if (!std::strcmp(argv[i], "--crystal"))
             crystal = true;
         else if (!std::strcmp(argv[i], "--device") && i + 1 < argc)
@@ -113,6 +114,8 @@ int main(int argc, char* argv[])
         });
     if (portMenu)
         QTimer::singleShot(300, &frmMain, [&] { frmMain.menuBar()->setActiveAction(frmMain.Port1->menuAction()); });
+    if (detect)
+        QTimer::singleShot(300, &frmMain, [&] { frmMain.DetectChip1->trigger(); });
     if (autoProgram)
         QTimer::singleShot(300, &frmMain, [&] { frmMain.btnAuto->click(); });
     if (!data.isEmpty())

@@ -1,0 +1,139 @@
+// The signature read before every chip command, the question a front end is
+// asked about a chip of another device, and the lock bits and fuses in
+// words, on the simulated chip.
+#include "CommandLayer.h"
+
+#include <algorithm>
+
+namespace qvx {
+namespace {
+
+// A front end that answers the wrong-chip question as told and remembers
+// what it was asked and shown.
+class AnsweringView : public test::RecordingView {
+public:
+    WrongChipChoice AskWrongChip(const std::string& question, const Device* found) override
+    {
+        questions.push_back(question);
+        foundAsked = found;
+        return answer;
+    }
+    void DeviceSelected(const Device& device) override { selected = &device; }
+
+    WrongChipChoice answer = WrongChipChoice::Cancel;
+    std::vector<std::string> questions;
+    const Device* foundAsked = nullptr;
+    const Device* selected = nullptr;
+};
+
+class IdentifyTest : public CommandLayerTest {
+protected:
+    IdentifyTest() { link.Panel = &panel; }
+    bool Logged(const std::string& part) const
+    {
+        const std::vector<std::string> lines = answering.LogTexts();
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const std::string& line) { return line.find(part) != std::string::npos; });
+    }
+    bool ChipBlank() { return std::all_of(Chip().Code().begin(), Chip().Code().end(), [](uint8_t b) { return b == 0xFF; }); }
+
+    AnsweringView answering;
+    Commands panel{link, *buffer, selection, answering};
+};
+
+struct WrongChipCase {
+    const char* onCable;
+    const char* selected;
+    bool lockMode3; // the chip's LB1 and LB2 programmed before
+    WrongChipChoice answer;
+    Outcome outcome;
+    const char* logged;
+    const char* deviceAfter;
+    bool asked;
+};
+
+// PROGRAM with one byte to write: whether the chip got it tells whether the
+// command went on.
+TEST_F(IdentifyTest, TheSignatureDecidesBeforeAnythingIsWritten)
+{
+    const WrongChipCase cases[] = {
+        {"AT89S52", "AT89S52", false, WrongChipChoice::Cancel, Outcome::Succeeded, "Signature 1E 52 06: AT89S52", "AT89S52", false},
+        {"AT89S52", "AT89S51", false, WrongChipChoice::Cancel, Outcome::ChipFailed, "not the AT89S51 selected", "AT89S51", true},
+        {"AT89S52", "AT89S51", false, WrongChipChoice::SelectFound, Outcome::Succeeded, "Selected the AT89S52", "AT89S52", true},
+        {"AT89S52", "AT89S51", false, WrongChipChoice::GoOn, Outcome::Succeeded, "Going on as the AT89S51", "AT89S51", true},
+        {"AT89S8253", "AT89S2051", false, WrongChipChoice::Cancel, Outcome::ChipFailed, "Signature 1E 73: AT89S8253", "AT89S2051", true},
+        {"AT89S4051", "AT89S2051", false, WrongChipChoice::Cancel, Outcome::Succeeded, "signature is unverified", "AT89S2051", false},
+        {"AT89S52", "AT89S52", true, WrongChipChoice::Cancel, Outcome::ChipFailed, "Signature FF FF FF: not readable", "AT89S52", false},
+        {"AT89S52", "AT89S52", true, WrongChipChoice::Cancel, Outcome::ChipFailed, "LB1 and LB2 programmed (mode 3): a locked chip takes no writes. Erase it first", "AT89S52", false},
+        {"AT89S8252", "AT89S8252", false, WrongChipChoice::Cancel, Outcome::Succeeded, "has no serial signature", "AT89S8252", false},
+    };
+    for (const WrongChipCase& c : cases) {
+        SCOPED_TRACE(std::string(c.onCable) + " with " + c.selected + " selected");
+        answering = AnsweringView{};
+        answering.answer = c.answer;
+        Open(std::string(c.onCable) + ",timing=instant");
+        Chip().PresetLockBits(c.lockMode3, c.lockMode3, false);
+        selection.DeviceCode = DeviceCodeByName(c.selected);
+        Put(0x10, 0x5A);
+        // A chip in lock mode 3 refuses the write: the signature only warned.
+        EXPECT_EQ(panel.Program(), c.outcome);
+        EXPECT_TRUE(Logged(c.logged)) << answering.LogTexts().back();
+        EXPECT_EQ(selection.SelectedDevice()->Name, c.deviceAfter);
+        EXPECT_EQ(answering.questions.size(), c.asked ? 1u : 0u);
+        const bool written = Chip().CodeByte(0x10) == 0x5A;
+        EXPECT_EQ(written, c.outcome == Outcome::Succeeded);
+        if (c.answer == WrongChipChoice::SelectFound) {
+            EXPECT_EQ(answering.selected, answering.foundAsked);
+            EXPECT_NE(answering.questions.front().find("Select the AT89S52 and go on, or cancel?"), std::string::npos);
+        }
+        if (c.asked && c.answer == WrongChipChoice::Cancel) {
+            EXPECT_EQ(answering.statuses.back(), kWrongChip);
+            EXPECT_TRUE(ChipBlank());
+        }
+    }
+}
+
+// READ CHIP on a chip whose lock bits keep its code from being read.
+TEST_F(IdentifyTest, ReadingALockedChipSaysTheImageIsNotItsCode)
+{
+    Open("AT89S52,timing=instant");
+    Chip().PresetCode(0x0000, 0x12);
+    Chip().PresetLockBits(true, true, false);
+    EXPECT_EQ(panel.ReadChip(), Outcome::Succeeded);
+    EXPECT_TRUE(Logged("The chip's lock bits read LB1 and LB2 programmed (mode 3): they keep its code from being "
+                       "read, so the image read is not the chip's code."));
+}
+
+// What --info prints: the lock bits and fuses as the chip holds them.
+TEST_F(IdentifyTest, LockBitsAndFusesInWords)
+{
+    struct Case {
+        const char* chip;
+        bool lb1, lb2, lb3;
+        bool x2;
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {"AT89S52", true, false, false, false, {"Signature 1E 52 06: AT89S52", "Lock bits: LB1 programmed (mode 2)"}},
+        {"AT89S51", true, true, true, false, {"Signature FF FF FF: not readable", "Lock bits: LB1, LB2 and LB3 programmed (mode 4)"}},
+        {"AT89S8253", false, false, false, true,
+         {"Signature 1E 73: AT89S8253", "Lock bits: none programmed (mode 1)", "x2 clock: on",
+          "User fuses F4-F1: 1 1 0 1 (0 = programmed)"}},
+        {"AT89S8252", true, false, false, false, {"Lock bits: the AT89S8252 cannot read them back"}},
+        {"AT89S4051", false, true, false, false, {"Lock bits: LB2 programmed", "rest on ISP firmware, not a datasheet"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.chip);
+        answering = AnsweringView{};
+        Open(std::string(c.chip) + ",timing=instant");
+        Chip().PresetLockBits(c.lb1, c.lb2, c.lb3);
+        if (Chip().Model().userFuse)
+            Chip().PresetX2Clock(c.x2);
+        EXPECT_EQ(panel.ChipInfo(), Outcome::Succeeded);
+        for (const std::string& line : c.lines)
+            EXPECT_TRUE(Logged(line)) << line;
+    }
+}
+
+} // namespace
+} // namespace qvx
