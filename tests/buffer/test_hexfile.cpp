@@ -1,6 +1,7 @@
 // Intel HEX loading into the code buffer, on real files.
 #include "Config.h"
 #include "HexFile.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -42,14 +43,6 @@ const std::string kEof = ":00000001FF";
 
 class HexFileTest : public ::testing::Test {
 protected:
-    HexFileTest()
-    {
-        dir_ = fs::temp_directory_path() /
-               ("qvx-hex-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
-    }
-    ~HexFileTest() override { fs::remove_all(dir_); }
 
     std::string Write(const std::string& text, const std::string& name = "code.hex")
     {
@@ -82,7 +75,8 @@ protected:
     std::unique_ptr<CodeBuffer> buffer = std::make_unique<CodeBuffer>();
 
 private:
-    fs::path dir_;
+    test::TempDir scratch_;
+    fs::path dir_ = scratch_.path();
 };
 
 TEST_F(HexFileTest, DataRecordStoresItsBytesAndGivesTheEndAddress)

@@ -6,6 +6,7 @@
 #include "HexText.h"
 #include "SimPort.h"
 #include "StoppedImage.h"
+#include "TempDir.h"
 #include "Version.h"
 
 #include <gtest/gtest.h>
@@ -49,13 +50,8 @@ class CliTest : public ::testing::Test {
 protected:
     CliTest()
     {
-        dir = fs::temp_directory_path() / ("qvx-cli-" + std::to_string(::getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
         Write("CONFIG.QVX", "[0000]\n[0000]\n"); // no waits: the simulated chip is instant
     }
-    ~CliTest() override { fs::remove_all(dir); }
 
     std::string Write(const std::string& name, const std::string& bytes) const
     {
@@ -85,7 +81,8 @@ protected:
 
     void ExpectSignalWithTheReaderGone(int signo, bool terminal);
 
-    fs::path dir;
+    TempDir scratch;
+    fs::path dir = scratch.path();
 };
 
 // A program for a chip of `size` bytes: code at the start, a table in the
