@@ -38,32 +38,19 @@ public:
     ChipSession Session() { return {link, *buffer, *device}; }
     bool ThreeByte() const { return device->Set == InstructionSet::ThreeByte; }
     int32_t Last() const { return device->LastAddress; }
-
-    OpResult Erase()
+    // The three-byte or the four-byte form of an operation, as the device
+    // takes it, on a fresh session.
+    template <class Operation, class... Args>
+    auto Either(Operation threeByte, Operation fourByte, Args... args)
     {
         ChipSession s = Session();
-        return ThreeByte() ? EraseChip3(s) : EraseChip4(s);
+        return ThreeByte() ? threeByte(s, args...) : fourByte(s, args...);
     }
-    OpResult Program()
-    {
-        ChipSession s = Session();
-        return ThreeByte() ? ProgramCode3(s, Last()) : ProgramCode4(s, Last());
-    }
-    CheckResult Verify()
-    {
-        ChipSession s = Session();
-        return ThreeByte() ? VerifyCode3(s, Last()) : VerifyCode4(s, Last());
-    }
-    CheckResult Blank()
-    {
-        ChipSession s = Session();
-        return ThreeByte() ? BlankCheck3(s, Last()) : BlankCheck4(s, Last());
-    }
-    OpResult Read()
-    {
-        ChipSession s = Session();
-        return ThreeByte() ? ReadCode3(s, Last()) : ReadCode4(s, Last());
-    }
+    OpResult Erase() { return Either(EraseChip3, EraseChip4); }
+    OpResult Program() { return Either(ProgramCode3, ProgramCode4, Last()); }
+    CheckResult Verify() { return Either(VerifyCode3, VerifyCode4, Last()); }
+    CheckResult Blank() { return Either(BlankCheck3, BlankCheck4, Last()); }
+    OpResult Read() { return Either(ReadCode3, ReadCode4, Last()); }
     OpResult Lock(int32_t level)
     {
         ChipSession s = Session();
