@@ -1,6 +1,7 @@
 // qvx-isp-cli run as its own process against the simulated cable and chip:
 // exit statuses, the log on standard error, files read and written, and the
 // chip as its state file keeps it afterwards.
+#include "BufferBytes.h"
 #include "ChildProcess.h"
 #include "HexFile.h"
 #include "HexText.h"
@@ -130,7 +131,7 @@ TEST_F(CliTest, AutoThenReadGivesTheProgrammedImageBack)
     ASSERT_TRUE(hex.Ok()) << hex.Error;
     EXPECT_EQ(hex.EndAddress, 0x2000);
     for (int32_t a = 0; a < 0x2000; ++a)
-        ASSERT_EQ(HexByteValue(back->CodeHigh[a], back->CodeLow[a]), uint8_t(image[size_t(a)])) << a;
+        ASSERT_EQ(ByteAt(*back, a), uint8_t(image[size_t(a)])) << a;
     // The target is left running: RST went low last.
     const std::string wire = ReadFile(Path("wire.txt"));
     EXPECT_EQ(wire.substr(wire.size() - 6), "RESET\n");
@@ -592,7 +593,7 @@ TEST_F(CliTest, TheFieldsShortOptionsProgramVerifyAndRead)
     ASSERT_TRUE(LoadHexFromFile(Path("blink.hex"), *blink).Ok());
     std::string image(0x2000, '\xFF');
     for (size_t a = 0; a < image.size(); ++a)
-        image[a] = char(HexByteValue(blink->CodeHigh[a], blink->CodeLow[a]));
+        image[a] = char(ByteAt(*blink, a));
     ran = Run({"-pAT89S52", "-c", "sim", "-P", "timing=instant,state=" + Path("chip.bin"), "-e", "-U",
                "flash:w:blink.hex:i", "-U", "flash:v:blink.hex", "-U", "flash:r:back.img:r", "-F", "-v"});
     EXPECT_EQ(ran.status, 0) << ran.err;
