@@ -1,5 +1,6 @@
 // CONFIG.QVX, read from real files in the working directory.
 #include "Config.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -21,16 +22,11 @@ protected:
     void SetUp() override
     {
         saved_ = fs::current_path();
-        dir_ = fs::temp_directory_path() /
-               ("qvx-config-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
         fs::current_path(dir_);
     }
     void TearDown() override
     {
         fs::current_path(saved_);
-        fs::remove_all(dir_);
     }
     void Write(const std::string& text, const std::string& name = "CONFIG.QVX")
     {
@@ -47,7 +43,8 @@ protected:
         return {v, v + 5};
     }
 
-    fs::path saved_, dir_;
+    test::TempDir scratch_;
+    fs::path saved_, dir_ = scratch_.path();
 };
 
 TEST_F(ConfigFile, TwoFieldsWithBracketsAndLineBreaks)

@@ -1,6 +1,8 @@
 // Intel HEX loading into the code buffer, on real files.
 #include "Config.h"
 #include "HexFile.h"
+#include "HexText.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -19,37 +21,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// One record with a correct checksum, upper-case digits.
-std::string Record(int type, uint16_t address, const std::vector<uint8_t>& data)
-{
-    std::vector<uint8_t> bytes = {uint8_t(data.size()), uint8_t(address >> 8), uint8_t(address),
-                                  uint8_t(type)};
-    bytes.insert(bytes.end(), data.begin(), data.end());
-    unsigned sum = 0;
-    for (uint8_t b : bytes)
-        sum += b;
-    bytes.push_back(uint8_t(-sum));
-    std::string text = ":";
-    char pair[3];
-    for (uint8_t b : bytes) {
-        std::snprintf(pair, sizeof pair, "%02X", b);
-        text += pair;
-    }
-    return text;
-}
+constexpr auto& Record = test::HexRecord;
 
 const std::string kEof = ":00000001FF";
 
 class HexFileTest : public ::testing::Test {
 protected:
-    HexFileTest()
-    {
-        dir_ = fs::temp_directory_path() /
-               ("qvx-hex-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_);
-    }
-    ~HexFileTest() override { fs::remove_all(dir_); }
 
     std::string Write(const std::string& text, const std::string& name = "code.hex")
     {
@@ -82,7 +59,8 @@ protected:
     std::unique_ptr<CodeBuffer> buffer = std::make_unique<CodeBuffer>();
 
 private:
-    fs::path dir_;
+    test::TempDir scratch_;
+    fs::path dir_ = scratch_.path();
 };
 
 TEST_F(HexFileTest, DataRecordStoresItsBytesAndGivesTheEndAddress)

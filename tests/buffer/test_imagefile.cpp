@@ -1,7 +1,9 @@
 // Code image files on disk: HEX written as the loader reads it, raw binary
 // images, and the writer that replaces a file only once the new one is
 // complete.
+#include "BufferBytes.h"
 #include "ImageFile.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -22,16 +24,7 @@ namespace fs = std::filesystem;
 
 class ImageFileTest : public ::testing::Test {
 protected:
-    ImageFileTest()
-    {
-        dir_ = fs::temp_directory_path() /
-               ("qvx-image-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        ClearBuffer(*buffer);
-    }
-    ~ImageFileTest() override { fs::remove_all(dir_); }
+    ImageFileTest() { ClearBuffer(*buffer); }
 
     std::string Path(const std::string& name) const { return (dir_ / name).string(); }
     void Write(const std::string& name, const std::string& bytes) const
@@ -43,11 +36,7 @@ protected:
         std::ifstream in(path, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
     }
-    void Put(int32_t address, uint8_t byte)
-    {
-        buffer->CodeHigh[address] = HexDigitChar(byte >> 4);
-        buffer->CodeLow[address] = HexDigitChar(byte & 0xF);
-    }
+    void Put(int32_t address, uint8_t byte) { test::PutByte(*buffer, address, byte); }
     // A pattern that differs from byte to byte and from record to record.
     void Fill(int32_t size)
     {
@@ -65,7 +54,8 @@ protected:
     }
 
     std::unique_ptr<CodeBuffer> buffer = std::make_unique<CodeBuffer>();
-    fs::path dir_;
+    test::TempDir scratch_;
+    fs::path dir_ = scratch_.path();
 };
 
 TEST_F(ImageFileTest, HexHasSixteenByteRecordsWithChecksumsAndAnEndRecord)

@@ -3,10 +3,7 @@
 // time or never end, lock and fuse writes read back or waited out, byte
 // writes polled from the end of their write cycle, and the serial clock
 // floor that keeps a fast port within what the chip accepts.
-#include "ChipOps.h"
-#include "Instructions.h"
-#include "RecordingPanel.h"
-#include "SimPort.h"
+#include "SimBench.h"
 
 #include <gtest/gtest.h>
 
@@ -20,56 +17,11 @@ using namespace std::chrono_literals;
 
 // An operation session on a simulated chip, with no calibrated waits at all:
 // whatever waits out the chip does so on the chip's clock.
-struct Bench {
-    explicit Bench(const std::string& options)
-    {
-        std::string error;
-        port = MakeSimPort(options, error);
-        EXPECT_NE(port, nullptr) << error;
-        device = FindDevice(DeviceCodeByName(port->Chip().Name()));
-        link.Port = port.get();
-        link.Panel = &panel;
-        link.WaitUnits = -1;
-        link.CrystalHz = port->Chip().Options().xtalHz;
-        ClearBuffer(*buffer);
-        chip().RecordTrace(true);
-    }
-    sim::Chip& chip() { return port->Chip(); }
-    ChipSession Session() { return {link, *buffer, *device}; }
-    bool ThreeByte() const { return device->Set == InstructionSet::ThreeByte; }
-    OpResult Erase()
-    {
-        ChipSession s = Session();
-        return ThreeByte() ? EraseChip3(s) : EraseChip4(s);
-    }
-    OpResult Program()
-    {
-        ChipSession s = Session();
-        return ThreeByte() ? ProgramCode3(s, device->LastAddress) : ProgramCode4(s, device->LastAddress);
-    }
-    bool Verify()
-    {
-        ChipSession s = Session();
-        return (ThreeByte() ? VerifyCode3(s, device->LastAddress) : VerifyCode4(s, device->LastAddress)).Passed;
-    }
-    void Load(const std::vector<uint8_t>& image)
-    {
-        for (size_t a = 0; a < image.size(); ++a) {
-            buffer->CodeHigh[a] = HexDigitChar(image[a] >> 4);
-            buffer->CodeLow[a] = HexDigitChar(image[a] & 15);
-        }
-    }
-    size_t TraceCount(const std::string& prefix)
-    {
-        const auto& lines = chip().TraceLines();
-        return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
-    }
-
-    std::unique_ptr<SimPort> port;
-    const Device* device = nullptr;
-    test::RecordingPanel panel;
-    LinkState link;
-    std::unique_ptr<CodeBuffer> buffer = std::make_unique<CodeBuffer>();
+struct Bench : test::SimBench {
+    explicit Bench(const std::string& options) : SimBench(options, -1) { link.CrystalHz = chip().Options().xtalHz; }
+    bool Verify() { return SimBench::Verify().Passed; }
+    // The trace lines that begin with `prefix`.
+    size_t TraceCount(const std::string& prefix) { return Lines(prefix).size(); }
 };
 
 std::vector<uint8_t> Pattern(size_t size)

@@ -2,8 +2,7 @@
 // recording port: lock and fuse bytes, the stepwise lock write's attempts,
 // FF skipping, and one message for an absent target.
 #include "ChipOps.h"
-#include "RecordingPanel.h"
-#include "RecordingPort.h"
+#include "RecordedLink.h"
 #include "WireDecode.h"
 
 #include <gtest/gtest.h>
@@ -15,21 +14,16 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-class WireTest : public ::testing::Test {
+class WireTest : public ::testing::Test, public test::RecordedLink {
 protected:
     WireTest()
     {
-        link.Port = &port;
-        link.Panel = &panel;
         link.WaitUnits = -1; // no waits
         ClearBuffer(*buffer);
     }
     ChipSession Session(int32_t code) { return {link, *buffer, *FindDevice(code)}; }
     Bytes Wire() const { return test::ClockedBytes(port); }
 
-    RecordingPort port;
-    test::RecordingPanel panel;
-    LinkState link;
     std::unique_ptr<CodeBuffer> buffer = std::make_unique<CodeBuffer>();
 };
 

@@ -1,10 +1,7 @@
 // The chip operations against the simulated chip: every device through a
 // whole erase / blank / program / verify / read cycle, lock levels and fuse
 // as the chip records them, and the faults a bench meets.
-#include "ChipOps.h"
-#include "Instructions.h"
-#include "RecordingPanel.h"
-#include "SimPort.h"
+#include "SimBench.h"
 
 #include <gtest/gtest.h>
 
@@ -14,82 +11,7 @@
 namespace qvx {
 namespace {
 
-class SimChip {
-public:
-    explicit SimChip(const std::string& options)
-    {
-        std::string error;
-        port = MakeSimPort(options, error);
-        if (!port)
-            throw std::runtime_error(error);
-        device = FindDevice(DeviceCodeByName(port->Chip().Name()));
-        link.Port = port.get();
-        link.Panel = &panel;
-        link.WaitUnits = 0; // one short spin per wait
-        ClearBuffer(*buffer);
-        port->Chip().RecordTrace(true);
-    }
-    ChipSession Session() { return {link, *buffer, *device}; }
-    bool ThreeByte() const { return device->Set == InstructionSet::ThreeByte; }
-    int32_t Last() const { return device->LastAddress; }
-
-    OpResult Erase()
-    {
-        ChipSession s = Session();
-        return ThreeByte() ? EraseChip3(s) : EraseChip4(s);
-    }
-    OpResult Program()
-    {
-        ChipSession s = Session();
-        return ThreeByte() ? ProgramCode3(s, Last()) : ProgramCode4(s, Last());
-    }
-    CheckResult Verify()
-    {
-        ChipSession s = Session();
-        return ThreeByte() ? VerifyCode3(s, Last()) : VerifyCode4(s, Last());
-    }
-    CheckResult Blank()
-    {
-        ChipSession s = Session();
-        return ThreeByte() ? BlankCheck3(s, Last()) : BlankCheck4(s, Last());
-    }
-    OpResult Read()
-    {
-        ChipSession s = Session();
-        return ThreeByte() ? ReadCode3(s, Last()) : ReadCode4(s, Last());
-    }
-    OpResult Lock(int32_t level)
-    {
-        ChipSession s = Session();
-        switch (device->LockWrite) {
-        case LockWriteKind::ThreeByte: return WriteLockBits3(s, level);
-        case LockWriteKind::Stepwise: return WriteLockBitsStepwise(s, level);
-        case LockWriteKind::FourByte: return WriteLockBits4(s, level);
-        }
-        return OpResult::Failed;
-    }
-    // Puts an image into the buffer: byte a at address a.
-    void Load(const std::vector<uint8_t>& image)
-    {
-        ClearBuffer(*buffer);
-        for (size_t a = 0; a < image.size(); ++a) {
-            buffer->CodeHigh[a] = HexDigitChar(image[a] >> 4);
-            buffer->CodeLow[a] = HexDigitChar(image[a] & 15);
-        }
-    }
-    uint8_t BufferByte(int32_t a) const { return uint8_t(HexByteValue(buffer->CodeHigh[a], buffer->CodeLow[a])); }
-    const std::vector<std::string>& Trace() { return port->Chip().TraceLines(); }
-    size_t TraceCount(const std::string& line)
-    {
-        return std::count(Trace().begin(), Trace().end(), line);
-    }
-
-    std::unique_ptr<SimPort> port;
-    const Device* device;
-    test::RecordingPanel panel;
-    LinkState link;
-    std::unique_ptr<CodeBuffer> buffer = std::make_unique<CodeBuffer>();
-};
+using SimChip = test::SimBench;
 
 // A program image the size of the device: data with FF gaps, the last byte
 // at the last address.
@@ -156,8 +78,7 @@ TEST(Operations, TwelveKilobytePartsUseA13)
 {
     for (const char* part : {"AT89S53", "AT89S8253"}) {
         SimChip chip(std::string(part) + ",timing=instant");
-        chip.buffer->CodeHigh[0x2ABC] = '1';
-        chip.buffer->CodeLow[0x2ABC] = '2';
+        chip.Put(0x2ABC, 0x12);
         EXPECT_EQ(chip.Program(), OpResult::Completed);
         EXPECT_EQ(chip.port->Chip().CodeByte(0x2ABC), 0x12) << part;
         EXPECT_EQ(chip.port->Chip().CodeByte(0x0ABC), 0xFF) << part;
@@ -187,10 +108,8 @@ TEST(Operations, ProgrammingOverOldDataNeedsAnErase)
     std::vector<uint8_t> old(0x2000, 0xFF);
     old[0x100] = 0x0F;
     chip.port->Chip().PresetCode(old);
-    chip.buffer->CodeHigh[0x100] = 'F';
-    chip.buffer->CodeLow[0x100] = '0';
-    chip.buffer->CodeHigh[0x300] = '3';
-    chip.buffer->CodeLow[0x300] = '3';
+    chip.Put(0x100, 0xF0);
+    chip.Put(0x300, 0x33);
     // 0x0F AND 0xF0 never reads back as F0: the byte times out.
     EXPECT_EQ(chip.Program(), OpResult::Failed);
     EXPECT_EQ(chip.panel.messages, (std::vector<std::string>{"Programming Time-Out"}));
@@ -223,8 +142,7 @@ TEST(Operations, WritePollingWaitsOutTheWriteCycle)
     // The first poll is timed to the end of the write cycle the crystal
     // setting gives; taken for 33 MHz, this 12 MHz chip is still busy then.
     chip.link.CrystalHz = 33'000'000;
-    chip.buffer->CodeHigh[0x20] = 'A';
-    chip.buffer->CodeLow[0x20] = '5';
+    chip.Put(0x20, 0xA5);
     EXPECT_EQ(chip.Program(), OpResult::Completed);
     EXPECT_EQ(chip.port->Chip().CodeByte(0x20), 0xA5);
     EXPECT_GE(chip.TraceCount("20 00 20 00 -> 00 00 00 7F"), 1u); // busy: bit 7 inverted
@@ -233,14 +151,9 @@ TEST(Operations, WritePollingWaitsOutTheWriteCycle)
 
 // --- Page mode --------------------------------------------------------------
 
-// The lines of the trace from `from` on that begin with `prefix`.
 std::vector<std::string> Lines(SimChip& chip, const std::string& prefix, size_t from = 0)
 {
-    std::vector<std::string> lines;
-    for (size_t i = from; i < chip.Trace().size(); ++i)
-        if (chip.Trace()[i].rfind(prefix, 0) == 0)
-            lines.push_back(chip.Trace()[i]);
-    return lines;
+    return chip.Lines(prefix, from);
 }
 
 TEST(PageMode, TheAT89S8253WritesPagesAndChecksTheFirstByteByByte)
@@ -351,8 +264,7 @@ TEST(LockBits, LockedChipRefusesWritesAndHidesItsCode)
     SimChip chip("AT89S8252,timing=instant");
     chip.port->Chip().PresetCode(0x40, 0x77);
     chip.Lock(2);
-    chip.buffer->CodeHigh[0x80] = '1';
-    chip.buffer->CodeLow[0x80] = '1';
+    chip.Put(0x80, 0x11);
     EXPECT_EQ(chip.Program(), OpResult::Failed); // LB1: the write is ignored
     EXPECT_EQ(chip.port->Chip().CodeByte(0x80), 0xFF);
     EXPECT_EQ(chip.Read(), OpResult::Completed);
@@ -467,9 +379,7 @@ TEST(Faults, ReadsOnANoisyLineDoNotAgreeOnAFlippedBit)
     SimChip clean("AT89S51,timing=instant");
     clean.port->Chip().PresetCode(image);
     EXPECT_EQ(clean.Read(), OpResult::Completed);
-    EXPECT_EQ(std::count_if(clean.Trace().begin(), clean.Trace().end(),
-                            [](const std::string& line) { return line.rfind("30 ", 0) == 0; }),
-              2 * 0x1000 / 256);
+    EXPECT_EQ(clean.Lines("30 ").size(), 2u * 0x1000 / 256);
     EXPECT_EQ(clean.TraceCount("30 01 -> 00 00 + 256 bytes out"), 2u);
 }
 
@@ -516,9 +426,7 @@ TEST(Faults, OnACleanLineVerifyAndBlankReadEachByteOnce)
     const std::vector<uint8_t> image = Image(0x2000);
     // Page reads of 256 bytes, then byte reads: both in one count.
     const auto reads = [&chip] {
-        const size_t n = size_t(std::count_if(chip.Trace().begin(), chip.Trace().end(), [](const std::string& line) {
-            return line.rfind("30 ", 0) == 0 || line.rfind("20 ", 0) == 0;
-        }));
+        const size_t n = chip.Lines("30 ").size() + chip.Lines("20 ").size();
         chip.port->Chip().ClearTrace();
         return n;
     };

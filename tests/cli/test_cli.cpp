@@ -1,11 +1,13 @@
 // qvx-isp-cli run as its own process against the simulated cable and chip:
 // exit statuses, the log on standard error, files read and written, and the
 // chip as its state file keeps it afterwards.
+#include "BufferBytes.h"
 #include "ChildProcess.h"
 #include "HexFile.h"
 #include "HexText.h"
 #include "SimPort.h"
 #include "StoppedImage.h"
+#include "TempDir.h"
 #include "Version.h"
 #include "VirtualArduinoIsp.h"
 
@@ -55,13 +57,8 @@ class CliTest : public ::testing::Test {
 protected:
     CliTest()
     {
-        dir = fs::temp_directory_path() / ("qvx-cli-" + std::to_string(::getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
         Write("CONFIG.QVX", "[0000]\n[0000]\n"); // no waits: the simulated chip is instant
     }
-    ~CliTest() override { fs::remove_all(dir); }
 
     std::string Write(const std::string& name, const std::string& bytes) const
     {
@@ -91,7 +88,8 @@ protected:
 
     void ExpectSignalWithTheReaderGone(int signo, bool terminal);
 
-    fs::path dir;
+    TempDir scratch;
+    fs::path dir = scratch.path();
 };
 
 // A program for a chip of `size` bytes: code at the start, a table in the
@@ -141,7 +139,7 @@ TEST_F(CliTest, AutoThenReadGivesTheProgrammedImageBack)
     ASSERT_TRUE(hex.Ok()) << hex.Error;
     EXPECT_EQ(hex.EndAddress, 0x2000);
     for (int32_t a = 0; a < 0x2000; ++a)
-        ASSERT_EQ(HexByteValue(back->CodeHigh[a], back->CodeLow[a]), uint8_t(image[size_t(a)])) << a;
+        ASSERT_EQ(ByteAt(*back, a), uint8_t(image[size_t(a)])) << a;
     // The target is left running: RST went low last.
     const std::string wire = ReadFile(Path("wire.txt"));
     EXPECT_EQ(wire.substr(wire.size() - 6), "RESET\n");
@@ -823,7 +821,7 @@ TEST_F(CliTest, TheFieldsShortOptionsProgramVerifyAndRead)
     ASSERT_TRUE(LoadHexFromFile(Path("blink.hex"), *blink).Ok());
     std::string image(0x2000, '\xFF');
     for (size_t a = 0; a < image.size(); ++a)
-        image[a] = char(HexByteValue(blink->CodeHigh[a], blink->CodeLow[a]));
+        image[a] = char(ByteAt(*blink, a));
     ran = Run({"-pAT89S52", "-c", "sim", "-P", "timing=instant,state=" + Path("chip.bin"), "-e", "-U",
                "flash:w:blink.hex:i", "-U", "flash:v:blink.hex", "-U", "flash:r:back.img:r", "-F", "-v"});
     EXPECT_EQ(ran.status, 0) << ran.err;

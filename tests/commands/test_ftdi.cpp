@@ -1,22 +1,19 @@
 // The FT232R USB cable, without the hardware: the real commands through the
 // real backend, with a virtual FT232R in synchronous bit-bang mode behind the
 // libftdi seam and the simulated chip on its pins, in virtual time.
-#include "Commands.h"
+#include "CommandBench.h"
 #include "FtdiPort.h"
 #include "PortSelect.h"
-#include "RecordingView.h"
 #include "VirtualFt232r.h"
 
 #include <gtest/gtest.h>
-
-#include <random>
 
 namespace qvx {
 namespace {
 
 using test::RecordingView;
 
-class FtdiCableTest : public ::testing::Test {
+class FtdiCableTest : public ::testing::Test, public test::CommandBench {
 protected:
     void Open(const std::string& device, VirtualFt232rOptions cable = {}, FtdiSettings settings = {},
               uint32_t chipXtal = kDefaultCrystalHz)
@@ -27,26 +24,14 @@ protected:
         ft = system.get();
         port = std::make_unique<FtdiPort>(settings, std::move(system));
         link.Port = port.get();
-        link.WaitUnits = 0;
         ClearBuffer(*buffer);
         selection.DeviceCode = DeviceCodeByName(device);
-        selection.AutoReload = false; // the buffer as it stands is programmed
         selection.HexFileName = "in the buffer";
         commands.PowerUp(kLpt1Data);
     }
     // Random bytes (about one in 256 of them FF, which is not written) in
     // the first `size` bytes of the buffer.
-    std::vector<uint8_t> Fill(size_t size, uint32_t seed = 7)
-    {
-        std::mt19937 random(seed);
-        std::vector<uint8_t> image(ft->Chip().Code().size(), 0xFF);
-        for (size_t a = 0; a < size; ++a) {
-            image[a] = uint8_t(random());
-            buffer->CodeHigh[a] = HexDigitChar(image[a] >> 4);
-            buffer->CodeLow[a] = HexDigitChar(image[a] & 15);
-        }
-        return image;
-    }
+    std::vector<uint8_t> Fill(size_t size, uint32_t seed = 7) { return CommandBench::Fill(size, seed, Chip().Code().size()); }
     sim::Chip& Chip() { return ft->Chip(); }
     // The trace lines that begin with one of `prefixes`.
     std::vector<std::string> Lines(std::initializer_list<const char*> prefixes)
@@ -60,11 +45,6 @@ protected:
     }
 
     sim::ChipOptions chipOptions; // the chip on the cable: faults, noise
-    LinkState link;
-    std::unique_ptr<CodeBuffer> buffer = std::make_unique<CodeBuffer>();
-    Selection selection;
-    RecordingView view;
-    Commands commands{link, *buffer, selection, view};
     VirtualFt232r* ft = nullptr;
     std::unique_ptr<FtdiPort> port;
 };
@@ -100,7 +80,7 @@ TEST_F(FtdiCableTest, AutoProgramVerifyAndReadGoThroughTheCableInFewTransfers)
     ClearBuffer(*buffer);
     EXPECT_EQ(commands.ReadChip(), Outcome::Succeeded);
     for (size_t a = 0; a < image.size(); ++a)
-        ASSERT_EQ(HexByteValue(buffer->CodeHigh[a], buffer->CodeLow[a]), image[a]) << "at " << a;
+        ASSERT_EQ(Byte(int32_t(a)), image[a]) << "at " << a;
     EXPECT_TRUE(selection.Locks.Box(1));
 }
 
@@ -170,15 +150,12 @@ TEST_F(FtdiCableTest, AByteThatDoesNotConfirmIsWrittenAgainThenFailsAtItsAddress
 TEST_F(FtdiCableTest, ReadChipBringsTheCodeBackByteForByte)
 {
     Open("AT89S52");
-    std::mt19937 random(3);
-    std::vector<uint8_t> image(Chip().Code().size());
-    for (uint8_t& b : image)
-        b = uint8_t(random());
+    const std::vector<uint8_t> image = test::RandomBytes(Chip().Code().size(), 3);
     Chip().PresetCode(image);
 
     EXPECT_EQ(commands.ReadChip(), Outcome::Succeeded);
     for (size_t a = 0; a < image.size(); ++a)
-        ASSERT_EQ(HexByteValue(buffer->CodeHigh[a], buffer->CodeLow[a]), image[a]) << "at " << a;
+        ASSERT_EQ(Byte(int32_t(a)), image[a]) << "at " << a;
     EXPECT_EQ(view.statuses.back(), "Read Chip finished");
     EXPECT_EQ(Chip().Counters().misSampled, 0u);
     EXPECT_EQ(ft->Overruns(), 0u);

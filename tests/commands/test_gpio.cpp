@@ -1,16 +1,14 @@
 // Linux GPIO lines, without the hardware: the real commands through the real
 // backend, with a virtual GPIO chip behind the libgpiod seam whose lines are
 // wired to the simulated cable and chip.
-#include "Commands.h"
+#include "CommandBench.h"
 #include "GpioPort.h"
 #include "PortSelect.h"
-#include "RecordingView.h"
 #include "VirtualGpioChip.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <random>
 
 namespace qvx {
 namespace {
@@ -27,41 +25,23 @@ GpioSettings PiWiring(int sense = -1)
 }
 
 // One front end with its link on a port; the simulated cable under it.
-struct Bench {
+struct Bench : test::CommandBench {
     explicit Bench(const std::string& sim)
     {
         std::string error;
         cable = MakeSimPort(sim, error);
         EXPECT_NE(cable, nullptr) << error;
-        ClearBuffer(*buffer);
         selection.DeviceCode = DeviceCodeByName(cable->Chip().Name());
-        selection.AutoReload = false;
         selection.HexFileName = "in the buffer";
-        link.WaitUnits = 0;
     }
     void Use(PortAccess& port)
     {
         link.Port = &port;
         commands.PowerUp(kLpt1Data);
     }
-    std::vector<uint8_t> Fill(size_t size, uint32_t seed = 11)
-    {
-        std::mt19937 random(seed);
-        std::vector<uint8_t> image(cable->Chip().Code().size(), 0xFF);
-        for (size_t a = 0; a < size; ++a) {
-            image[a] = uint8_t(random());
-            buffer->CodeHigh[a] = HexDigitChar(image[a] >> 4);
-            buffer->CodeLow[a] = HexDigitChar(image[a] & 15);
-        }
-        return image;
-    }
+    std::vector<uint8_t> Fill(size_t size, uint32_t seed = 11) { return CommandBench::Fill(size, seed, cable->Chip().Code().size()); }
 
     std::unique_ptr<SimPort> cable;
-    LinkState link;
-    std::unique_ptr<CodeBuffer> buffer = std::make_unique<CodeBuffer>();
-    Selection selection;
-    RecordingView view;
-    Commands commands{link, *buffer, selection, view};
 };
 
 // The parallel port, counting the writes of the run-mode lines (data bits
@@ -104,7 +84,7 @@ TEST(GpioLines, ProgramVerifyAndReadCostWhatTheParallelPortCosts)
         EXPECT_EQ(b->commands.Verify(), Outcome::Succeeded);
         ClearBuffer(*b->buffer);
         EXPECT_EQ(b->commands.ReadChip(), Outcome::Succeeded);
-        EXPECT_EQ(HexByteValue(b->buffer->CodeHigh[1023], b->buffer->CodeLow[1023]), image[1023]);
+        EXPECT_EQ(b->Byte(1023), image[1023]);
         EXPECT_TRUE(b->view.messages.empty());
     }
     // Every line access is one register access of the parallel port: both

@@ -1,17 +1,14 @@
 // A noisy MISO line on each cable (the parallel port, GPIO lines, the
 // FT232R): READ CHIP brings the chip's bytes back or says the line is too
 // noisy, and VERIFY CODE never passes a chip one bit away from the buffer.
-#include "Commands.h"
+#include "CommandBench.h"
 #include "FtdiPort.h"
 #include "GpioPort.h"
-#include "RecordingView.h"
 #include "SimPort.h"
 #include "VirtualFt232r.h"
 #include "VirtualGpioChip.h"
 
 #include <gtest/gtest.h>
-
-#include <random>
 
 namespace qvx {
 namespace {
@@ -19,7 +16,7 @@ namespace {
 enum class Cable { ParallelPort, GpioLines, Ft232r };
 
 // An AT89S52 on `cable` whose MISO bits arrive flipped with chance `noise`.
-struct NoisyBench {
+struct NoisyBench : test::CommandBench {
     NoisyBench(Cable cable, double noise, uint64_t seed)
     {
         sim::ChipOptions options;
@@ -42,33 +39,17 @@ struct NoisyBench {
         }
         link.Port = port ? port.get() : sim.get();
         selection.DeviceCode = DeviceCodeByName("AT89S52");
-        selection.AutoReload = false;
         commands.PowerUp(kLpt1Data);
-    }
-    void Load(const std::vector<uint8_t>& image)
-    {
-        for (size_t a = 0; a < image.size(); ++a) {
-            buffer->CodeHigh[a] = HexDigitChar(image[a] >> 4);
-            buffer->CodeLow[a] = HexDigitChar(image[a] & 15);
-        }
     }
 
     std::unique_ptr<SimPort> sim;
     std::unique_ptr<PortAccess> port;
     sim::Chip* chip = nullptr;
-    LinkState link;
-    std::unique_ptr<CodeBuffer> buffer = std::make_unique<CodeBuffer>();
-    Selection selection;
-    test::RecordingView view;
-    Commands commands{link, *buffer, selection, view};
 };
 
 TEST(NoisyLine, NoCableLetsAWrongByteThrough)
 {
-    std::mt19937 random(5);
-    std::vector<uint8_t> image(0x2000);
-    for (uint8_t& b : image)
-        b = uint8_t(random());
+    const std::vector<uint8_t> image = test::RandomBytes(0x2000, 5);
     std::vector<uint8_t> oneBitOff = image;
     oneBitOff[0x1357] ^= 0x04;
     for (const Cable cable : {Cable::ParallelPort, Cable::GpioLines, Cable::Ft232r}) {
@@ -79,7 +60,7 @@ TEST(NoisyLine, NoCableLetsAWrongByteThrough)
             const Outcome read = bench.commands.ReadChip();
             if (read == Outcome::Succeeded) {
                 for (size_t a = 0; a < image.size(); ++a)
-                    ASSERT_EQ(HexByteValue(bench.buffer->CodeHigh[a], bench.buffer->CodeLow[a]), image[a]) << a;
+                    ASSERT_EQ(bench.Byte(int32_t(a)), image[a]) << a;
             } else {
                 EXPECT_EQ(bench.view.statuses.back(), kNoisyLine);
             }

@@ -1,7 +1,6 @@
 // Target reset, programming enable and the program/run mode.
 #include "Mode.h"
-#include "RecordingPanel.h"
-#include "RecordingPort.h"
+#include "RecordedLink.h"
 #include "WireDecode.h"
 
 #include <gtest/gtest.h>
@@ -12,13 +11,8 @@ namespace {
 using Op = RecordingPort::Op;
 using Call = RecordingPort::Call;
 
-class ModeTest : public ::testing::Test {
+class ModeTest : public ::testing::Test, public test::RecordedLink {
 protected:
-    ModeTest()
-    {
-        link.Port = &port;
-        link.Panel = &panel;
-    }
     int ResetPulses() const
     {
         int n = 0;
@@ -34,10 +28,6 @@ protected:
         for (int i = 0; i < attempts; ++i)
             test::QueueMiso(port, {0x00, 0x00, 0x00, 0x00});
     }
-
-    RecordingPort port;
-    test::RecordingPanel panel;
-    LinkState link;
 };
 
 TEST_F(ModeTest, ResetPulseDrivesAllLinesLowThenPulsesReset)

@@ -3,8 +3,7 @@
 // clock and wait.
 #include "Link.h"
 #include "Mode.h"
-#include "RecordingPanel.h"
-#include "RecordingPort.h"
+#include "RecordedLink.h"
 #include "WireDecode.h"
 
 #include <gtest/gtest.h>
@@ -44,13 +43,8 @@ TEST(WaitUnits, CalibrationWithALargeFactorKeepsItsWaits)
     EXPECT_EQ(link.WaitUnits, 2621400);
 }
 
-class FloorTest : public ::testing::Test {
+class FloorTest : public ::testing::Test, public test::RecordedLink {
 protected:
-    FloorTest()
-    {
-        link.Port = &port;
-        link.Panel = &panel;
-    }
     // Times of the SCK edges, rises and falls, in call order.
     std::vector<std::pair<bool, std::chrono::nanoseconds>> SckEdges() const
     {
@@ -60,10 +54,6 @@ protected:
                 edges.push_back({c.op == Op::Set, c.at});
         return edges;
     }
-
-    RecordingPort port;
-    test::RecordingPanel panel;
-    LinkState link;
 };
 
 TEST_F(FloorTest, WithoutAFloorNoTimePasses)

@@ -1,7 +1,6 @@
 // The serial bit transfer and the time base, against a recording port.
 #include "Link.h"
-#include "RecordingPanel.h"
-#include "RecordingPort.h"
+#include "RecordedLink.h"
 #include "WireDecode.h"
 
 #include <gtest/gtest.h>
@@ -12,19 +11,10 @@ namespace {
 using Op = RecordingPort::Op;
 using Call = RecordingPort::Call;
 
-class TransferTest : public ::testing::Test {
+class TransferTest : public ::testing::Test, public test::RecordedLink {
 protected:
-    TransferTest()
-    {
-        link.Port = &port;
-        link.Panel = &panel;
-    }
     std::vector<int32_t> Received() const { return {std::begin(link.ReceivedBits), std::end(link.ReceivedBits)}; }
     std::vector<int32_t> Sent() const { return {std::begin(link.SendBits), std::end(link.SendBits)}; }
-
-    RecordingPort port;
-    test::RecordingPanel panel;
-    LinkState link;
 };
 
 TEST_F(TransferTest, EachBitIsFivePortCallsInWireOrder)

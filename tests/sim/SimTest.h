@@ -2,15 +2,14 @@
 #pragma once
 
 #include "SimPort.h"
+#include "TempDir.h"
 #include "Wire.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <unistd.h>
 
 namespace qvx::test {
 
@@ -29,24 +28,6 @@ struct Session {
     sim::Chip& chip() { return port->Chip(); }
     std::unique_ptr<SimPort> port;
     Wire wire;
-};
-
-// A fresh, empty directory for one test's files, removed afterwards.
-class TempDir {
-public:
-    TempDir()
-    {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        path_ = std::filesystem::temp_directory_path() /
-                ("qvx-sim-" + std::to_string(::getpid()) + "-" + info->test_suite_name() + "-" + info->name());
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
-    }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
 };
 
 inline std::string ReadAll(const std::string& path)

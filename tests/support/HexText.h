@@ -11,28 +11,33 @@
 
 namespace qvx::test {
 
+// One record with a correct checksum, upper-case digits, no line end.
+inline std::string HexRecord(int type, uint16_t address, const std::vector<uint8_t>& data)
+{
+    std::vector<uint8_t> bytes = {uint8_t(data.size()), uint8_t(address >> 8), uint8_t(address), uint8_t(type)};
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    unsigned sum = 0;
+    for (uint8_t b : bytes)
+        sum += b;
+    bytes.push_back(uint8_t(-sum));
+    std::string text = ":";
+    char pair[3];
+    for (uint8_t b : bytes) {
+        std::snprintf(pair, sizeof pair, "%02X", b);
+        text += pair;
+    }
+    return text;
+}
+
 // Intel HEX text for data given as address -> bytes, 16 bytes a record.
 inline std::string HexText(const std::map<int32_t, std::vector<uint8_t>>& data)
 {
     std::string text;
-    auto record = [&](int32_t address, int type, const uint8_t* bytes, size_t n) {
-        char line[64];
-        unsigned sum = unsigned(n) + (address >> 8) + (address & 0xFF) + type;
-        std::snprintf(line, sizeof line, ":%02X%04X%02X", unsigned(n), unsigned(address), type);
-        text += line;
-        for (size_t i = 0; i < n; ++i) {
-            std::snprintf(line, sizeof line, "%02X", bytes[i]);
-            text += line;
-            sum += bytes[i];
-        }
-        std::snprintf(line, sizeof line, "%02X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
-        text += line;
-    };
     for (const auto& [address, bytes] : data)
         for (size_t i = 0; i < bytes.size(); i += 16)
-            record(address + int32_t(i), 0, bytes.data() + i, std::min<size_t>(16, bytes.size() - i));
-    record(0, 1, nullptr, 0);
-    return text;
+            text += HexRecord(0, uint16_t(address + int32_t(i)),
+                              {bytes.begin() + i, bytes.begin() + std::min(i + 16, bytes.size())}) + "\r\n";
+    return text + HexRecord(1, 0, {}) + "\r\n";
 }
 
 } // namespace qvx::test

@@ -68,20 +68,16 @@ protected:
     uint8_t DataLines() const { return sim->Register(sim->CableDataPort()); }
     bool ProgramLines() const { return (DataLines() & 0x98) == 0x10; } // RST high, run lines low
     bool RunLines() const { return (DataLines() & 0x98) == 0x88; }
-    bool ChipControlsEnabled() const
+    // How many of the nine controls that reach the chip take clicks.
+    int ChipControlsTakingClicks() const
     {
         TfrmMain& w = *window;
-        return w.btnLoadFile->isEnabled() && w.btnErase->isEnabled() && w.btnBlank->isEnabled() &&
-               w.btnProgram->isEnabled() && w.btnVerify->isEnabled() && w.btnAuto->isEnabled() &&
-               w.SpeedButton1->isEnabled() && w.ReadChip1->isEnabled() && w.btnReadChip->isEnabled();
+        return w.btnLoadFile->isEnabled() + w.btnErase->isEnabled() + w.btnBlank->isEnabled() +
+               w.btnProgram->isEnabled() + w.btnVerify->isEnabled() + w.btnAuto->isEnabled() +
+               w.SpeedButton1->isEnabled() + w.ReadChip1->isEnabled() + w.btnReadChip->isEnabled();
     }
-    bool ChipControlsDisabled() const
-    {
-        TfrmMain& w = *window;
-        return !w.btnLoadFile->isEnabled() && !w.btnErase->isEnabled() && !w.btnBlank->isEnabled() &&
-               !w.btnProgram->isEnabled() && !w.btnVerify->isEnabled() && !w.btnAuto->isEnabled() &&
-               !w.SpeedButton1->isEnabled() && !w.ReadChip1->isEnabled() && !w.btnReadChip->isEnabled();
-    }
+    bool ChipControlsEnabled() const { return ChipControlsTakingClicks() == 9; }
+    bool ChipControlsDisabled() const { return ChipControlsTakingClicks() == 0; }
 
     std::unique_ptr<SimPort> sim;
     std::vector<std::string> statuses;

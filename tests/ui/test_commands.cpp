@@ -1,6 +1,7 @@
 // The chip commands clicked in the window against the simulated chip: the
 // status texts in order, what the chip holds afterwards, the mode lines and
 // the controls.
+#include "BufferBytes.h"
 #include "CommandFixture.h"
 
 #include <QTimer>
@@ -203,8 +204,7 @@ TEST_F(CommandTest, ReadChipThenProgramWithAndWithoutAutoReload)
 
     // Without it, the buffer as read is programmed.
     window->btnReadChip->click();
-    window->Buffer().CodeHigh[0x0200] = '5';
-    window->Buffer().CodeLow[0x0200] = 'A';
+    PutByte(window->Buffer(), 0x0200, 0x5A);
     window->AutoReloadFile1->trigger();
     window->btnErase->click();
     window->btnProgram->click();

@@ -1,4 +1,5 @@
 // Loading and reloading HEX files through the main window.
+#include "HexText.h"
 #include "WindowFixture.h"
 
 #include <QLineEdit>
@@ -14,18 +15,8 @@ protected:
     std::string FileEndingAt(int32_t last, const std::string& name = "end.hex")
     {
         std::string text;
-        char record[64];
-        for (int32_t a = 0; a <= last; a += 16) {
-            const int n = std::min<int32_t>(16, last - a + 1);
-            unsigned sum = unsigned(n) + unsigned(a >> 8) + unsigned(a & 0xFF);
-            int len = std::snprintf(record, sizeof record, ":%02X%04X00", n, a);
-            for (int i = 0; i < n; ++i) {
-                len += std::snprintf(record + len, sizeof record - len, "%02X", 0x5A);
-                sum += 0x5A;
-            }
-            std::snprintf(record + len, sizeof record - len, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
-            text += record;
-        }
+        for (int32_t a = 0; a <= last; a += 16)
+            text += HexRecord(0, uint16_t(a), std::vector<uint8_t>(size_t(std::min<int32_t>(16, last - a + 1)), 0x5A)) + "\n";
         return WriteFile(name, text + ":00000001FF\n");
     }
     void Choose(const std::string& path) { chosen.push_back(QString::fromStdString(path)); }
