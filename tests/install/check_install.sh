@@ -162,7 +162,7 @@ while read -r page target; do
     linked=$(dirname "$page")/$file && [ -n "$file" ] || linked=$page
     [ -e "$linked" ] || { fail "${page#"$docs"/} links to $target, which is not installed"; continue; }
     [ -z "$fragment" ] || grep -E '^#+ ' "$linked" | sed -E 's/^#+ +//' | tr 'A-Z ' 'a-z-' | tr -cd 'a-z0-9_\n-' |
-        grep -Fxq "${fragment#\#}" || fail "${page#"$docs"/} links to $target: no such heading"
+        grep -Fxq -- "${fragment#\#}" || fail "${page#"$docs"/} links to $target: no such heading"
 done < <(find "$docs" -name '*.md' -exec awk '/^```/ { code = !code; next } !code {
     while (match($0, /\]\([^) ]+\)/)) { t = substr($0, RSTART + 2, RLENGTH - 3); $0 = substr($0, RSTART + RLENGTH)
                                          if (t !~ /^[a-z]+:/) print FILENAME, t } }' {} +)
