@@ -95,28 +95,31 @@ void AddWriteCode(const ChipSession& s, Instruction& ins, int32_t address, char 
     ins.Digits(high, low);
 }
 
-void AddReadData(const ChipSession& s, Instruction& ins, int32_t address)
+// The opcode and address of a data-memory instruction: AT89S8252
+// 00 A10 A9 A8 1 0 1 (read) or 1 1 0 (write) and the low address; AT89S8253
+// A0h (read) or C0h (write), the high and the low address.
+static void AddDataAddress(const ChipSession& s, Instruction& ins, int32_t address, bool read)
 {
     const int32_t a10 = address >> 10 & 1, a9 = address >> 9 & 1, a8 = address >> 8 & 1;
     if (s.Chip.Set == InstructionSet::ThreeByte) {
-        ins.Bits(0, 0, a10, a9, a8, 1, 0, 1);
+        ins.Bits(0, 0, a10, a9, a8, 1, read ? 0 : 1, read ? 1 : 0);
     } else {
-        ins.Byte(0xA0);
+        ins.Byte(read ? 0xA0 : 0xC0);
         ins.Bits(0, 0, 0, 0, 0, a10, a9, a8);
     }
-    ins.Byte(uint8_t(address & 0xFF)).Digits('0', '0'); // the data byte comes back meanwhile
+    ins.Byte(uint8_t(address & 0xFF));
+}
+
+void AddReadData(const ChipSession& s, Instruction& ins, int32_t address)
+{
+    AddDataAddress(s, ins, address, true);
+    ins.Digits('0', '0'); // the data byte comes back meanwhile
 }
 
 void AddWriteData(const ChipSession& s, Instruction& ins, int32_t address, uint8_t value)
 {
-    const int32_t a10 = address >> 10 & 1, a9 = address >> 9 & 1, a8 = address >> 8 & 1;
-    if (s.Chip.Set == InstructionSet::ThreeByte) {
-        ins.Bits(0, 0, a10, a9, a8, 1, 1, 0);
-    } else {
-        ins.Byte(0xC0);
-        ins.Bits(0, 0, 0, 0, 0, a10, a9, a8);
-    }
-    ins.Byte(uint8_t(address & 0xFF)).Byte(value);
+    AddDataAddress(s, ins, address, false);
+    ins.Byte(value);
 }
 
 void AddReadByte(const ChipSession& s, Instruction& ins, int32_t address)
