@@ -53,6 +53,17 @@ std::string ReadFile(const fs::path& path)
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
+// One run: its arguments, its exit status, what standard error holds ('!': does
+// not), a file's content after it, more environment and standard input.
+struct Step {
+    std::vector<std::string> args;
+    int status = 0;
+    std::vector<std::string> says = {};
+    std::string file = {}, content = {};
+    std::vector<std::string> env = {};
+    std::optional<std::string> input = std::nullopt;
+};
+
 class CliTest : public ::testing::Test {
 protected:
     CliTest()
@@ -86,6 +97,20 @@ protected:
         return port;
     }
 
+    // Runs and checks each step; gives the last run back.
+    Ran Runs(const std::vector<Step>& steps) const
+    {
+        Ran ran;
+        for (const Step& s : steps) {
+            ran = RunChild({QVX_CLI, s.args, dir, std::nullopt, false, s.env, s.input});
+            EXPECT_EQ(ran.status, s.status) << s.args.back() << "\n" << ran.err;
+            for (const std::string& say : s.says)
+                EXPECT_EQ(ran.err.find(say.substr(say[0] == '!')) == std::string::npos, say[0] == '!') << say << "\n" << ran.err;
+            EXPECT_TRUE(s.file.empty() || ReadFile(Path(s.file)) == s.content) << s.file << "\n" << ran.err;
+        }
+        return ran;
+    }
+
     void ExpectSignalWithTheReaderGone(int signo, bool terminal);
 
     TempDir scratch;
@@ -111,6 +136,18 @@ std::string Image(const std::map<int32_t, std::vector<uint8_t>>& program, int32_
         for (size_t i = 0; i < bytes.size(); ++i)
             image[size_t(address) + i] = char(bytes[i]);
     return image;
+}
+
+// What `pattern` finds in each line of `text` that holds it.
+std::vector<std::string> Matches(const std::string& text, const std::string& pattern)
+{
+    std::vector<std::string> found;
+    std::istringstream in(text);
+    std::smatch m;
+    for (std::string line; std::getline(in, line);)
+        if (std::regex_search(line, m, std::regex(pattern)))
+            found.push_back(m.str());
+    return found;
 }
 
 TEST_F(CliTest, AutoThenReadGivesTheProgrammedImageBack)
@@ -147,30 +184,15 @@ TEST_F(CliTest, AutoThenReadGivesTheProgrammedImageBack)
 
 TEST_F(CliTest, TheAT89S8253ByPagesAndALineTooNoisyToRead)
 {
-    // One page write per page that holds code, each page read twice.
-    const auto program = Program(0x3000); // pages 0000, 0040, 1800, 2FC0
-    Write("app.hex", HexText(program));
-    const Ran ran = Run({"--device", "AT89S8253", "--port", Sim("AT89S8253", ",trace=" + Path("wire.txt")), "--auto",
-                         "app.hex", "--read", Path("back.bin")});
-    ASSERT_EQ(ran.status, 0) << ran.err;
-    EXPECT_EQ(ReadFile(Path("back.bin")), Image(program, 0x3000));
-    std::istringstream wire(ReadFile(Path("wire.txt")));
-    std::vector<std::string> pages;
-    for (std::string line; std::getline(wire, line);)
-        if (line.rfind("50 ", 0) == 0)
-            pages.push_back(line);
-    EXPECT_EQ(pages, (std::vector<std::string>{"50 00 00 -> 00 00 00 + 64 bytes in", "50 00 40 -> 00 00 00 + 64 bytes in",
-                                               "50 18 00 -> 00 00 00 + 64 bytes in", "50 2F C0 -> 00 00 00 + 64 bytes in"}));
-
-    // Too noisy a line to read through: exit status 1, the message saying so
-    // and what to check, and no file.
-    const Ran noisy = Run({"--device", "AT89S8253", "--port", Sim("AT89S8253", ",noise=0.4"), "--read", Path("noisy.bin")});
-    EXPECT_EQ(noisy.status, 1) << noisy.err;
-    EXPECT_TRUE(noisy.Logged("Line too noisy"));
-    EXPECT_FALSE(noisy.Logged("Read Chip finished"));
-    EXPECT_NE(noisy.err.find("message: Read chip error!!!. / The line from the chip (MISO) is too noisy"),
-              std::string::npos) << noisy.err;
+    // One page write per page that holds code; a line too noisy to read through leaves no file.
+    Write("app.hex", HexText(Program(0x3000)));
+    Runs({{{"-p", "AT89S8253", "--port", Sim("AT89S8253", ",trace=" + Path("wire.txt")), "--auto", "app.hex", "--read",
+            "back.bin"}, 0, {}, "back.bin", Image(Program(0x3000), 0x3000)},
+          {{"-p", "AT89S8253", "--port", Sim("AT89S8253", ",noise=0.4"), "--read", "noisy.bin"}, 1,
+           {"!Read Chip finished", "message: Read chip error!!!. / The line from the chip (MISO) is too noisy"}}});
     EXPECT_FALSE(fs::exists(Path("noisy.bin")));
+    EXPECT_EQ(Matches(ReadFile(Path("wire.txt")), "^50 .. ..(?= -> 00 00 00 \\+ 64 bytes in$)"),
+              (std::vector<std::string>{"50 00 00", "50 00 40", "50 18 00", "50 2F C0"}));
 }
 
 TEST_F(CliTest, LockLevelAndNoRunApplyToTheWholeRun)
@@ -257,58 +279,28 @@ TEST_F(CliTest, TheArduinoAndTheUsbaspProgramAWholeAT89S52)
 {
     std::mt19937 random(52);
     std::vector<uint8_t> bytes(0x2000);
-    for (uint8_t& b : bytes)
-        b = uint8_t(random());
+    std::generate(bytes.begin(), bytes.end(), [&] { return uint8_t(random()); });
     Write("app.hex", HexText({{0, bytes}}));
-    const std::string image(bytes.begin(), bytes.end());
-    const std::string asan = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") + std::string(":") : "";
-    const auto usbasp = [&](const std::string& device, const std::string& fake) {
-        return RunChild({QVX_CLI, {"--device", device, "--port", "usbasp", "--auto", "app.hex"}, dir, std::nullopt,
-                         false, {"LD_PRELOAD=" QVX_FAKE_LIBUSB, "QVX_TEST_USBASP=AT89S52," + Path("chip.bin") + fake,
-                                 "ASAN_OPTIONS=" + asan + "verify_asan_link_order=0"}});
+    const std::string image(bytes.begin(), bytes.end()), usb = "Cannot open the port \"usbasp\" (--port): ";
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const auto usbasp = [&](const char* device, const std::string& fake, int status, const std::string& says) {
+        return Step{{"--device", device, "--port", "usbasp", "--auto", "app.hex"}, status, {says}, status ? "" : "chip.bin",
+                    image, {"LD_PRELOAD=" QVX_FAKE_LIBUSB, "QVX_TEST_USBASP=AT89S52," + Path("chip.bin") + fake,
+                            "ASAN_OPTIONS=" + (asan ? asan + std::string(":") : "") + "verify_asan_link_order=0"}};
     };
-    const std::vector<std::string> log{"Load file complete.", ChecksumText("AT89S52", image), "PROGRAM MODE.",
-                                       "Erase Chip...", "Signature 1E 52 06: AT89S52", "Programming...",
-                                       "Program finished.", "Verify code ...", "Verify complete.",
-                                       "Auto Programming finished.", "RUN MODE."};
-    {
-        // An Uno that resets as the port opens.
-        VirtualArduinoIsp board(*sim::FindDevice("AT89S52"), {}, {.resetOnOpen = true, .bootNs = 300'000'000});
-        const Ran ran = Run({"--device", "AT89S52", "--port", "arduino:" + board.Path(), "--auto", "app.hex"});
-        ASSERT_EQ(ran.status, 0) << ran.err;
-        EXPECT_EQ(ran.Log(), log);
-        board.Chip().Settle();
-        EXPECT_EQ(board.Chip().Code(), bytes);
-    }
-    Ran ran = usbasp("AT89S52", "");
-    ASSERT_EQ(ran.status, 0) << ran.err;
-    EXPECT_EQ(ran.Log(), log);
-    EXPECT_EQ(ReadFile(Path("chip.bin")), image);
-
-    ran = usbasp("AT89S53", "");
-    EXPECT_EQ(ran.status, 2) << ran.err;
-    EXPECT_NE(ran.err.find("The AT89S53 cannot be programmed through the USBasp: it takes three-byte instructions"),
-              std::string::npos) << ran.err;
-    const struct {
-        std::string fake, says;
-    } unusable[] = {
-        {",absent", "No USBasp (USB ID 16C0:05DC"},
-        {",denied", "The USBasp cannot be opened: permission denied"},
-        {",release=0104", "The USBasp's firmware is version 1.04 (device release 0104), which cannot program AT89S chips"},
-    };
-    for (const auto& u : unusable) {
-        ran = usbasp("AT89S52", u.fake);
-        EXPECT_EQ(ran.status, 3) << u.fake;
-        EXPECT_NE(ran.err.find("Cannot open the port \"usbasp\" (--port): " + u.says), std::string::npos) << ran.err;
-    }
-    ran = usbasp("AT89S52", ",lose=400");
-    EXPECT_EQ(ran.status, 3) << ran.err;
-    EXPECT_TRUE(ran.Logged("message: USBasp: TRANSMIT failed: No such device (it may have been disconnected); the "
-                           "USBasp was unplugged or lost"))
-        << ran.err;
-    ran = Run({"--device", "AT89S52", "--port", "arduino:" + Path("ttyNone"), "--erase"});
-    EXPECT_EQ(ran.status, 3);
-    EXPECT_NE(ran.err.find("No serial port " + Path("ttyNone")), std::string::npos) << ran.err;
+    VirtualArduinoIsp board(*sim::FindDevice("AT89S52"), {}, {.resetOnOpen = true, .bootNs = 300'000'000}); // an Uno
+    Runs({{{"--device", "AT89S52", "--port", "arduino:" + board.Path(), "--auto", "app.hex"}, 0, {"Verify complete.\n"}},
+          usbasp("AT89S52", "", 0, "Verify complete.\n"),
+          usbasp("AT89S53", "", 2, "The AT89S53 cannot be programmed through the USBasp: it takes three-byte instructions"),
+          usbasp("AT89S52", ",absent", 3, usb + "No USBasp (USB ID 16C0:05DC"),
+          usbasp("AT89S52", ",denied", 3, usb + "The USBasp cannot be opened: permission denied"),
+          usbasp("AT89S52", ",release=0104", 3, usb + "The USBasp's firmware is version 1.04 (device release 0104), "
+                                                      "which cannot program AT89S chips"),
+          usbasp("AT89S52", ",lose=400", 3, "message: USBasp: TRANSMIT failed: No such device (it may have been "
+                                            "disconnected); the USBasp was unplugged or lost"),
+          {{"-p", "AT89S52", "--port", "arduino:" + Path("ttyNone"), "--erase"}, 3, {"No serial port " + Path("ttyNone")}}});
+    board.Chip().Settle();
+    EXPECT_EQ(board.Chip().Code(), bytes);
 }
 
 TEST_F(CliTest, VerifyOfADifferentFileExitsOneAndRunsNothingAfter)
@@ -382,76 +374,41 @@ TEST_F(CliTest, MalformedHexExitsTwoWithItsLineAndLeavesTheChip)
 // difference and a file too large each end the run with the address.
 TEST_F(CliTest, TheDataMemoryIsWrittenVerifiedAndReadOnBothParts)
 {
+    std::vector<uint8_t> first(40);
+    for (size_t i = 0; i < first.size(); ++i)
+        first[i] = uint8_t(0x5A + i * 3);
+    const std::string image = Image({{0, first}, {0x07F0, {1, 2, 3}}}, 0x800);
+    Write("data.hex", HexText({{0, first}, {0x07F0, {1, 2, 3}}}));
+    first[5] = 0x00; // two bytes changed
+    Write("data2.hex", HexText({{0, first}, {0x07F0, {1, 2, 0xEE}}}));
+    Write("large.hex", HexText({{0x07FE, {1, 2, 3}}}));
     for (const auto& [device, size] : {std::pair{"AT89S8252", 0x2000}, std::pair{"AT89S8253", 0x3000}}) {
         SCOPED_TRACE(device);
+        const auto on = [&, device = device](const std::string& more, std::vector<std::string> args) {
+            args.insert(args.begin(), {"--device", device, "--port", Sim(device, more)});
+            return args;
+        };
         const std::string code = Image(Program(size), size);
         Write("chip.bin", code);
         fs::remove(Path("chip.bin.txt"));
-        std::map<int32_t, std::vector<uint8_t>> data = {{0x0000, std::vector<uint8_t>(40)}, {0x07F0, {1, 2, 3}}};
-        for (size_t i = 0; i < 40; ++i)
-            data[0][i] = uint8_t(0x5A + i * 3);
-        Write("data.hex", HexText(data));
-        const std::string image = Image(data, 0x800);
-        Ran ran = Run({"--device", device, "--port", Sim(device), "--eeprom-write", "data.hex", "--eeprom-verify",
-                       "data.hex", "--eeprom-read", "back.bin", "-U", "eeprom:r:back.txt:i"});
-        ASSERT_EQ(ran.status, 0) << ran.err;
-        EXPECT_TRUE(ran.Logged("Data Memory program finished.")) << ran.err;
-        EXPECT_TRUE(ran.Logged("Data Memory verify complete."));
-        EXPECT_TRUE(ran.Logged(ChecksumText(std::string(device) + " data", image)));
-        EXPECT_EQ(ReadFile(Path("back.bin")), image);
-        auto back = std::make_unique<CodeBuffer>();
-        ASSERT_TRUE(LoadHexFromFile(Path("back.txt"), *back).Ok());
-        EXPECT_EQ(HexByteValue(back->CodeHigh[0x7F2], back->CodeLow[0x7F2]), 3);
-        EXPECT_EQ(ReadFile(Path("chip.bin")), code);
-        const auto dataOf = [&] {
-            const std::vector<uint8_t> kept = Chip(device)->Chip().Data();
-            return std::string(kept.begin(), kept.end());
-        };
-        EXPECT_TRUE(dataOf() == image);
-        // Through a line that flips a bit now and then, the reads settle on
-        // the chip's bytes.
-        ran = Run({"--device", device, "--port", Sim(device, ",noise=0.002,seed=7"), "--eeprom-read", "noisy.bin"});
-        ASSERT_EQ(ran.status, 0) << ran.err;
-        EXPECT_TRUE(ReadFile(Path("noisy.bin")) == image);
-
-        // Two bytes changed: two writes, each in the part's own instruction.
-        data[0][5] = 0x00;
-        data[0x07F0][2] = 0xEE;
-        Write("data2.hex", HexText(data));
-        ran = Run({"--device", device, "--port", Sim(device, ",trace=" + Path("wire.txt")), "-U",
-                   "eeprom:w:data2.hex"});
-        ASSERT_EQ(ran.status, 0) << ran.err;
-        std::istringstream wire(ReadFile(Path("wire.txt")));
-        std::vector<std::string> writes;
-        for (std::string line; std::getline(wire, line);) {
-            unsigned first = 0;
-            if (std::sscanf(line.c_str(), "%2x ", &first) == 1 && (first == 0xC0 || (first & 0xC7) == 0x06))
-                writes.push_back(line.substr(0, line.find(" ->")));
-        }
-        EXPECT_EQ(writes, (size == 0x2000 ? std::vector<std::string>{"06 05 00", "3E F2 EE"}
-                                          : std::vector<std::string>{"C0 00 05 00", "C0 07 F2 EE"}));
-
-        // The first difference named, exit 1.
-        ran = Run({"--device", device, "--port", Sim(device), "--eeprom-verify", "data.hex"});
-        EXPECT_EQ(ran.status, 1);
-        EXPECT_TRUE(ran.Logged("Data memory verify failed at 0005: expected 69, read 00")) << ran.err;
-        EXPECT_TRUE(ran.Logged("Data Memory verify not match"));
-        // Data beyond 07FF: refused with its line before the chip is touched.
-        Write("large.hex", HexText({{0x07FE, {1, 2, 3}}}));
-        ran = Run({"--device", device, "--port", Sim(device), "--eeprom-write", "large.hex"});
-        EXPECT_EQ(ran.status, 2);
-        EXPECT_TRUE(ran.Logged("message: The file large.hex is no valid Intel HEX file; nothing was loaded. / Line 1: "
-                               "data at address 07FE to 0800 lies beyond the 2 KB data memory (0000 to 07FF)."))
-            << ran.err;
-        // A byte that never reads back after its write cycle fails with its address.
-        ran = Run({"--device", device, "--port", Sim(device, ",fault=busy"), "--eeprom-write", "data.hex"});
-        EXPECT_EQ(ran.status, 1);
-        EXPECT_TRUE(ran.Logged("Data memory programming failed at 0005: expected 69, read 80")) << ran.err;
-        EXPECT_TRUE(ran.Logged("Data Memory programming failed"));
-        EXPECT_FALSE(ran.Logged("Data Memory program finished."));
-        // Chip erase erases the data memory with the code.
-        ASSERT_EQ(Run({"--device", device, "--port", Sim(device), "--erase"}).status, 0);
-        EXPECT_TRUE(dataOf() == std::string(0x800, '\xFF'));
+        // Read through a noisy line too; only changed bytes written; failures name the address; erase clears it.
+        Runs({{on("", {"--eeprom-write", "data.hex", "--eeprom-verify", "data.hex", "--eeprom-read", "back.bin", "-U",
+                       "eeprom:r:back.hex:i", "-U", "eeprom:v:back.hex"}),
+               0, {"Data Memory program finished.", "Data Memory verify complete.",
+                   ChecksumText(std::string(device) + " data", image)}, "back.bin", image},
+              {on(",noise=0.002,seed=7", {"--eeprom-read", "noisy.bin"}), 0, {}, "noisy.bin", image},
+              {on(",trace=" + Path("wire.txt"), {"-U", "eeprom:w:data2.hex"}), 0, {}, "chip.bin", code},
+              {on("", {"--eeprom-verify", "data.hex"}), 1, {"Data memory verify failed at 0005: expected 69, read 00"}},
+              {on("", {"--eeprom-write", "large.hex"}), 2, {"message: The file large.hex is no valid Intel HEX file; "
+               "nothing was loaded. / Line 1: data at address 07FE to 0800 lies beyond the 2 KB data memory (0000 to "
+               "07FF)."}},
+              {on(",fault=busy", {"--eeprom-write", "data.hex"}), 1,
+               {"Data memory programming failed at 0005: expected 69, read 80", "!Data Memory program finished."}},
+              {on("", {"--erase"}), 0}});
+        EXPECT_EQ(Matches(ReadFile(Path("wire.txt")), "^(C0 ..|[0-3][6E]) .. ..(?= ->)"),
+                  (size == 0x2000 ? std::vector<std::string>{"06 05 00", "3E F2 EE"}
+                                  : std::vector<std::string>{"C0 00 05 00", "C0 07 F2 EE"}));
+        EXPECT_EQ(Chip(device)->Chip().Data(), std::vector<uint8_t>(0x800, 0xFF));
     }
 }
 
@@ -469,71 +426,37 @@ TEST_F(CliTest, NoCableEndsWithTheTargetsRefusal)
 // chip found.
 TEST_F(CliTest, AWrongChipIsRefusedUntouchedUntilForcedOrDetected)
 {
-    const auto program = Program(4096);
-    Write("app.hex", HexText(program));
-    Ran ran = Run({"--device", "AT89S51", "--port", Sim("AT89S52"), "--auto", "app.hex"});
-    EXPECT_EQ(ran.status, 1);
-    EXPECT_TRUE(ran.Logged("message: Stopped before anything was erased or written: the chip on the cable is an "
-                           "AT89S52 (signature 1E 52 06), not the AT89S51 selected. Choose the AT89S52 (Device "
-                           "menu; --device AT89S52 or --device auto), or go on as the AT89S51 with --force."))
-        << ran.err;
-    EXPECT_TRUE(ran.Logged("Wrong chip: nothing written"));
-    EXPECT_EQ(ReadFile(Path("chip.bin")), std::string(8192, '\xFF'));
-
-    for (const char* force : {"--force", "-F"}) {
-        fs::remove(Path("chip.bin"));
-        ran = Run({"--device", "AT89S51", "--port", Sim("AT89S52"), force, "--auto", "app.hex"});
-        EXPECT_EQ(ran.status, 0) << ran.err;
-        EXPECT_TRUE(ran.Logged("Going on as the AT89S51, as asked"));
-        EXPECT_EQ(ReadFile(Path("chip.bin")), Image(program, 4096) + std::string(4096, '\xFF'));
-    }
-
-    fs::remove(Path("chip.bin"));
-    const auto large = Program(8192);
-    Write("large.hex", HexText(large));
-    ran = Run({"-p", "auto", "--port", Sim("AT89S52"), "--auto", "large.hex"});
-    EXPECT_EQ(ran.status, 0) << ran.err;
-    EXPECT_TRUE(ran.Logged("Selected the AT89S52, the chip found"));
-    EXPECT_EQ(ReadFile(Path("chip.bin")), Image(large, 8192));
-
-    // Nothing to tell an AT89S8252 from an AT89S53 by.
-    ran = Run({"--device", "auto", "--port", "sim:AT89S8252,timing=instant", "--erase"});
-    EXPECT_EQ(ran.status, 2);
-    EXPECT_TRUE(ran.Logged("message: --device auto: an AT89S53 or AT89S8252 has no serial signature to tell which "
-                           "it is; give the device with --device (e.g. --device AT89S8252)."))
-        << ran.err;
-    EXPECT_FALSE(ran.Logged("Erase Chip..."));
+    Write("app.hex", HexText(Program(4096)));
+    Write("large.hex", HexText(Program(8192)));
+    const std::string forced = Image(Program(4096), 4096) + std::string(4096, '\xFF');
+    Runs({{{"--device", "AT89S51", "--port", Sim("AT89S52"), "--auto", "app.hex"}, 1,
+           {"message: Stopped before anything was erased or written: the chip on the cable is an AT89S52 (signature "
+            "1E 52 06), not the AT89S51 selected. Choose the AT89S52 (Device menu; --device AT89S52 or --device "
+            "auto), or go on as the AT89S51 with --force.", "Wrong chip: nothing written"},
+           "chip.bin", std::string(8192, '\xFF')},
+          {{"--device", "AT89S51", "--port", Sim("AT89S52"), "--force", "--auto", "app.hex"}, 0,
+           {"Going on as the AT89S51, as asked"}, "chip.bin", forced},
+          {{"-p", "auto", "--port", Sim("AT89S52"), "--auto", "large.hex"}, 0, {"Selected the AT89S52, the chip found"},
+           "chip.bin", Image(Program(8192), 8192)},
+          {{"--device", "AT89S51", "--port", Sim("AT89S52"), "-F", "--auto", "app.hex"}, 0, {}, "chip.bin", forced},
+          // Nothing to tell an AT89S8252 from an AT89S53 by.
+          {{"--device", "auto", "--port", "sim:AT89S8252,timing=instant", "--erase"}, 2,
+           {"message: --device auto: an AT89S53 or AT89S8252 has no serial signature to tell which it is; give the "
+            "device with --device (e.g. --device AT89S8252).", "!Erase Chip..."}}});
 }
 
 // --detect needs no device, and says what it found or what the lines showed.
 TEST_F(CliTest, DetectNamesTheChipOrWhatTheLinesShowed)
 {
-    const struct {
-        const char* port;
-        int status;
-        const char* line;
-    } cases[] = {
-        {"sim:AT89S8253,timing=instant", 0, "Signature 1E 73: AT89S8253"},
-        {"sim:AT89S53,timing=instant", 0, "Chip found: an AT89S53 or AT89S8252, which have no serial signature to "
-                                          "tell them apart; choose the device"},
-        {"sim:AT89S52,fault=nocable", 1, "No chip detected: The program-mode sense line read low"},
-        {"sim:AT89S52,fault=nochip", 1, "No chip detected: MISO stayed high through the whole programming enable"},
-        {"sim:AT89S52,fault=misolow", 1, "No chip detected: MISO stayed low through the whole programming enable"},
-        {"sim:AT89S52,timing=virtual,xtal=1000000", 1,
-         "No chip detected: The chip answered the programming enable only with the serial clock slowed down"},
-    };
-    for (const auto& c : cases) {
-        const Ran ran = Run({"--detect", "--port", c.port});
-        EXPECT_EQ(ran.status, c.status) << c.port;
-        const std::vector<std::string> lines = ran.Log();
-        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
-                                [&](const std::string& l) { return l.rfind(c.line, 0) == 0; }))
-            << c.port << "\n" << ran.err;
-    }
-    // The same diagnosis after a command's refusal.
-    const Ran erase = Run({"--device", "AT89S52", "--port", "sim:AT89S52,fault=misolow", "--erase"});
-    EXPECT_EQ(erase.status, 1);
-    EXPECT_NE(erase.err.find("the line is stuck low. Check the MISO wire (P1.6)"), std::string::npos) << erase.err;
+    const std::string none = "No chip detected: ", enable = " through the whole programming enable";
+    Runs({{{"--detect", "--port", "sim:AT89S8253,timing=instant"}, 0, {"Signature 1E 73: AT89S8253"}},
+          {{"--detect", "--port", "sim:AT89S53,timing=instant"}, 0,
+           {"Chip found: an AT89S53 or AT89S8252, which have no serial signature to tell them apart; choose the device"}},
+          {{"--detect", "--port", "sim:AT89S52,fault=nocable"}, 1, {none + "The program-mode sense line read low"}},
+          {{"--detect", "--port", "sim:AT89S52,fault=nochip"}, 1, {none + "MISO stayed high" + enable}},
+          {{"--detect", "--port", "sim:AT89S52,fault=misolow"}, 1, {none + "MISO stayed low" + enable}},
+          {{"--detect", "--port", "sim:AT89S52,timing=virtual,xtal=1000000"}, 1,
+           {none + "The chip answered the programming enable only with the serial clock slowed down"}}});
 }
 
 TEST_F(CliTest, PortThatCannotBeOpenedExitsThree)
@@ -810,67 +733,39 @@ TEST_F(CliTest, SecondPortAndTheUserFuse)
 // makefile written for one of them gives them.
 TEST_F(CliTest, TheFieldsShortOptionsProgramVerifyAndRead)
 {
+    // Then with the chip kept in its state file, verified and read back as a raw image whatever its name.
     fs::copy_file(QVX_SOURCE_DIR "/examples/blink.hex", Path("blink.hex"));
-    Ran ran = Run({"-p", "89s52", "-c", "sim", "-U", "flash:w:blink.hex:i"});
-    EXPECT_EQ(ran.status, 0) << ran.err;
-    EXPECT_TRUE(ran.Logged("Verify complete.")) << ran.err;
-
-    // The same with the chip kept in its state file, verified and read back
-    // as a raw image whatever its name.
-    auto blink = std::make_unique<CodeBuffer>();
-    ASSERT_TRUE(LoadHexFromFile(Path("blink.hex"), *blink).Ok());
-    std::string image(0x2000, '\xFF');
-    for (size_t a = 0; a < image.size(); ++a)
-        image[a] = char(ByteAt(*blink, a));
-    ran = Run({"-pAT89S52", "-c", "sim", "-P", "timing=instant,state=" + Path("chip.bin"), "-e", "-U",
-               "flash:w:blink.hex:i", "-U", "flash:v:blink.hex", "-U", "flash:r:back.img:r", "-F", "-v"});
-    EXPECT_EQ(ran.status, 0) << ran.err;
-    EXPECT_EQ(ReadFile(Path("chip.bin")), image);
-    EXPECT_EQ(ReadFile(Path("back.img")), image);
-    EXPECT_TRUE(ran.Logged("Port sim:AT89S52,timing=instant,state=" + Path("chip.bin") + " (-c sim -P timing=instant,"
-                           "state=" + Path("chip.bin") + ")"))
-        << ran.err;
+    const std::string state = "timing=instant,state=" + Path("chip.bin");
+    const Ran ran = Runs({{{"-p", "89s52", "-c", "sim", "-U", "flash:w:blink.hex:i"}, 0, {"Verify complete."}},
+                          {{"-pAT89S52", "-c", "sim", "-P", state, "-e", "-U", "flash:w:blink.hex:i", "-U",
+                            "flash:v:blink.hex", "-U", "flash:r:back.img:r", "-F", "-v"},
+                           0, {"Port sim:AT89S52," + state + " (-c sim -P " + state + ")", "Verify complete."}}});
+    EXPECT_EQ(ReadFile(Path("back.img")), ReadFile(Path("chip.bin")));
     const std::vector<std::string> log = ran.Log();
     EXPECT_EQ(std::count(log.begin(), log.end(), "Erase Chip..."), 1) << "-U flash:w erases already";
-
-    ran = Run({"-p", "?"});
-    EXPECT_EQ(ran.status, 0);
-    EXPECT_NE(ran.out.find("  AT89S2051  89S2051, S2051    2 KB code memory (0000-07FF)\n"), std::string::npos)
-        << ran.out;
+    EXPECT_NE(Runs({{{"-p", "?"}}}).out.find("  AT89S2051  89S2051, S2051    2 KB code memory (0000-07FF)\n"), std::string::npos);
 }
 
 // "-" is standard input for the files read and standard output for those
 // written; a link is written through, and so is a descriptor's own name.
 TEST_F(CliTest, StandardStreamsLinksAndDescriptorsAsFiles)
 {
-    const auto program = Program(0x1000);
-    const std::string image = Image(program, 0x1000);
-    Ran ran = Run({"-p", "s51", "--port", Sim("AT89S51"), "-U", "flash:w:-:i", "-U", "flash:v:-", "--read", "-",
-                   "-U", "flash:r:-:r"},
-                  HexText(program));
-    EXPECT_EQ(ran.status, 0) << ran.err;
-    EXPECT_EQ(ReadFile(Path("chip.bin")), image);
-    ASSERT_GT(ran.out.size(), image.size());
-    EXPECT_EQ(ran.out.substr(ran.out.size() - image.size()), image);
-    const std::string hex = ran.out.substr(0, ran.out.size() - image.size());
+    const std::string image = Image(Program(0x1000), 0x1000);
+    const std::string out = Runs({{{"-p", "s51", "--port", Sim("AT89S51"), "-U", "flash:w:-:i", "-U", "flash:v:-",
+                                    "--read", "-", "-U", "flash:r:-:r"}, 0, {}, "chip.bin", image, {}, HexText(Program(0x1000))}}).out;
+    const std::string hex = out.substr(0, out.size() - std::min(out.size(), image.size()));
+    EXPECT_EQ(out, hex + image);
     EXPECT_EQ(hex.rfind(":1000000002070C11161B20252A2F34393E43484D", 0), 0u) << hex.substr(0, 80);
-    // A raw image needs :r.
-    EXPECT_EQ(Run({"-p", "s51", "--port", Sim("AT89S51"), "-U", "flash:v:-:r"}, image).status, 0);
-
-    // Through a link the file it names is replaced and the link stays; a
-    // link to this process's standard output writes there.
+    // Through a link the file it names is replaced and the link stays; one to standard output writes there.
     fs::create_directory(dir / "kept");
     Write("kept/chip.hex", "old");
     fs::create_symlink("kept/chip.hex", dir / "chip-link.hex");
     fs::create_symlink("/proc/self/fd/1", dir / "out");
-    ran = Run({"-p", "s51", "--port", Sim("AT89S51"), "--read", "plain.hex", "--read", "chip-link.hex", "--read",
-               "out"});
-    EXPECT_EQ(ran.status, 0) << ran.err;
-    EXPECT_TRUE(fs::is_symlink(dir / "chip-link.hex"));
-    EXPECT_TRUE(fs::is_symlink(dir / "out"));
-    EXPECT_EQ(ReadFile(Path("kept/chip.hex")), hex);
-    EXPECT_EQ(ReadFile(Path("plain.hex")), hex);
-    EXPECT_EQ(ran.out, hex);
+    EXPECT_EQ(Runs({// A raw image needs :r.
+                    {{"-p", "s51", "--port", Sim("AT89S51"), "-U", "flash:v:-:r"}, 0, {}, {}, {}, {}, image},
+                    {{"-p", "s51", "--port", Sim("AT89S51"), "--read", "chip-link.hex", "--read", "out"}, 0, {},
+                     "kept/chip.hex", hex}}).out, hex);
+    EXPECT_TRUE(fs::is_symlink(dir / "chip-link.hex") && fs::is_symlink(dir / "out"));
 }
 
 TEST_F(CliTest, NoRunHoldsTheTargetInResetAlsoWhenStopped)
@@ -887,32 +782,19 @@ TEST_F(CliTest, NoRunHoldsTheTargetInResetAlsoWhenStopped)
 
 TEST_F(CliTest, VerbosityChoosesWhatStandardErrorShows)
 {
-    Write("chip.bin", std::string(0x1000, '\xFF'));
     Write("app.hex", HexText({{0x0010, {0x42}}}));
-    std::string image(0x1000, '\xFF');
-    image[0x10] = 0x42;
-    const std::string checksum = ChecksumText("AT89S51", image);
-    const std::string failed = "Verify failed at 0010: expected 42, read FF";
-    const std::string refused = "message: Device have not in program mode";
+    const std::string sum = ChecksumText("AT89S51", Image({{0x0010, {0x42}}}, 0x1000)),
+                      refused = "message: Device have not in program mode";
     // A failure's detail: shown from -q on.
-    const struct {
-        const char* verbosity;
-        const char* port;
-        std::vector<std::string> log;
-    } cases[] = {
-        {"-q", "", {checksum, failed}},
-        {"-qq", "", {}},
-        {"-qq", ",fault=nocable", {refused}},
-        {"-vqq", ",fault=nocable", {checksum, refused, kSenseLowDiagnosis}},
-    };
-    for (const auto& c : cases) {
-        const Ran ran = Run({"-p", "s51", c.verbosity, "--port", Sim("AT89S51", c.port), "-U", "flash:v:app.hex"});
-        EXPECT_EQ(ran.status, 1) << c.verbosity << c.port;
-        EXPECT_EQ(ran.Log(), c.log) << c.verbosity << c.port;
+    for (const auto& [verbosity, port, log] : std::vector<std::tuple<const char*, const char*, std::vector<std::string>>>{
+             {"-q", "", {sum, "Verify failed at 0010: expected 42, read FF"}}, {"-qq", "", {}},
+             {"-qq", ",fault=nocable", {refused}}, {"-vqq", ",fault=nocable", {sum, refused, kSenseLowDiagnosis}}}) {
+        const Ran ran = Run({"-p", "s51", verbosity, "--port", Sim("AT89S51", port), "-U", "flash:v:app.hex"});
+        EXPECT_EQ(ran.status, 1) << verbosity << port;
+        EXPECT_EQ(ran.Log(), log) << verbosity << port;
     }
-    const Ran verbose = Run({"-p", "s51", "-v", "--port", Sim("AT89S51"), "-U", "flash:v:app.hex"});
-    EXPECT_TRUE(verbose.Logged("Crystal 11059200 Hz (the default)") && verbose.Logged("Verify not match"))
-        << verbose.err;
+    Runs({{{"-p", "s51", "-v", "--port", Sim("AT89S51"), "-U", "flash:v:app.hex"}, 1,
+           {"Crystal 11059200 Hz (the default)", "Verify not match"}}});
 }
 
 } // namespace
