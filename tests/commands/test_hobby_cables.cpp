@@ -2,26 +2,20 @@
 // through the real backends, an ArduinoISP sketch on a pseudo-terminal and a
 // USBasp behind the libusb seam, each with the simulated chip on its pins.
 #include "ArduinoPort.h"
-#include "Commands.h"
+#include "CommandBench.h"
 #include "PortSelect.h"
-#include "RecordingView.h"
-#include "VirtualArduinoIsp.h"
 #include "VirtualUsbasp.h"
 
 #include <gtest/gtest.h>
 
-#include <random>
-#include <sys/file.h>
-
 namespace qvx {
 namespace {
 
-using test::RecordingView;
 using Fault = VirtualArduinoOptions::Fault;
 
 enum class Kind { Arduino, Usbasp };
 
-class HobbyCableTest : public ::testing::TestWithParam<Kind> {
+class HobbyCableTest : public ::testing::TestWithParam<Kind>, public test::CommandBench {
 protected:
     void Open(const std::string& device, VirtualArduinoOptions arduino = {}, VirtualUsbaspOptions usb = {})
     {
@@ -38,27 +32,11 @@ protected:
         }
         link.Port = port.get();
         selection.DeviceCode = DeviceCodeByName(device);
-        selection.AutoReload = false;
         selection.HexFileName = "in the buffer";
         commands.PowerUp(kLpt1Data);
     }
-    std::vector<uint8_t> Fill(size_t size)
-    {
-        std::mt19937 random(7);
-        std::vector<uint8_t> image(chip->Code().size(), 0xFF);
-        for (size_t a = 0; a < size; ++a) {
-            image[a] = uint8_t(random());
-            buffer->CodeHigh[a] = HexDigitChar(image[a] >> 4);
-            buffer->CodeLow[a] = HexDigitChar(image[a] & 15);
-        }
-        return image;
-    }
+    std::vector<uint8_t> Fill(size_t size) { return CommandBench::Fill(size, 7, chip->Code().size()); }
 
-    LinkState link;
-    std::unique_ptr<CodeBuffer> buffer = std::make_unique<CodeBuffer>();
-    Selection selection;
-    RecordingView view;
-    Commands commands{link, *buffer, selection, view};
     std::unique_ptr<VirtualArduinoIsp> board;
     VirtualUsbasp* usbasp = nullptr;
     std::unique_ptr<PortAccess> port;
@@ -83,7 +61,7 @@ TEST_P(HobbyCableTest, AutoProgramVerifyAndReadAWholeAT89S52)
     ClearBuffer(*buffer);
     EXPECT_EQ(commands.ReadChip(), Outcome::Succeeded);
     for (size_t a = 0; a < image.size(); ++a)
-        ASSERT_EQ(HexByteValue(buffer->CodeHigh[a], buffer->CodeLow[a]), image[a]) << "at " << a;
+        ASSERT_EQ(Byte(int32_t(a)), image[a]) << "at " << a;
     EXPECT_EQ(chip->Counters().misSampled, 0u);
     EXPECT_EQ(chip->Counters().pageReads, 0u) << "four-byte instructions only";
     if (board) {
@@ -147,14 +125,13 @@ INSTANTIATE_TEST_SUITE_P(Cables, HobbyCableTest, ::testing::Values(Kind::Arduino
 TEST(HobbyCables, WhyTheCableCannotBeUsedIsToldWithItsRemedy)
 {
     const sim::Device& s52 = *sim::FindDevice("AT89S52");
+    const auto told = [](PortAccess&& port) { return port.IsDriverInstalled() ? "usable" : port.DriverDiagnosis(); };
     const auto arduino = [&](VirtualArduinoOptions o) {
         VirtualArduinoIsp board(s52, {}, o);
-        ArduinoPort port(ArduinoSettings{board.Path()});
-        return port.IsDriverInstalled() ? std::string("usable") : port.DriverDiagnosis();
+        return told(ArduinoPort(ArduinoSettings{board.Path()}));
     };
     const auto usbasp = [&](VirtualUsbaspOptions o) {
-        UsbaspPort port({}, std::make_unique<VirtualUsbasp>(s52, sim::ChipOptions{}, o));
-        return port.IsDriverInstalled() ? std::string("usable") : port.DriverDiagnosis();
+        return told(UsbaspPort({}, std::make_unique<VirtualUsbasp>(s52, sim::ChipOptions{}, o)));
     };
     VirtualArduinoIsp held(s52, {});
     ArduinoPort first(ArduinoSettings{held.Path()});
