@@ -1,13 +1,9 @@
-// libusb-1.0 as a USBasp with a simulated chip sees it, for a program run as
-// a process of its own: loaded with LD_PRELOAD, it takes the place of the
-// calls the USBasp backend makes, and answers them through VirtualUsbasp.
-//
-// QVX_TEST_USBASP=DEVICE,STATE[,release=N][,absent][,denied][,lose=N]
-// chooses the chip, the file that keeps its code memory and lock bits
-// between runs (sim/StateFile.h: loaded at libusb_init, saved at
-// libusb_exit), the firmware's device release (hex), a USBasp that is not
-// plugged in or not permitted, and the requests it answers before it is
-// unplugged.
+// libusb-1.0 as a USBasp with a simulated chip sees it, loaded with
+// LD_PRELOAD into a program run as a process of its own. Set by
+// QVX_TEST_USBASP=DEVICE,STATE[,release=N][,absent][,denied][,lose=N]: the
+// chip, the file keeping its code and lock bits between runs (loaded at
+// libusb_init, saved at libusb_exit), the firmware's release (hex), a USBasp
+// absent or not permitted, and the requests answered before it is unplugged.
 #include "StateFile.h"
 #include "VirtualUsbasp.h"
 

@@ -1,18 +1,12 @@
-// An Arduino running the ArduinoISP sketch, on a pseudo-terminal, with a
-// simulated AT89S chip on its pins 10 to 13, for tests and benchmarks. A
-// thread plays the sketch on the terminal's master side, command for
-// command as the sketch's avrisp() takes them (the commands it ignores are
-// answered as it answers them); the program opens Path() as it would
-// /dev/ttyACM0.
-//
-// Time is the chip's virtual clock: each byte takes its ten bits of the line
-// at `baud`, each SPI bit two phases of 4 us (125 kHz), start_pmode its 20 ms
-// and 50 ms, and the time the host spends between bytes passes as well; with
-// `realtime` each reply waits until the wall clock has caught up. A
-// board that resets on open ignores the line for `bootNs` after the first
-// byte (its bootloader), then for the 360 ms of the sketch's setup. A sketch
-// busy in start_pmode reads nothing; what arrives meanwhile beyond its
-// 64-byte receive buffer is lost (Overruns).
+// An Arduino running the ArduinoISP sketch on a pseudo-terminal (Path(), as
+// the program would open /dev/ttyACM0), with a simulated AT89S chip on its
+// pins 10 to 13: a thread answers command for command as the sketch's
+// avrisp() does. On the chip's virtual clock each byte takes ten bits at
+// `baud`, each SPI bit 2 x 4 us, start_pmode 20 ms and 50 ms, and the host's
+// time between bytes passes too; `realtime` holds each reply to the wall
+// clock. A board that resets on open ignores the line for `bootNs` (its
+// bootloader), then 360 ms (setup). What arrives during start_pmode beyond
+// the sketch's 64-byte receive buffer is lost (Overruns).
 #pragma once
 
 #include "Chip.h"
@@ -89,8 +83,7 @@ public:
         : VirtualSpiHeader(device, chip), options_(options)
     {
         master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        ::grantpt(master_);
-        ::unlockpt(master_);
+        ::grantpt(master_), ::unlockpt(master_);
         path_ = ::ptsname(master_);
         thread_ = std::thread([this] { Run(); });
     }
@@ -148,9 +141,8 @@ private:
         const uint8_t byte = rx_.front();
         rx_.pop_front();
         ++bytesIn_;
-        if (options_.fault == VirtualArduinoOptions::Fault::Noise)
-            return uint8_t(byte ^ 0x5A); // the wrong baud rate: other bytes
-        return byte;
+        // The wrong baud rate: other bytes.
+        return options_.fault == VirtualArduinoOptions::Fault::Noise ? uint8_t(byte ^ 0x5A) : byte;
     }
     void Print(std::initializer_list<uint8_t> bytes)
     {
@@ -171,8 +163,8 @@ private:
             (void)!::write(master_, &sent, 1);
         }
     }
-    void EmptyReply() { Getch() == kEop ? Print({kInSync, kOk}) : Print({kNoSync}); }
-    void ByteReply(uint8_t b) { Getch() == kEop ? Print({kInSync, b, kOk}) : Print({kNoSync}); }
+    void Reply(std::initializer_list<uint8_t> bytes) { Getch() == kEop ? Print(bytes) : Print({kNoSync}); }
+    void EmptyReply() { Reply({kInSync, kOk}); }
     // The sketch's start_pmode: RST to reset, 20 ms, a 100 us pulse, 50 ms,
     // its own enable. It reads nothing meanwhile.
     void StartPmode()
@@ -201,7 +193,7 @@ private:
         case '0': EmptyReply(); break;
         case 'A': {
             const uint8_t c = Getch();
-            ByteReply(c == 0x80 ? 2 : c == 0x81 ? 1 : c == 0x82 ? 18 : c == 0x93 ? 'S' : 0);
+            Reply({kInSync, uint8_t(c == 0x80 ? 2 : c == 0x81 ? 1 : c == 0x82 ? 18 : c == 0x93 ? 'S' : 0), kOk});
             break;
         }
         case 'B': fill(20), activeHigh_ = buff[0] >= 0xE0, EmptyReply(); break;
@@ -212,7 +204,7 @@ private:
         case 'V': {
             fill(4);
             const uint8_t answer = Spi4({buff[0], buff[1], buff[2], buff[3]}, 4000);
-            ++universals_, ByteReply(answer);
+            ++universals_, Reply({kInSync, answer, kOk});
             break;
         }
         // end_pmode: SCK and MOSI let go, RST out of reset and let go

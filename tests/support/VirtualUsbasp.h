@@ -1,13 +1,10 @@
 // A virtual USBasp with a simulated AT89S chip on its ISP header, behind the
-// same seam as libusb-1.0, for tests and benchmarks. Its firmware answers
-// the requests as the USBasp's does: SETISPSCK takes the code of its SCK
-// (93.75 kHz << (code - 8)), CONNECT drives RST low (reset for an AVR),
-// ENABLEPROG tries the AVR enable (AC 53 00 00 echoing 53h with RST low)
-// and, from release 0111 on, the AT89S enable (RST high, 69h back),
-// TRANSMIT clocks four bytes at its SCK, DISCONNECT lets the lines go.
-// Each request costs the round trip on the chip's virtual clock; with
-// `realtime` the wall clock keeps in step with it, and with `followWall` the
-// time the host spends between requests passes on it too.
+// libusb-1.0 seam, answering as the firmware does: SETISPSCK takes the SCK
+// code (93.75 kHz << (code - 8)), CONNECT drives RST low, ENABLEPROG tries
+// the AVR enable (53h echoed, RST low) and, from release 0111 on, the AT89S
+// one (RST high, 69h back), TRANSMIT clocks four bytes, DISCONNECT lets go.
+// Each request costs a round trip on the chip's virtual clock; `realtime`
+// keeps the wall clock in step, `followWall` adds the host's time between.
 #pragma once
 
 #include "UsbaspPort.h"
