@@ -35,7 +35,6 @@ protected:
         selection.HexFileName = "in the buffer";
         commands.PowerUp(kLpt1Data);
     }
-    std::vector<uint8_t> Fill(size_t size) { return CommandBench::Fill(size, 7, chip->Code().size()); }
 
     std::unique_ptr<VirtualArduinoIsp> board;
     VirtualUsbasp* usbasp = nullptr;
@@ -46,7 +45,7 @@ protected:
 TEST_P(HobbyCableTest, AutoProgramVerifyAndReadAWholeAT89S52)
 {
     Open("AT89S52");
-    const std::vector<uint8_t> image = Fill(8192);
+    const std::vector<uint8_t> image = Fill(8192, 7, 8192);
     SetLockBox(selection.Locks, 1, true);
     EXPECT_EQ(commands.AutoProgram(), Outcome::Succeeded);
     EXPECT_TRUE(view.messages.empty()) << view.messages.front();
@@ -94,22 +93,21 @@ TEST_P(HobbyCableTest, ChipsTheCableCannotClockAreRefusedAtOnce)
 
 TEST_P(HobbyCableTest, ACableThatFailsMidCommandEndsItWithItsOwnMessage)
 {
-    struct Case {
+    const struct {
         Fault fault;
         VirtualUsbaspOptions usb;
         const char* says;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {Fault::Lose, {.loseAfter = 900}, "unplugged or lost"},
         {Fault::Stall, {.shortAfter = 900}, GetParam() == Kind::Arduino ? "the line stalled" : "answered 2 of 4"},
         {Fault::Garble, {}, "answered 15h (not in sync) where 14h belongs"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         if (GetParam() == Kind::Usbasp && c.fault == Fault::Garble)
             continue;
         view = {};
         Open("AT89S52", {.fault = c.fault, .faultAfter = 300}, c.usb);
-        Fill(2048);
+        Fill(2048, 7, 8192);
         EXPECT_EQ(commands.AutoProgram(), Outcome::ChipFailed);
         ASSERT_EQ(view.messages.size(), 1u);
         EXPECT_NE(view.messages[0].find(c.says), std::string::npos) << view.messages[0];
