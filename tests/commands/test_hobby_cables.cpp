@@ -2,26 +2,20 @@
 // through the real backends, an ArduinoISP sketch on a pseudo-terminal and a
 // USBasp behind the libusb seam, each with the simulated chip on its pins.
 #include "ArduinoPort.h"
-#include "Commands.h"
+#include "CommandBench.h"
 #include "PortSelect.h"
-#include "RecordingView.h"
-#include "VirtualArduinoIsp.h"
 #include "VirtualUsbasp.h"
 
 #include <gtest/gtest.h>
 
-#include <random>
-#include <sys/file.h>
-
 namespace qvx {
 namespace {
 
-using test::RecordingView;
 using Fault = VirtualArduinoOptions::Fault;
 
 enum class Kind { Arduino, Usbasp };
 
-class HobbyCableTest : public ::testing::TestWithParam<Kind> {
+class HobbyCableTest : public ::testing::TestWithParam<Kind>, public test::CommandBench {
 protected:
     void Open(const std::string& device, VirtualArduinoOptions arduino = {}, VirtualUsbaspOptions usb = {})
     {
@@ -38,27 +32,10 @@ protected:
         }
         link.Port = port.get();
         selection.DeviceCode = DeviceCodeByName(device);
-        selection.AutoReload = false;
         selection.HexFileName = "in the buffer";
         commands.PowerUp(kLpt1Data);
     }
-    std::vector<uint8_t> Fill(size_t size)
-    {
-        std::mt19937 random(7);
-        std::vector<uint8_t> image(chip->Code().size(), 0xFF);
-        for (size_t a = 0; a < size; ++a) {
-            image[a] = uint8_t(random());
-            buffer->CodeHigh[a] = HexDigitChar(image[a] >> 4);
-            buffer->CodeLow[a] = HexDigitChar(image[a] & 15);
-        }
-        return image;
-    }
 
-    LinkState link;
-    std::unique_ptr<CodeBuffer> buffer = std::make_unique<CodeBuffer>();
-    Selection selection;
-    RecordingView view;
-    Commands commands{link, *buffer, selection, view};
     std::unique_ptr<VirtualArduinoIsp> board;
     VirtualUsbasp* usbasp = nullptr;
     std::unique_ptr<PortAccess> port;
@@ -68,7 +45,7 @@ protected:
 TEST_P(HobbyCableTest, AutoProgramVerifyAndReadAWholeAT89S52)
 {
     Open("AT89S52");
-    const std::vector<uint8_t> image = Fill(8192);
+    const std::vector<uint8_t> image = Fill(8192, 7, 8192);
     SetLockBox(selection.Locks, 1, true);
     EXPECT_EQ(commands.AutoProgram(), Outcome::Succeeded);
     EXPECT_TRUE(view.messages.empty()) << view.messages.front();
@@ -83,7 +60,7 @@ TEST_P(HobbyCableTest, AutoProgramVerifyAndReadAWholeAT89S52)
     ClearBuffer(*buffer);
     EXPECT_EQ(commands.ReadChip(), Outcome::Succeeded);
     for (size_t a = 0; a < image.size(); ++a)
-        ASSERT_EQ(HexByteValue(buffer->CodeHigh[a], buffer->CodeLow[a]), image[a]) << "at " << a;
+        ASSERT_EQ(Byte(int32_t(a)), image[a]) << "at " << a;
     EXPECT_EQ(chip->Counters().misSampled, 0u);
     EXPECT_EQ(chip->Counters().pageReads, 0u) << "four-byte instructions only";
     if (board) {
@@ -116,22 +93,21 @@ TEST_P(HobbyCableTest, ChipsTheCableCannotClockAreRefusedAtOnce)
 
 TEST_P(HobbyCableTest, ACableThatFailsMidCommandEndsItWithItsOwnMessage)
 {
-    struct Case {
+    const struct {
         Fault fault;
         VirtualUsbaspOptions usb;
         const char* says;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {Fault::Lose, {.loseAfter = 900}, "unplugged or lost"},
         {Fault::Stall, {.shortAfter = 900}, GetParam() == Kind::Arduino ? "the line stalled" : "answered 2 of 4"},
         {Fault::Garble, {}, "answered 15h (not in sync) where 14h belongs"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         if (GetParam() == Kind::Usbasp && c.fault == Fault::Garble)
             continue;
         view = {};
         Open("AT89S52", {.fault = c.fault, .faultAfter = 300}, c.usb);
-        Fill(2048);
+        Fill(2048, 7, 8192);
         EXPECT_EQ(commands.AutoProgram(), Outcome::ChipFailed);
         ASSERT_EQ(view.messages.size(), 1u);
         EXPECT_NE(view.messages[0].find(c.says), std::string::npos) << view.messages[0];
@@ -147,14 +123,13 @@ INSTANTIATE_TEST_SUITE_P(Cables, HobbyCableTest, ::testing::Values(Kind::Arduino
 TEST(HobbyCables, WhyTheCableCannotBeUsedIsToldWithItsRemedy)
 {
     const sim::Device& s52 = *sim::FindDevice("AT89S52");
+    const auto told = [](PortAccess&& port) { return port.IsDriverInstalled() ? "usable" : port.DriverDiagnosis(); };
     const auto arduino = [&](VirtualArduinoOptions o) {
         VirtualArduinoIsp board(s52, {}, o);
-        ArduinoPort port(ArduinoSettings{board.Path()});
-        return port.IsDriverInstalled() ? std::string("usable") : port.DriverDiagnosis();
+        return told(ArduinoPort(ArduinoSettings{board.Path()}));
     };
     const auto usbasp = [&](VirtualUsbaspOptions o) {
-        UsbaspPort port({}, std::make_unique<VirtualUsbasp>(s52, sim::ChipOptions{}, o));
-        return port.IsDriverInstalled() ? std::string("usable") : port.DriverDiagnosis();
+        return told(UsbaspPort({}, std::make_unique<VirtualUsbasp>(s52, sim::ChipOptions{}, o)));
     };
     VirtualArduinoIsp held(s52, {});
     ArduinoPort first(ArduinoSettings{held.Path()});

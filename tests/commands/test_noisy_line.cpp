@@ -20,9 +20,7 @@ struct NoisyBench : test::CommandBench {
     NoisyBench(Cable cable, double noise, uint64_t seed)
     {
         sim::ChipOptions options;
-        options.misoNoise = noise;
-        options.noiseSeed = seed;
-        options.timing = sim::Timing::Instant;
+        options.timing = sim::Timing::Instant, options.misoNoise = noise, options.noiseSeed = seed;
         const sim::Device& device = *sim::FindDevice("AT89S52");
         if (cable == Cable::Ft232r) {
             auto system = std::make_unique<VirtualFt232r>(device, options, VirtualFt232rOptions{});
@@ -31,9 +29,7 @@ struct NoisyBench : test::CommandBench {
         } else {
             sim = std::make_unique<SimPort>(device, SimCableOptions{}, options);
             chip = &sim->Chip();
-            GpioSettings wiring;
-            wiring.chip = "gpiochip0";
-            wiring.rst = 25, wiring.mosi = 10, wiring.sck = 11, wiring.miso = 9;
+            const GpioSettings wiring{"gpiochip0", 25, 10, 11, 9};
             if (cable == Cable::GpioLines)
                 port = std::make_unique<GpioPort>(wiring, std::make_unique<VirtualGpioChip>(*sim, wiring));
         }

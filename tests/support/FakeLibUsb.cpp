@@ -1,13 +1,9 @@
-// libusb-1.0 as a USBasp with a simulated chip sees it, for a program run as
-// a process of its own: loaded with LD_PRELOAD, it takes the place of the
-// calls the USBasp backend makes, and answers them through VirtualUsbasp.
-//
-// QVX_TEST_USBASP=DEVICE,STATE[,release=N][,absent][,denied][,lose=N]
-// chooses the chip, the file that keeps its code memory and lock bits
-// between runs (sim/StateFile.h: loaded at libusb_init, saved at
-// libusb_exit), the firmware's device release (hex), a USBasp that is not
-// plugged in or not permitted, and the requests it answers before it is
-// unplugged.
+// libusb-1.0 as a USBasp with a simulated chip sees it, loaded with
+// LD_PRELOAD into a program run as a process of its own. Set by
+// QVX_TEST_USBASP=DEVICE,STATE[,release=N][,absent][,denied][,lose=N]: the
+// chip, the file keeping its code and lock bits between runs (loaded at
+// libusb_init, saved at libusb_exit), the firmware's release (hex), a USBasp
+// absent or not permitted, and the requests answered before it is unplugged.
 #include "StateFile.h"
 #include "VirtualUsbasp.h"
 
@@ -16,29 +12,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <sstream>
 
 namespace {
 
-struct Fake {
-    std::unique_ptr<qvx::VirtualUsbasp> usbasp;
-    std::string state;
-};
-
-Fake& TheFake()
-{
-    static Fake fake;
-    return fake;
-}
+std::unique_ptr<qvx::VirtualUsbasp> gUsbasp;
+std::string gState;
 
 // Stand-ins for the library's opaque objects: only their addresses are used.
 char gDevice, gHandle;
 
 bool Start()
 {
-    Fake& f = TheFake();
-    if (f.usbasp)
+    if (gUsbasp)
         return true;
     const char* setting = std::getenv("QVX_TEST_USBASP");
     if (!setting)
@@ -46,7 +32,7 @@ bool Start()
     std::istringstream items(setting);
     std::string device, item;
     std::getline(items, device, ',');
-    std::getline(items, f.state, ',');
+    std::getline(items, gState, ',');
     qvx::VirtualUsbaspOptions options;
     options.followWall = true; // the program waits on the real clock
     while (std::getline(items, item, ',')) {
@@ -62,14 +48,13 @@ bool Start()
     const qvx::sim::Device* chip = qvx::sim::FindDevice(device);
     if (!chip)
         return false;
-    f.usbasp = std::make_unique<qvx::VirtualUsbasp>(*chip, qvx::sim::ChipOptions{}, options);
+    gUsbasp = std::make_unique<qvx::VirtualUsbasp>(*chip, qvx::sim::ChipOptions{}, options);
     std::string error;
-    if (!f.state.empty() && !qvx::sim::LoadState(f.usbasp->Chip(), f.state, error)) {
-        std::fprintf(stderr, "fake libusb: %s\n", error.c_str());
-        f.usbasp.reset();
-        return false;
-    }
-    return true;
+    if (gState.empty() || qvx::sim::LoadState(gUsbasp->Chip(), gState, error))
+        return true;
+    std::fprintf(stderr, "fake libusb: %s\n", error.c_str());
+    gUsbasp.reset();
+    return false;
 }
 
 } // namespace
@@ -85,19 +70,18 @@ int libusb_init(libusb_context** context)
 
 void libusb_exit(libusb_context*)
 {
-    Fake& f = TheFake();
-    if (!f.usbasp || f.state.empty())
+    if (!gUsbasp || gState.empty())
         return;
-    f.usbasp->Chip().Settle();
+    gUsbasp->Chip().Settle();
     std::string error;
-    if (!qvx::sim::SaveState(f.usbasp->Chip(), f.state, error))
+    if (!qvx::sim::SaveState(gUsbasp->Chip(), gState, error))
         std::fprintf(stderr, "fake libusb: %s\n", error.c_str());
 }
 
 ssize_t libusb_get_device_list(libusb_context*, libusb_device*** list)
 {
-    static libusb_device* devices[2] = {reinterpret_cast<libusb_device*>(&gDevice), nullptr};
-    const bool present = TheFake().usbasp && TheFake().usbasp->Options().present;
+    static libusb_device* devices[2] = {};
+    const bool present = gUsbasp && gUsbasp->Options().present;
     devices[0] = present ? reinterpret_cast<libusb_device*>(&gDevice) : nullptr;
     *list = devices;
     return present ? 1 : 0;
@@ -112,7 +96,7 @@ int libusb_get_device_descriptor(libusb_device*, libusb_device_descriptor* d)
     d->idProduct = 0x05DC;
     d->iManufacturer = 1;
     d->iProduct = 2;
-    d->bcdDevice = TheFake().usbasp ? TheFake().usbasp->Options().release : 0;
+    d->bcdDevice = gUsbasp ? gUsbasp->Options().release : 0;
     return 0;
 }
 
@@ -121,16 +105,12 @@ uint8_t libusb_get_device_address(libusb_device*) { return 5; }
 
 int libusb_open(libusb_device*, libusb_device_handle** handle)
 {
-    Fake& f = TheFake();
+    using Status = qvx::UsbaspSystem::Status;
     std::string name;
     uint16_t release = 0;
-    const qvx::UsbaspSystem::Result r = f.usbasp->Open("", name, release);
-    if (r.status == qvx::UsbaspSystem::Status::NotFound)
-        return LIBUSB_ERROR_NO_DEVICE;
-    if (r.status == qvx::UsbaspSystem::Status::Denied)
-        return LIBUSB_ERROR_ACCESS;
+    const Status status = gUsbasp->Open("", name, release).status;
     *handle = reinterpret_cast<libusb_device_handle*>(&gHandle);
-    return 0;
+    return status == Status::NotFound ? LIBUSB_ERROR_NO_DEVICE : status == Status::Denied ? LIBUSB_ERROR_ACCESS : 0;
 }
 
 void libusb_close(libusb_device_handle*) {}
@@ -146,10 +126,8 @@ int libusb_control_transfer(libusb_device_handle*, uint8_t, uint8_t request, uin
                             unsigned char* data, uint16_t length, unsigned int)
 {
     size_t got = 0;
-    const qvx::UsbaspSystem::Result r = TheFake().usbasp->Request(request, value, index, data, length, got);
-    if (r.status == qvx::UsbaspSystem::Status::Lost)
-        return LIBUSB_ERROR_NO_DEVICE;
-    return r.ok() ? int(got) : LIBUSB_ERROR_IO;
+    const qvx::UsbaspSystem::Result r = gUsbasp->Request(request, value, index, data, length, got);
+    return r.ok() ? int(got) : r.status == qvx::UsbaspSystem::Status::Lost ? LIBUSB_ERROR_NO_DEVICE : LIBUSB_ERROR_IO;
 }
 
 const char* libusb_strerror(int code)

@@ -1,19 +1,14 @@
 // A virtual USBasp with a simulated AT89S chip on its ISP header, behind the
-// same seam as libusb-1.0, for tests and benchmarks. Its firmware answers
-// the requests as the USBasp's does: SETISPSCK takes the code of its SCK
-// (93.75 kHz << (code - 8)), CONNECT drives RST low (reset for an AVR),
-// ENABLEPROG tries the AVR enable (AC 53 00 00 echoing 53h with RST low)
-// and, from release 0111 on, the AT89S enable (RST high, 69h back),
-// TRANSMIT clocks four bytes at its SCK, DISCONNECT lets the lines go.
-// Each request costs the round trip on the chip's virtual clock; with
-// `realtime` the wall clock keeps in step with it, and with `followWall` the
-// time the host spends between requests passes on it too.
+// libusb-1.0 seam, answering as the firmware does: SETISPSCK takes the SCK
+// code (93.75 kHz << (code - 8)), CONNECT drives RST low, ENABLEPROG tries
+// the AVR enable (53h echoed, RST low) and, from release 0111 on, the AT89S
+// one (RST high, 69h back), TRANSMIT clocks four bytes, DISCONNECT lets go.
+// Each request costs a round trip on the chip's virtual clock; `realtime`
+// keeps the wall clock in step, `followWall` adds the host's time between.
 #pragma once
 
-#include "Chip.h"
 #include "UsbaspPort.h"
-
-#include <thread>
+#include "VirtualArduinoIsp.h"
 
 namespace qvx {
 
@@ -26,10 +21,10 @@ struct VirtualUsbaspOptions {
     int64_t shortAfter = -1; // requests answered before a TRANSMIT comes back short
 };
 
-class VirtualUsbasp : public UsbaspSystem {
+class VirtualUsbasp : public UsbaspSystem, public VirtualSpiHeader {
 public:
     VirtualUsbasp(const sim::Device& device, sim::ChipOptions chip, VirtualUsbaspOptions options = {})
-        : chip_(device, [&] { return chip.timing = sim::Timing::Virtual, chip; }()), options_(options)
+        : VirtualSpiHeader(device, chip), options_(options)
     {
     }
 
@@ -60,12 +55,12 @@ public:
         case usbasp::SetIspSck: // half of 1 / (93.75 kHz << (code - 8)), rounded up
             sckHalfNs_ = (5'333'333 / (int64_t(1) << (std::clamp<int>(value, 8, 12) - 8)) + 999) / 1000, n = 1;
             break;
-        case usbasp::Connect: Pins(false, false, false); break;
+        case usbasp::Connect:
         case usbasp::Disconnect: Pins(false, false, false); break;
         case usbasp::EnableProg: reply[0] = Enable() ? 0 : 1, n = 1; break;
         case usbasp::Transmit:
             for (uint8_t b : {uint8_t(value), uint8_t(value >> 8), uint8_t(index), uint8_t(index >> 8)})
-                reply[n++] = Spi(b);
+                reply[n++] = Spi(b, sckHalfNs_);
             ++transmits_;
             if (options_.shortAfter >= 0 && int64_t(requests_) > options_.shortAfter)
                 n = 2;
@@ -83,7 +78,6 @@ public:
     std::chrono::nanoseconds Now() override { return std::chrono::nanoseconds(chip_.NowNs()); }
     void SleepUntil(std::chrono::nanoseconds deadline) override { Advance(deadline.count() - chip_.NowNs()); }
 
-    sim::Chip& Chip() { return chip_; }
     const VirtualUsbaspOptions& Options() const { return options_; }
     uint64_t Requests() const { return requests_; }
     uint64_t Transmits() const { return transmits_; }
@@ -91,54 +85,23 @@ public:
     uint64_t FirmwareEnables() const { return firmwareEnables_; }
 
 private:
-    void Advance(int64_t ns)
-    {
-        if (ns > 0)
-            chip_.AdvanceTime(std::chrono::nanoseconds(ns));
-    }
-    void Pins(bool rst, bool sck, bool mosi)
-    {
-        rst_ = rst;
-        chip_.SetPins(rst, sck, mosi);
-    }
-    // One byte in SPI mode 0, MISO taken at the end of each high phase.
-    uint8_t Spi(uint8_t out)
-    {
-        uint8_t in = 0;
-        for (int b = 7; b >= 0; --b) {
-            const bool mosi = (out >> b) & 1;
-            Pins(rst_, false, mosi);
-            Advance(sckHalfNs_);
-            Pins(rst_, true, mosi);
-            Advance(sckHalfNs_);
-            in = uint8_t(in << 1 | (chip_.Miso() ? 1 : 0));
-        }
-        Pins(rst_, false, (out & 1) != 0);
-        return in;
-    }
     bool Enable()
     {
-        const uint8_t enable[4] = {0xAC, 0x53, 0x00, 0x00};
-        uint8_t answer[4];
-        for (int i = 0; i < 4; ++i) // the AVR way: RST low
-            answer[i] = Spi(enable[i]);
-        if (answer[2] == 0x53)
-            return true;
-        if (options_.release < kUsbaspAt89Release)
-            return false;
-        Pins(true, false, false); // RST high, then the AT89S enable
-        Advance(20'000'000);
+        // The AVR way first (RST low, 53h echoed in the third byte).
+        Spi(0xAC, sckHalfNs_), Spi(0x53, sckHalfNs_);
+        const bool avr = Spi(0x00, sckHalfNs_) == 0x53;
+        Spi(0x00, sckHalfNs_);
+        if (avr || options_.release < kUsbaspAt89Release)
+            return avr;
+        Pins(true, false, false), Advance(20'000'000); // RST high, then the AT89S enable
         ++firmwareEnables_;
-        for (int i = 0; i < 4; ++i)
-            answer[i] = Spi(enable[i]);
-        return answer[3] == 0x69;
+        return Spi4({0xAC, 0x53, 0x00, 0x00}, sckHalfNs_) == 0x69;
     }
     // The wall clock and the chip's in step (realtime), or the host's time
     // between requests on the chip's clock (followWall).
     void KeepUp()
     {
-        const int64_t wall =
-            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - wallStart_).count();
+        const int64_t wall = (std::chrono::steady_clock::now() - wallStart_) / std::chrono::nanoseconds(1);
         if (options_.followWall)
             Advance(wall - lastWall_);
         lastWall_ = wall;
@@ -149,10 +112,8 @@ private:
             std::this_thread::sleep_for(std::chrono::nanoseconds(chip_.NowNs() - wall));
     }
 
-    sim::Chip chip_;
     VirtualUsbaspOptions options_;
     int64_t sckHalfNs_ = 5334, lastWall_ = 0;
-    bool rst_ = false;
     uint64_t requests_ = 0, transmits_ = 0, firmwareEnables_ = 0;
     std::chrono::steady_clock::time_point wallStart_ = std::chrono::steady_clock::now();
 };
