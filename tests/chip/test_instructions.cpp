@@ -145,42 +145,6 @@ TEST_F(WireTest, SilentFourByteEnableRefusesTheOperation)
     EXPECT_EQ(panel.locks.LockLevel, 0);
 }
 
-TEST_F(WireTest, PageReadsOnTheWire)
-{
-    // A page read: 30h, AH (and A7 A6 on the AT89S8253), then a filler byte
-    // for every byte of the page. MISO idles high: every byte reads FF.
-    const auto page = [](Bytes header, size_t size) {
-        header.resize(header.size() + size, 0x00);
-        return header;
-    };
-    Bytes check; // the AT89S8253's first page read is checked against byte reads of its page
-    for (uint8_t a = 0; a < 0x40; ++a)
-        check.insert(check.end(), {0x20, 0x00, a, 0x00});
-    struct {
-        int32_t code, last;
-        bool read;
-        Bytes wire;
-    } cases[] = {
-        {1, 0x1FF, true, // READ CHIP: each page twice
-         Concat({kEnable4, page({0x30, 0x00}, 256), page({0x30, 0x00}, 256), page({0x30, 0x01}, 256),
-                 page({0x30, 0x01}, 256)})},
-        {4, 0x00BF, false, // VERIFY CODE, A7 A6 in the header's third byte
-         Concat({kEnable4, page({0x30, 0x00, 0x00}, 64), check, page({0x30, 0x00, 0x00}, 64),
-                 page({0x30, 0x00, 0x40}, 64), page({0x30, 0x00, 0x80}, 64)})},
-    };
-    port.misoIdle = true;
-    for (const auto& c : cases) {
-        port.calls.clear();
-        test::QueueMiso(port, {0x00, 0x00, 0x00, 0x69});
-        ChipSession s = Session(c.code);
-        if (c.read)
-            EXPECT_EQ(ReadCode4(s, c.last), OpResult::Completed);
-        else
-            EXPECT_TRUE(VerifyCode4(s, c.last).Passed);
-        EXPECT_EQ(Wire(), c.wire) << c.code;
-    }
-}
-
 TEST(ShowProgress, PercentOfTheLastAddress)
 {
     test::RecordingPanel panel;

@@ -22,7 +22,6 @@
 #include <csignal>
 #include <fstream>
 #include <iterator>
-#include <random>
 
 namespace qvx::test {
 namespace {
@@ -177,32 +176,6 @@ TEST_F(EverydayTest, EveryCableFromThePortMenuIsUsedAndRemembered)
     EXPECT_TRUE(window->LPT21->isChecked() && !window->CableItems[3]->isChecked());
     EXPECT_EQ(window->Link().DataPort, kLpt2Data);
     EXPECT_TRUE(Remembers("Port=ppdev") && Remembers("Lpt=2"));
-}
-
-// A whole AT89S52 through the Arduino as ISP and the USBasp from the Port
-// menu, image exact.
-TEST_F(EverydayTest, TheArduinoAndTheUsbaspProgramAWholeAT89S52)
-{
-    OpenOn("AT89S52,timing=instant");
-    Choose("AT89S52");
-    VirtualCables();
-    std::mt19937 random(89);
-    std::vector<uint8_t> image(0x2000);
-    for (uint8_t& b : image)
-        b = uint8_t(random());
-    LoadHex(HexText({{0, image}}));
-    const std::pair<QAction*, QStringList> cables[] = {{window->CableItems[2], {QString::fromStdString(arduino->Path()), ""}},
-                                                       {window->CableItems[3], {""}}};
-    for (const auto& [item, answer] : cables) {
-        SCOPED_TRACE(item->text().toStdString());
-        cableAnswers.push_back(answer);
-        item->trigger();
-        window->btnAuto->click();
-        EXPECT_TRUE(messages.isEmpty()) << messages.join('|').toStdString();
-        EXPECT_EQ(StatusesSince(statuses.size() - 2), (std::vector<std::string>{"Auto Programming finished.", "RUN MODE."}));
-        chip->Settle();
-        EXPECT_EQ(chip->Code(), image);
-    }
 }
 
 // Without a usable cable at start, "Choose Another Cable" keeps the window
