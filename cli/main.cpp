@@ -6,6 +6,7 @@
 #include "Console.h"
 #include "ExitSignals.h"
 #include "GpioPort.h"
+#include "Instructions.h"
 #include "PortAccess.h"
 #include "PpdevPort.h"
 #include "ProgramConfig.h"
@@ -167,14 +168,15 @@ std::string CableOf(const cli::Options& options, const Device* device, std::stri
     return {};
 }
 
-// The port backend chosen, and for ppdev whether the chosen LPT can be
-// opened and claimed. Null (with `error`) when it cannot be used; the error
+// The port backend chosen (null with `error` when it could not be made),
+// and for ppdev whether the chosen LPT can be opened and claimed. Null (with
+// `error`) when it cannot be used; the error
 // names the option, variable or file that chose it.
-std::unique_ptr<PortAccess> OpenPort(const PortChoice& choice, int lpt, std::string& error)
+std::unique_ptr<PortAccess> CheckPort(std::unique_ptr<PortAccess> port, const PortChoice& choice, int lpt,
+                                      std::string& error)
 {
     const std::string what = "Cannot open the port \"" + (choice.Spec.empty() ? std::string("ppdev") : choice.Spec) +
                              "\" (" + choice.Where() + "): ";
-    std::unique_ptr<PortAccess> port = OpenPortAccess(choice.Spec, error, "");
     if (!port) {
         error = what + error;
         return nullptr;
@@ -437,8 +439,31 @@ int RunOperations(const cli::Options& options, const RunSetup& setup)
         commands.Log("Port " + (choice.Spec.empty() ? std::string("ppdev") : choice.Spec) + " (" + choice.Where() +
                      ")" + (choice.Spec.empty() || choice.Spec == "ppdev" ? ", LPT" + std::to_string(setup.Lpt) : ""));
     const uint16_t dataPort = setup.Lpt == 2 ? kLpt2Data : kLpt1Data;
+    // --crystal or -B for this run, else the crystal chosen last in either
+    // program.
+    std::string crystalFrom = setup.CrystalFrom;
+    if (setup.CrystalHz) {
+        link.CrystalHz = *setup.CrystalHz;
+    } else if (const std::optional<uint32_t> remembered = RememberedCrystal(settings)) {
+        link.CrystalHz = *remembered;
+        crystalFrom = "remembered in " + settings.Path();
+    } else {
+        link.CrystalHz = kDefaultCrystalHz;
+        crystalFrom = "the default";
+    }
     std::string portError;
-    std::unique_ptr<PortAccess> port = OpenPort(choice, setup.Lpt, portError);
+    std::unique_ptr<PortAccess> port = OpenPortAccess(choice.Spec, portError, "");
+    // A cable whose firmware clocks the chip may not suit the device: refused
+    // before the cable is opened (an Arduino resets and is synced for up to
+    // 2.5 s first), as the command would be.
+    if (port && setup.Chip) {
+        if (const std::string refusal = port->TargetRefusal(NeedsOf(link, *setup.Chip)); !refusal.empty()) {
+            commands.ShowMessage(refusal);
+            commands.SetStatus(kNotForThisCable);
+            return kUsageOrFile;
+        }
+    }
+    port = CheckPort(std::move(port), choice, setup.Lpt, portError);
     if (!port) {
         commands.ShowMessage(portError);
         return kNoPort;
@@ -455,18 +480,6 @@ int RunOperations(const cli::Options& options, const RunSetup& setup)
         CalibrateWait(link);
     selection.DeviceCode = setup.Chip ? setup.Chip->Code : -1;
     selection.AutoRun = !options.NoRun;
-    // --crystal or -B for this run, else the crystal chosen last in either
-    // program.
-    std::string crystalFrom = setup.CrystalFrom;
-    if (setup.CrystalHz) {
-        link.CrystalHz = *setup.CrystalHz;
-    } else if (const std::optional<uint32_t> remembered = RememberedCrystal(settings)) {
-        link.CrystalHz = *remembered;
-        crystalFrom = "remembered in " + settings.Path();
-    } else {
-        link.CrystalHz = kDefaultCrystalHz;
-        crystalFrom = "the default";
-    }
     if (verbose)
         commands.Log("Crystal " + std::to_string(link.CrystalHz) + " Hz (" + crystalFrom + ")");
     selection.AutoReload = false; // each operation loads its file just before

@@ -15,7 +15,8 @@ std::string LogLine(const std::string& timeOfDay, std::string_view kind, std::st
         if (c == '\r' || c == '\n') {
             if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
                 ++i;
-            line += " / ";
+            // A break after a heading ("Looked for:") starts its list, not an item.
+            line += line.ends_with(':') ? " " : " / ";
         } else {
             line += c;
         }

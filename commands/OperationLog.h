@@ -9,7 +9,7 @@
 namespace qvx {
 
 // "HH:MM:SS " + kind + text, the text's line breaks (CR LF, CR or LF)
-// written as " / ". `kind` is "" for status texts and "message: " for
+// written as " / " (as a space after a colon, which heads a list). `kind` is "" for status texts and "message: " for
 // messages.
 std::string LogLine(const std::string& timeOfDay, std::string_view kind, std::string_view text);
 

@@ -298,7 +298,10 @@ TEST_F(CliTest, TheArduinoAndTheUsbaspProgramAWholeAT89S52)
                                                       "which cannot program AT89S chips"),
           usbasp("AT89S52", ",lose=400", 3, "message: USBasp: TRANSMIT failed: No such device (it may have been "
                                             "disconnected); the USBasp was unplugged or lost"),
-          {{"-p", "AT89S52", "--port", "arduino:" + Path("ttyNone"), "--erase"}, 3, {"No serial port " + Path("ttyNone")}}});
+          {{"-p", "AT89S52", "--port", "arduino:" + Path("ttyNone"), "--erase"}, 3, {"No serial port " + Path("ttyNone")}},
+          // Refused before the cable is opened: the port need not even exist.
+          {{"-p", "AT89S53", "--port", "arduino:" + Path("ttyNone"), "--erase"}, 2,
+           {"The AT89S53 cannot be programmed through the Arduino as ISP: it takes three-byte instructions"}}});
     board.Chip().Settle();
     EXPECT_EQ(board.Chip().Code(), bytes);
 }
@@ -618,8 +621,11 @@ TEST_F(CliTest, ConfigurationFromTheWorkingDirectoryOrTheOneNamed)
     ran = Run({"--device", "AT89S52", "--port", Sim("AT89S52"), "--blank"});
     EXPECT_EQ(ran.status, 0) << ran.err;
     const std::string said = ran.Log().front();
-    EXPECT_EQ(said.rfind("message: Cannot find the configuration file CONFIG.QVX. Looked for:", 0), 0u) << said;
-    EXPECT_NE(said.find(Path("CONFIG.QVX")), std::string::npos) << said;
+    EXPECT_EQ(said.rfind("message: Cannot find the configuration file CONFIG.QVX. Looked for: " + Path("CONFIG.QVX") +
+                         " / ",
+                         0),
+              0u)
+        << said;
     EXPECT_NE(said.find((dir / "config" / "qvx-isp" / "CONFIG.QVX").string()), std::string::npos) << said;
 
     // The user's folder serves when the working directory has none.
