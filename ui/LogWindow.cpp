@@ -22,7 +22,7 @@ TfrmOperationLog::TfrmOperationLog(QWidget* parent, int maxLines) : QDialog(pare
     memLog->setObjectName(QStringLiteral("memLog"));
     memLog->setReadOnly(true);
     memLog->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    memLog->setLineWrapMode(QPlainTextEdit::NoWrap);
+    memLog->setLineWrapMode(QPlainTextEdit::WidgetWidth); // a diagnosis is one long line
     memLog->setMaximumBlockCount(maxLines);
     memLog->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
 
