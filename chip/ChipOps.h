@@ -36,6 +36,9 @@ struct ChipSession {
     PageForm Pages = PageForm::Unchecked;
     // The rate of flipped bits this command's reads have shown (SettledReads.h).
     double FlipRate = 0;
+    // A lock or fuse write of this command was not confirmed: a try again
+    // is not taken on its first read.
+    bool StatusUnconfirmed = false;
     // The lock bits the last lock read of this session found (bit n - 1 set:
     // LBn programmed); -1 before one.
     int32_t LockBitsRead = -1;

@@ -6,7 +6,9 @@
 #include "Mode.h"
 #include "SettledReads.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 namespace qvx {
@@ -59,6 +61,79 @@ OpResult AwaitErase(ChipSession& s)
     if (PollUntil(s, kEraseDeadlineNs, kErasePollNs, [&] { return EraseOver(s); }))
         return OpResult::Completed;
     return Incomplete(s, kEraseIncomplete);
+}
+
+// Reads a status byte (lock bits, fuse) until its bits have settled by the
+// margin the flip rate `rate` needs for one byte, at most 20 times; once
+// when the line has shown no noise. True with the byte in ReceivedBits.
+bool SettleStatus(ChipSession& s, void (*send)(LinkState&), double rate)
+{
+    send(s.Link);
+    if (rate <= 0 || s.Link.Refused)
+        return !s.Link.Refused;
+    const int margin = MarginsFor(rate, 1).read;
+    Tally tally;
+    tally.Add(BitsValue(s.Link.ReceivedBits));
+    for (int read = 2; read <= 20 && !s.Link.Refused; ++read) {
+        send(s.Link);
+        tally.Add(BitsValue(s.Link.ReceivedBits));
+        bool settled = true;
+        for (int b = 0; b < 8; ++b)
+            settled = settled && std::abs(2 * tally.ones[b] - tally.reads) >= margin;
+        if (settled) {
+            SetBits(s.Link.ReceivedBits, tally.Majority());
+            return true;
+        }
+    }
+    return false;
+}
+
+// A status byte as a chip read takes it, at the flip rate the line has shown
+// in this command; false when it does not settle (and the log says so).
+bool ReadStatusSettled(ChipSession& s, void (*send)(LinkState&), const char* what)
+{
+    if (SettleStatus(s, send, s.FlipRate))
+        return true;
+    if (!s.Link.Refused)
+        s.Panel().Log(std::string("The ") + what + " did not read the same often enough to be taken on this noisy "
+                      "line; their boxes are left as they were");
+    return false;
+}
+
+// The poll that confirms a lock or fuse write, judged as a code byte's is.
+// The first read passes when it shows what was written on a line that has
+// shown no noise, unless a try before it was not confirmed. After a miss, two reads in a row must show it, and on a
+// noisy line the byte must then settle by the margin the line's flip rate
+// needs. A read that showed it followed by one that did not is a flipped bit
+// (a written bit reads so until an erase), and raises that rate: a lock bit
+// that never programs does not pass on reads the noise happened to flip.
+bool PollStatus(ChipSession& s, int64_t forNs, void (*send)(LinkState&), const std::function<bool(uint8_t)>& shows)
+{
+    int streak = 0;
+    uint64_t reads = 0, flips = 0;
+    const bool landed = PollUntil(s, forNs, kStatusPollNs, [&] {
+        send(s.Link);
+        ++reads;
+        if (!shows(BitsValue(s.Link.ReceivedBits))) {
+            flips += streak > 0 ? 1 : 0;
+            streak = 0;
+            return false;
+        }
+        ++streak;
+        if (streak == 1 && (reads > 1 || s.FlipRate > 0 || s.StatusUnconfirmed))
+            return false;
+        const double rate = std::max(s.FlipRate, FlipRate(flips, reads * 8));
+        if (rate <= 0 || (SettleStatus(s, send, rate) && shows(BitsValue(s.Link.ReceivedBits))))
+            return true;
+        ++flips; // the reads that showed it were not the chip's byte
+        streak = 0;
+        return false;
+    });
+    // What the line showed holds for the rest of the command: a lock step
+    // tried again must not pass on one lucky read either.
+    s.FlipRate = std::max(s.FlipRate, FlipRate(flips, reads * 8));
+    s.StatusUnconfirmed = s.StatusUnconfirmed || !landed;
+    return landed;
 }
 
 } // namespace
@@ -126,10 +201,8 @@ OpResult WriteLockBits4(ChipSession& s, int32_t level)
         WaitOnPort(s.Link, s.Chip.Timing.StatusWriteNs);
         return Finished(s);
     }
-    const bool landed = PollUntil(s, StatusDeadlineNs(s.Chip), kStatusPollNs, [&] {
-        SendReadLockBits(s.Link);
-        return (BitsValue(s.Link.ReceivedBits) & programmed) == 0;
-    });
+    const bool landed = PollStatus(s, StatusDeadlineNs(s.Chip), SendReadLockBits,
+                                   [&](uint8_t lock) { return (lock & programmed) == 0; });
     return landed ? OpResult::Completed : Incomplete(s, kLockIncomplete);
 }
 
@@ -191,42 +264,11 @@ OpResult WriteFuses(ChipSession& s)
         return OpResult::Refused;
     // Read back until the fuses show what was written: 1, 0, x2 bit, 0.
     const uint8_t written = static_cast<uint8_t>(0x08 | fuseBit << 1);
-    const bool landed = PollUntil(s, StatusDeadlineNs(s.Chip), kStatusPollNs, [&] {
-        SendReadFuses(s.Link);
-        return (BitsValue(s.Link.ReceivedBits) & 0x0F) == written;
-    });
+    const bool landed = PollStatus(s, StatusDeadlineNs(s.Chip), SendReadFuses,
+                                   [&](uint8_t fuses) { return (fuses & 0x0F) == written; });
     return landed ? OpResult::Completed : Incomplete(s, kFuseIncomplete);
 }
 
-// A status byte (lock bits, fuse) as a chip read takes it: read once on a
-// line that has shown no noise in this command, else until its bits have
-// settled by the margin the flip rate the line has shown needs for one byte.
-// True with the byte in ReceivedBits; false when it does not settle within
-// 20 reads (and says so in the log).
-static bool ReadStatusSettled(ChipSession& s, void (*send)(LinkState&), const char* what)
-{
-    send(s.Link);
-    if (s.FlipRate <= 0 || s.Link.Refused)
-        return !s.Link.Refused;
-    const int margin = MarginsFor(s.FlipRate, 1).read;
-    Tally tally;
-    tally.Add(BitsValue(s.Link.ReceivedBits));
-    for (int read = 2; read <= 20 && !s.Link.Refused; ++read) {
-        send(s.Link);
-        tally.Add(BitsValue(s.Link.ReceivedBits));
-        bool settled = true;
-        for (int b = 0; b < 8; ++b)
-            settled = settled && std::abs(2 * tally.ones[b] - tally.reads) >= margin;
-        if (settled) {
-            SetBits(s.Link.ReceivedBits, tally.Majority());
-            return true;
-        }
-    }
-    if (!s.Link.Refused)
-        s.Panel().Log(std::string("The ") + what + " did not read the same often enough to be taken on this noisy "
-                      "line; their boxes are left as they were");
-    return false;
-}
 
 // Reads the lock byte of the AT89S51/52 into the lock boxes: bits 2, 3, 4
 // for lock bits 1, 2, 3, a 1 when programmed. True when box n is then ticked.
@@ -242,12 +284,10 @@ static bool ReadLockByte(ChipSession& s, int n, bool judged, int64_t settleNs)
     } else {
         ReenableProgramming(s);
     }
-    auto programmed = [&] {
-        SendReadLockBits(s.Link);
-        return s.Link.ReceivedBits[7 - (n + 1)] == 1;
-    };
+    bool confirmed = true;
     if (settleNs > 0)
-        PollUntil(s, settleNs, kStatusPollNs, programmed);
+        confirmed = PollStatus(s, settleNs, SendReadLockBits,
+                               [&](uint8_t lock) { return ((lock >> (n + 1)) & 1) != 0; });
     else if (!ReadStatusSettled(s, SendReadLockBits, "lock bits"))
         return false;
     if (s.Link.Refused)
@@ -255,7 +295,7 @@ static bool ReadLockByte(ChipSession& s, int n, bool judged, int64_t settleNs)
     s.LockBitsRead = BitsValue(s.Link.ReceivedBits) >> 2 & 7;
     for (int box = 1; box <= 3; ++box)
         s.Panel().SetLockBox(box, s.Link.ReceivedBits[7 - (box + 1)] == 1);
-    return s.Panel().LockBox(n);
+    return confirmed && s.Panel().LockBox(n);
 }
 
 bool ReadLockBits(ChipSession& s, int n) { return ReadLockByte(s, n, true); }

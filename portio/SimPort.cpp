@@ -24,7 +24,7 @@ constexpr int64_t kIsaAccessNs = 1000; // one access to an ISA-bus parallel port
 
 const char* const kAcceptedOptions =
     "accepted options: lpt1, lpt2, timing=realistic|virtual|instant, xtal=HZ, iodelay[=NS], "
-    "fault=nocable|nochip|noenable|busy|busyerase|misolow, noise=P, seed=N, weak=ADDR, pageheader=2|3, state=PATH, "
+    "fault=nocable|nochip|noenable|busy|busyerase|nolock|misolow, noise=P, seed=N, weak=ADDR, pageheader=2|3, state=PATH, "
     "trace=PATH, lines=PATH";
 
 // Which LPT (0 or 1) and which register (0 data, 1 status, 2 control) an
@@ -339,8 +339,10 @@ bool ParseSimOptions(std::string_view options, SimSettings& settings, std::strin
                 chip.endlessWrite = true;
             else if (value == "busyerase")
                 chip.endlessErase = true;
+            else if (value == "nolock")
+                chip.stuckLocks = true;
             else
-                return bad("faults are nocable, nochip, noenable, busy, busyerase and misolow");
+                return bad("faults are nocable, nochip, noenable, busy, busyerase, nolock and misolow");
         } else if (key == "noise" && hasValue) {
             if (!ParseProbability(value, chip.misoNoise))
                 return bad("the noise is a probability from 0 to 1, e.g. noise=0.001");

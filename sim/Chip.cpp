@@ -611,7 +611,7 @@ void Chip::SettleAt(int64_t now)
         data_[cycle_.address] = cycle_.value; // the EEPROM erases the byte itself
         break;
     case Cycle::LockWrite:
-        for (int i = 0; i < 3; ++i)
+        for (int i = 0; i < 3 && !options_.stuckLocks; ++i)
             if (cycle_.value & (1 << i))
                 lockBits_[i] = true;
         break;

@@ -32,6 +32,7 @@ struct ChipOptions {
     bool neverEnables = false;    // ignores the programming enable, so never answers or acts
     bool endlessWrite = false;    // a byte write cycle, once started, never ends
     bool endlessErase = false;    // a chip erase, once started, never ends
+    bool stuckLocks = false;      // the lock bits never program
     double misoNoise = 0.0;       // probability that each MISO bit reaches the cable flipped
     uint64_t noiseSeed = 1;       // seed of the noise, so a noisy run can be repeated
     std::optional<uint32_t> weakCell; // this code address never programs

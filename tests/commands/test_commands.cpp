@@ -75,6 +75,27 @@ TEST_F(CommandLayerTest, LockWriteThatNeverReadsBackFailsItsCommand)
     EXPECT_FALSE(Chip().LockBit(1));
 }
 
+// On a noisy line the lock write is reported done exactly when the chip's
+// lock bit is programmed: a bit that never programs does not pass on reads
+// the noise happened to flip, and one that does is still confirmed.
+TEST_F(CommandLayerTest, NoisyReadsConfirmALockBitOnlyWhenItProgrammed)
+{
+    int confirmed = 0;
+    for (const char* device : {"AT89S52", "AT89S8253", "AT89S2051"})
+        for (const std::string fault : {",fault=nolock", ""})
+            for (int seed = 1; seed <= 8; ++seed) {
+                const std::string options =
+                    device + std::string(",timing=instant,noise=0.02,seed=") + std::to_string(seed) + fault;
+                SCOPED_TRACE(options);
+                Open(options);
+                SetLockBox(selection.Locks, 1, true);
+                const bool wrote = commands.WriteLockBits() == Outcome::Succeeded;
+                EXPECT_EQ(wrote, Chip().LockBit(1));
+                confirmed += wrote;
+            }
+    EXPECT_GE(confirmed, 20) << "of the 24 chips whose lock bit programs";
+}
+
 TEST_F(CommandLayerTest, StopRequestEndsTheCommandAtTheNextByteWithoutARefusal)
 {
     Open("AT89S8252,timing=instant");
