@@ -313,6 +313,18 @@ QPoint PlaceOnScreen(QPoint design, QSize outer, const QRect& available)
     return {std::max(left, available.x()), std::max(top, available.y())};
 }
 
+QPoint PlaceBeside(const QRect& main, QSize outer, const QRect& available, std::initializer_list<int> sides)
+{
+    const QPoint places[] = {{main.right() + 1, main.top()},
+                             {main.left(), main.bottom() + 1},
+                             {main.left() - outer.width(), main.top()},
+                             {main.left(), main.top() - outer.height()}};
+    for (const int side : sides)
+        if (available.contains(QRect(places[side], outer)))
+            return places[side];
+    return PlaceOnScreen(places[*sides.begin()], outer, available);
+}
+
 void TfrmMain::BuildMenus()
 {
     QMenuBar* bar = menuBar();
@@ -858,22 +870,9 @@ void TfrmMain::OperationLog1Click() { ShowLog(true); }
 void TfrmMain::ShowLog(bool activate)
 {
     if (!frmOperationLog->isVisible()) {
-        // Right of the main window, else below, left or above it: the first
-        // place where it covers nothing of the main window.
-        const QRect main = frameGeometry();
-        const QRect screenArea = screen()->availableGeometry();
+        // Right of the main window, else below, left or above it.
         const QSize outer = frmOperationLog->size() + QSize(8, 36);
-        const QPoint places[] = {{main.right() + 1, main.top()},
-                                 {main.left(), main.bottom() + 1},
-                                 {main.left() - outer.width(), main.top()},
-                                 {main.left(), main.top() - outer.height()}};
-        QPoint at = places[0];
-        for (const QPoint& place : places)
-            if (screenArea.contains(QRect(place, outer))) {
-                at = place;
-                break;
-            }
-        frmOperationLog->move(PlaceOnScreen(at, outer, screenArea));
+        frmOperationLog->move(PlaceBeside(frameGeometry(), outer, screen()->availableGeometry(), {0, 1, 2, 3}));
     }
     frmOperationLog->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
     frmOperationLog->show();
@@ -1038,10 +1037,9 @@ void TfrmMain::DataMemory1Click()
     if (!DataMemory1->isEnabled())
         return;
     if (!frmDataMemory->isVisible()) {
-        // Below the main window, else where it fits on the screen.
-        const QRect main = frameGeometry();
+        // Below the main window, else right, left or above it.
         const QSize outer = frmDataMemory->sizeHint() + QSize(8, 36);
-        frmDataMemory->move(PlaceOnScreen({main.left(), main.bottom() + 1}, outer, screen()->availableGeometry()));
+        frmDataMemory->move(PlaceBeside(frameGeometry(), outer, screen()->availableGeometry(), {1, 0, 2, 3}));
     }
     frmDataMemory->DataProgress->setValue(ProgressBar1->value());
     frmDataMemory->show();

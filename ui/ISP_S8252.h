@@ -5,6 +5,8 @@
 // reports (status texts, messages, progress, the check boxes).
 #pragma once
 
+#include <initializer_list>
+
 #include "CodeBuffer.h"
 #include "CommandView.h"
 #include "Commands.h"
@@ -67,6 +69,12 @@ inline constexpr int kDesignTop = 555;
 // lie wholly inside it (a laptop screen is smaller than 517 + 656 by
 // 555 + 370), and never above or left of the free area.
 QPoint PlaceOnScreen(QPoint design, QSize outer, const QRect& available);
+
+// Where a window of `outer` size opens beside the main window `main`: the
+// first of `sides` (0 right, 1 below, 2 left, 3 above) where it lies wholly
+// on the screen and so covers nothing of it, else the first side, kept on
+// the screen.
+QPoint PlaceBeside(const QRect& main, QSize outer, const QRect& available, std::initializer_list<int> sides);
 
 // "name|patterns|name|patterns" as the name filters of a Qt file dialog:
 // "name (patterns)".
