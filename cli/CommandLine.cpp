@@ -130,6 +130,10 @@ const std::vector<Setting>& Settings()
          }},
         {"-F", "--force", false, [](Options& o, auto&, auto&) { o.Force = true; return std::string(); }},
         {"--force", "--force", false, [](Options& o, auto&, auto&) { o.Force = true; return std::string(); }},
+        {"-D", "--no-erase", false, [](Options& o, auto&, auto&) { o.NoErase = true; return std::string(); }},
+        {"--no-erase", "--no-erase", false, [](Options& o, auto&, auto&) { o.NoErase = true; return std::string(); }},
+        {"-V", "--no-verify", false, [](Options& o, auto&, auto&) { o.NoVerify = true; return std::string(); }},
+        {"--no-verify", "--no-verify", false, [](Options& o, auto&, auto&) { o.NoVerify = true; return std::string(); }},
     };
     return settings;
 }
@@ -378,7 +382,8 @@ std::string ParseCommandLine(const std::vector<std::string>& args, Options& opti
         return {};
     // -e erases before the other operations, unless the first begins with
     // an erase anyway.
-    if (erase && (options.Operations.empty() || options.Operations.front().What != Operation::Kind::Auto))
+    if (erase && (options.Operations.empty() || options.Operations.front().What != Operation::Kind::Auto ||
+                  options.NoErase))
         options.Operations.insert(options.Operations.begin(), Operation{Operation::Kind::Erase, "-e", {}, {}, false});
     // --detect alone needs no device: it finds out which one is there.
     const bool detectOnly = std::all_of(options.Operations.begin(), options.Operations.end(),
@@ -454,6 +459,10 @@ Settings, for the whole run:
                     (or none's): the chip is then treated as --device says.
                     Without it such a chip is refused before anything is
                     erased or written (exit 1)
+  --no-erase, -D    --auto and -U flash:w without their chip erase: the code
+                    is programmed over what the chip holds (-e still erases)
+  --no-verify, -V   --auto and -U flash:w without their verify (each byte is
+                    still read back as it is written)
 
 Operations, run in the order given; the first that fails ends the run:
   --erase, -e       erase the chip (-e before the other operations)

@@ -56,6 +56,10 @@ struct Options {
     // --force, -F: a chip whose signature is not the device's is programmed
     // as the device all the same.
     bool Force = false;
+    // -D, --no-erase and -V, --no-verify: AUTO-PROGRAM (--auto, -U flash:w)
+    // without its chip erase or without its verify.
+    bool NoErase = false;
+    bool NoVerify = false;
     std::vector<Operation> Operations;
 };
 

@@ -206,6 +206,8 @@ void ApplySettings(const cli::Options& options, const cli::Operation& op, Select
         SetLockBox(selection.Locks, options.LockLevel, true);
     selection.X2Clock = options.X2Clock;
     selection.FuseWithProgramming = !op.FuseOnlyWithX2 || options.X2Clock;
+    selection.EraseWithAuto = !options.NoErase;
+    selection.VerifyWithAuto = !options.NoVerify;
 }
 
 // What the run is set to, worked out before the port is opened.

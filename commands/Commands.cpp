@@ -428,8 +428,10 @@ Outcome Commands::AutoProgram()
         }
     }
 
-    SetStatus("Erase Chip...");
-    ProcessMessages();
+    if (selection_.EraseWithAuto) {
+        SetStatus("Erase Chip...");
+        ProcessMessages();
+    }
     if (const std::optional<Outcome> stopped = CheckChipFor("Auto programming fail")) {
         if (stopped == Outcome::ChipFailed)
             return fail();
@@ -443,14 +445,19 @@ Outcome Commands::AutoProgram()
             " is not programmed");
         withData = false;
     }
-    const OpResult erased = EraseOf(s);
-    if (Refused(erased))
-        return fail();
-    if (erased != OpResult::Completed) {
-        SetStatus("Erase failed");
-        return fail();
+    if (selection_.EraseWithAuto) {
+        const OpResult erased = EraseOf(s);
+        if (Refused(erased))
+            return fail();
+        if (erased != OpResult::Completed) {
+            SetStatus("Erase failed");
+            return fail();
+        }
+        CalibratedWait(link_, 10000); // extra margin from CONFIG.QVX: the erase has been confirmed
+    } else {
+        // Programming only clears bits: a byte that needs one set back times out.
+        Log("Not erased first, as asked: programmed over what the chip holds");
     }
-    CalibratedWait(link_, 10000); // extra margin from CONFIG.QVX: the erase has been confirmed
 
     SetStatus("Programming...");
     ProcessMessages();
@@ -463,23 +470,26 @@ Outcome Commands::AutoProgram()
     }
     SetStatus("Program finished.");
     ProcessMessages();
-    SetStatus("Verify code ...");
-    ProcessMessages();
-
-    const CheckResult verify = VerifyOf(s);
-    if (Refused(verify.Result))
-        return fail();
-    if (verify.Result == OpResult::Failed) {
-        SetStatus(kNoisyLine); // the message has said what to check
-        return fail();
+    if (selection_.VerifyWithAuto) {
+        SetStatus("Verify code ...");
+        ProcessMessages();
+        const CheckResult verify = VerifyOf(s);
+        if (Refused(verify.Result))
+            return fail();
+        if (verify.Result == OpResult::Failed) {
+            SetStatus(kNoisyLine); // the message has said what to check
+            return fail();
+        }
+        if (!verify.Passed) {
+            Log(CheckFailure("Verify", verify));
+            SetStatus("Verify not match");
+            return fail();
+        }
+        SetStatus("Verify complete.");
+        ProcessMessages();
+    } else {
+        Log("Not verified, as asked: each byte was read back once as it was written");
     }
-    if (!verify.Passed) {
-        Log(CheckFailure("Verify", verify));
-        SetStatus("Verify not match");
-        return fail();
-    }
-    SetStatus("Verify complete.");
-    ProcessMessages();
     if (withData && !ProgramAndVerifyData())
         return fail();
     if (!FuseAfterProgramming(s))

@@ -34,6 +34,10 @@ struct Selection {
     // window's Data Memory window) after the code, on a device with a data
     // memory. The command line writes the data memory only when told to.
     bool DataWithAuto = true;
+    // AUTO-PROGRAM erases the chip first and verifies what it programmed;
+    // the command line's -D and -V leave either step out.
+    bool EraseWithAuto = true;
+    bool VerifyWithAuto = true;
 
     const Device* SelectedDevice() const { return FindDevice(DeviceCode); }
     // True when the selected device has the "x2 Clock" user fuse.

@@ -749,6 +749,11 @@ TEST_F(CliTest, TheFieldsShortOptionsProgramVerifyAndRead)
     EXPECT_EQ(ReadFile(Path("back.img")), ReadFile(Path("chip.bin")));
     const std::vector<std::string> log = ran.Log();
     EXPECT_EQ(std::count(log.begin(), log.end(), "Erase Chip..."), 1) << "-U flash:w erases already";
+    // -D and -V leave out the erase and the verify; -e still erases.
+    Runs({{{"-p", "89s52", "-c", "sim", "-P", state, "-D", "-V", "-U", "flash:w:blink.hex"},
+           0, {"!Erase Chip...", "!Verify code ...", "Not erased first", "Auto Programming finished."}},
+          {{"-p", "89s52", "-c", "sim", "-P", state, "-e", "-D", "-U", "flash:w:blink.hex"},
+           0, {"Erase Chip...", "Verify complete."}}});
     EXPECT_NE(Runs({{{"-p", "?"}}}).out.find("  AT89S2051  89S2051, S2051    2 KB code memory (0000-07FF)\n"), std::string::npos);
 }
 
