@@ -6,44 +6,15 @@
 namespace qvx {
 namespace {
 
-// A front end that answers the wrong-chip question as told and remembers
-// what it was asked and shown.
-class AnsweringView : public test::RecordingView {
-public:
-    WrongChipChoice AskWrongChip(const std::string& question, const Device* found) override
-    {
-        questions.push_back(question);
-        foundAsked = found;
-        return answer;
-    }
-    void DeviceSelected(const Device& device) override { selected = &device; }
-
-    WrongChipChoice answer = WrongChipChoice::Cancel;
-    std::vector<std::string> questions;
-    const Device* foundAsked = nullptr;
-    const Device* selected = nullptr;
-};
-
 class IdentifyTest : public CommandLayerTest {
 protected:
-    IdentifyTest() { link.Panel = &panel; }
-    bool Logged(const std::string& part) const
-    {
-        for (const std::string& line : answering.LogTexts())
-            if (line.find(part) != std::string::npos)
-                return true;
-        return false;
-    }
     // A fresh front end that answers `answer`, and the chip on the simulated cable.
     void Open(const std::string& chip, WrongChipChoice answer = WrongChipChoice::Cancel)
     {
-        answering = AnsweringView{};
-        answering.answer = answer;
+        view = RecordingView{};
+        view.answer = answer;
         CommandLayerTest::Open(chip + ",timing=instant");
     }
-
-    AnsweringView answering;
-    Commands panel{link, *buffer, selection, answering};
 };
 
 // PROGRAM with one byte to write: whether the chip got it tells whether the
@@ -75,33 +46,23 @@ TEST_F(IdentifyTest, TheSignatureDecidesBeforeAnythingIsWritten)
         selection.DeviceCode = DeviceCodeByName(c.selected);
         Put(0x10, 0x5A);
         // A chip in lock mode 3 refuses the write: the signature only warned.
-        EXPECT_EQ(panel.Program(), c.outcome);
-        EXPECT_TRUE(Logged(c.logged)) << answering.LogTexts().back();
+        EXPECT_EQ(commands.Program(), c.outcome);
+        EXPECT_TRUE(view.Logged(c.logged)) << view.LogTexts().back();
         EXPECT_EQ(selection.SelectedDevice()->Name, c.deviceAfter);
-        EXPECT_EQ(answering.questions.size(), c.asked ? 1u : 0u);
+        EXPECT_EQ(view.questions.size(), c.asked ? 1u : 0u);
         EXPECT_EQ(Chip().CodeByte(0x10) == 0x5A, c.outcome == Outcome::Succeeded);
         if (c.answer == WrongChipChoice::SelectFound) {
-            EXPECT_EQ(answering.selected, answering.foundAsked);
-            EXPECT_NE(answering.questions.front().find("Select the AT89S52 and go on, or cancel?"), std::string::npos);
+            EXPECT_EQ(view.selected, view.foundAsked);
+            EXPECT_NE(view.questions.front().find("Select the AT89S52 and go on, or cancel?"), std::string::npos);
         }
         if (c.asked && c.answer == WrongChipChoice::Cancel) {
-            EXPECT_EQ(answering.statuses.back(), kWrongChip);
+            EXPECT_EQ(view.statuses.back(), kWrongChip);
         }
     }
 }
 
-// READ CHIP on a chip whose lock bits keep its code from being read.
-TEST_F(IdentifyTest, ReadingALockedChipSaysTheImageIsNotItsCode)
-{
-    Open("AT89S52");
-    Chip().PresetCode(0x0000, 0x12);
-    Chip().PresetLockBits(true, true, false);
-    EXPECT_EQ(panel.ReadChip(), Outcome::Succeeded);
-    EXPECT_TRUE(Logged("The chip's lock bits read LB1 and LB2 programmed (mode 3): they keep its code from being "
-                       "read, so the image read is not the chip's code."));
-}
-
-// What --info prints: the lock bits and fuses as the chip holds them.
+// What --info prints: the lock bits and fuses as the chip holds them; what
+// READ CHIP says of a chip whose lock bits hide its code.
 TEST_F(IdentifyTest, LockBitsAndFusesInWords)
 {
     const struct {
@@ -123,10 +84,16 @@ TEST_F(IdentifyTest, LockBitsAndFusesInWords)
         Chip().PresetLockBits(c.lb1, c.lb2, c.lb3);
         if (Chip().Model().userFuse)
             Chip().PresetX2Clock(c.x2);
-        EXPECT_EQ(panel.ChipInfo(), Outcome::Succeeded);
+        EXPECT_EQ(commands.ChipInfo(), Outcome::Succeeded);
         for (const std::string& line : c.lines)
-            EXPECT_TRUE(Logged(line)) << line;
+            EXPECT_TRUE(view.Logged(line)) << line;
     }
+    // READ CHIP on a chip whose lock bits keep its code from being read.
+    Open("AT89S52");
+    Chip().PresetLockBits(true, true, false);
+    EXPECT_EQ(commands.ReadChip(), Outcome::Succeeded);
+    EXPECT_TRUE(view.Logged("The chip's lock bits read LB1 and LB2 programmed (mode 3): they keep its code from being "
+                            "read, so the image read is not the chip's code."));
 }
 
 } // namespace

@@ -27,6 +27,14 @@ public:
             onProgress(position);
     }
     void Beep() override { ++beeps; }
+    // The wrong-chip question is answered with `answer`; what was asked is kept.
+    WrongChipChoice AskWrongChip(const std::string& question, const Device* found) override
+    {
+        questions.push_back(question);
+        foundAsked = found;
+        return answer;
+    }
+    void DeviceSelected(const Device& device) override { selected = &device; }
 
     // The log lines without their time of day.
     std::vector<std::string> LogTexts() const
@@ -36,11 +44,23 @@ public:
             texts.push_back(line.substr(9));
         return texts;
     }
+    // Whether a log line holds `part`.
+    bool Logged(const std::string& part) const
+    {
+        for (const std::string& line : log)
+            if (line.find(part) != std::string::npos)
+                return true;
+        return false;
+    }
 
     std::vector<std::string> statuses, messages, log;
     int beeps = 0;
     std::function<void(const std::string&)> onStatus;
     std::function<void(int32_t)> onProgress;
+    WrongChipChoice answer = WrongChipChoice::Cancel;
+    std::vector<std::string> questions;
+    const Device* foundAsked = nullptr;
+    const Device* selected = nullptr;
 };
 
 } // namespace qvx::test
