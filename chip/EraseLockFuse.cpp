@@ -102,9 +102,9 @@ bool ReadStatusSettled(ChipSession& s, void (*send)(LinkState&), const char* wha
 
 // The poll that confirms a lock or fuse write, judged as a code byte's is.
 // The first read passes when it shows what was written on a line that has
-// shown no noise, unless a try before it was not confirmed. After a miss, two reads in a row must show it, and on a
-// noisy line the byte must then settle by the margin the line's flip rate
-// needs. A read that showed it followed by one that did not is a flipped bit
+// shown no noise, unless a try before it was not confirmed. After a miss,
+// two reads in a row must show it, and on a noisy line the byte must then
+// settle by the margin the line's flip rate needs. A read that showed it followed by one that did not is a flipped bit
 // (a written bit reads so until an erase), and raises that rate: a lock bit
 // that never programs does not pass on reads the noise happened to flip.
 bool PollStatus(ChipSession& s, int64_t forNs, void (*send)(LinkState&), const std::function<bool(uint8_t)>& shows)
